@@ -1,0 +1,74 @@
+/// \file executor.cpp  Validating, requesting and rendering an operator over threads.
+#include "DDImage/Executor.h"
+
+#include <algorithm>
+#include <optional>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+
+#include "DDImage/Row.h"
+
+namespace DD::Image {
+
+Executor::Executor(RenderOptions options) : options_(options) {}
+
+void Executor::prepare(Iop& op, const Box& box, const ChannelSet& channels) {
+  op.validate(true);
+  op.request(box.x(), box.y(), box.r(), box.t(), channels, 1);
+  op.settle_input_requests();
+}
+
+void Executor::render_lines(Iop& op, const Box& box, const ChannelSet& channels, int y0, int y1,
+                            ImageBuffer& out) {
+  y0 = std::max(y0, box.y());
+  y1 = std::min(y1, box.t());
+  if (y1 <= y0 || box.w() <= 0) return;
+
+  // Only channels both asked for and held by the buffer are copied out.
+  std::vector<std::pair<Channel, int>> targets;
+  ChannelSet wanted;
+  for (Channel c = channels.first(); c != Chan_Black; c = channels.next(c)) {
+    const int k = out.channel_index(c);
+    if (k < 0) continue;
+    targets.emplace_back(c, k);
+    wanted.insert(c);
+  }
+  const int span = options_.span_width > 0 ? options_.span_width : box.w();
+  const int n = out.channel_count();
+
+  auto render_line = [&](int y) {
+    for (int x = box.x(); x < box.r(); x += span) {
+      const int r = std::min(box.r(), x + span);
+      Row row(x, r);
+      row.get(op, y, x, r, wanted);
+      float* line = out.line(y);
+      for (const auto& [c, k] : targets) {
+        const float* src = row[c];
+        float* dst = line + static_cast<std::ptrdiff_t>(x - out.box().x()) * n + k;
+        for (int i = x; i < r; ++i, dst += n) *dst = src[i];
+      }
+    }
+  };
+
+  auto run = [&] {
+    const std::size_t grain = options_.grain_rows > 0 ? static_cast<std::size_t>(options_.grain_rows) : 1;
+    tbb::parallel_for(tbb::blocked_range<int>(y0, y1, grain), [&](const tbb::blocked_range<int>& lines) {
+      for (int y = lines.begin(); y != lines.end(); ++y) render_line(y);
+    });
+  };
+  if (options_.threads > 0) {
+    tbb::task_arena arena(options_.threads);
+    arena.execute(run);
+  } else {
+    run();
+  }
+}
+
+void Executor::render(Iop& op, const Box& box, const ChannelSet& channels, ImageBuffer& out) {
+  prepare(op, box, channels);
+  render_lines(op, box, channels, box.y(), box.t(), out);
+}
+
+}  // namespace DD::Image

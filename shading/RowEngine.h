@@ -1,0 +1,28 @@
+/// \file RowEngine.h  The per-pixel relighting of one span.
+#pragma once
+
+#include "DDImage/Channel.h"
+#include "plugin/Parameters.h"
+
+namespace quorlen {
+
+/// Read pointers of one span's inputs, three components each, indexed by absolute x.
+struct SpanInputs {
+  const float* color[3];
+  const float* normal[3];
+  const float* position[3];
+  const float* noise_position[3];
+  /// Channels of the "noiseP" input; when empty, the noise is sampled at the normal as read.
+  const DD::Image::ChannelSet* noise_channels;
+};
+
+/// Write pointers of red, green, blue and alpha, indexed by absolute x.
+struct SpanOutputs {
+  float* rgba[4];
+};
+
+/// Relights pixels [x, r): noise bump, normalisation, light vector and intensity, specular then diffuse,
+/// and the "texture" or "light" output; alpha is 0. The straightforward scalar form, one pixel at a time.
+void shade_span(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r);
+
+}  // namespace quorlen
