@@ -1,0 +1,74 @@
+/// \file frame_pipeline.h  One frame as three stages over bands of lines: read the inputs, render, write.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DDImage/Executor.h"
+#include "DDImage/ImageBuffer.h"
+#include "DDImage/Iop.h"
+#include "app/image_input.h"
+#include "app/input_spec.h"
+
+namespace quorlen::app {
+
+/// The operator's inputs, in input order.
+enum InputSlot : int { kColor = 0, kNormal = 1, kPosition = 2, kNoisePosition = 3 };
+inline constexpr int kInputCount = 4;
+/// The operator's input labels, which are also the option names (--color, --normal, --P, --noiseP).
+inline constexpr std::array<const char*, kInputCount> kInputLabels = {"color", "normal", "P", "noiseP"};
+
+/// Where one frame's inputs come from; an empty slot is unconnected (a missing colour reads as black).
+struct FrameSources {
+  std::array<std::optional<InputSpec>, kInputCount> inputs;
+};
+
+/// The connected inputs' pixels for a band of output lines, each as red, green and blue over the band's
+/// box; null for an unconnected input. The colour is always present (black when it has no source).
+struct BandInputs {
+  DD::Image::Box box;
+  std::array<std::shared_ptr<DD::Image::ImageBuffer>, kInputCount> images;
+};
+
+/// The read stage: the open inputs of one frame. The output takes the colour input's windows (the normal
+/// input's without a colour input); other inputs are read where they overlap it and are zero elsewhere.
+class FrameInputs {
+ public:
+  /// Opens every connected input and checks its layer. Size differences are added to `warnings`.
+  /// Throws a usage error for a missing normal input and for unreadable files or layers.
+  FrameInputs(const FrameSources& sources, std::vector<std::string>& warnings);
+
+  /// The output's data and display windows.
+  const ImageGeometry& geometry() const { return geometry_; }
+  /// What input `slot` reads ("file:layer (N.X, N.Y, N.Z)"), or nullopt when unconnected.
+  std::optional<std::string> describe(int slot) const;
+
+  /// Reads lines [y0, y1) of the output's data window from every connected input.
+  BandInputs read_band(int y0, int y1);
+
+ private:
+  std::array<std::optional<LayerReader>, kInputCount> readers_;
+  ImageGeometry geometry_;
+};
+
+/// The render stage: drives the operator node over a band.
+class BandRenderer {
+ public:
+  BandRenderer(DD::Image::Iop& op, DD::Image::RenderOptions options);
+
+  /// Connects the band's inputs to the node, validates it and renders red, green, blue and alpha of the
+  /// band's lines into a new buffer. The lines are rendered in chunks; after each, `chunk_done` receives the
+  /// number of lines finished and may throw to stop. The inputs are disconnected again before returning.
+  std::shared_ptr<DD::Image::ImageBuffer> render(const BandInputs& inputs, const ImageGeometry& geometry,
+                                                 const std::function<void(int)>& chunk_done);
+
+ private:
+  DD::Image::Iop& op_;
+  DD::Image::Executor executor_;
+};
+
+}  // namespace quorlen::app

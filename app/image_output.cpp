@@ -1,0 +1,130 @@
+/// \file image_output.cpp  Writing rendered lines: float for data formats, sRGB 8-bit for previews.
+#include "app/image_output.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "app/errors.h"
+#include "app/srgb.h"
+
+namespace quorlen::app {
+namespace {
+
+using DD::Image::Chan_Alpha;
+using DD::Image::Chan_Blue;
+using DD::Image::Chan_Green;
+using DD::Image::Chan_Red;
+
+std::string one_line(std::string message) {
+  std::replace(message.begin(), message.end(), '\n', ' ');
+  while (!message.empty() && message.back() == ' ') message.pop_back();
+  return message.empty() ? std::string("unknown error") : message;
+}
+
+OIIO::ImageSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
+  const bool rgba = plan.encoding == OutputEncoding::float_rgba;
+  const bool floats = plan.encoding != OutputEncoding::srgb8_rgb;
+  OIIO::ImageSpec spec(g.data.w(), g.data.h(), rgba ? 4 : 3, floats ? OIIO::TypeFloat : OIIO::TypeUInt8);
+  spec.channelnames = rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
+  spec.alpha_channel = rgba ? 3 : -1;
+  if (rgba) {
+    // Formats that hold a data window keep the colour input's windows.
+    spec.x = g.data.x();
+    spec.y = g.data.y();
+    spec.full_x = g.display.x();
+    spec.full_y = g.display.y();
+    spec.full_width = g.display.w();
+    spec.full_height = g.display.h();
+    spec.attribute("compression", "zip");
+  }
+  if (plan.encoding == OutputEncoding::srgb8_rgb) spec.attribute("oiio:ColorSpace", "sRGB");
+  else spec.attribute("oiio:ColorSpace", "Linear");
+  return spec;
+}
+
+}  // namespace
+
+OutputPlan plan_output(const std::string& path) {
+  auto writer = OIIO::ImageOutput::create(path);
+  if (!writer) {
+    OIIO::geterror();
+    throw usage_error(fmt::format("cannot write \"{}\": no image format is known for its extension", path));
+  }
+  OutputPlan plan{path, writer->format_name(), OutputEncoding::srgb8_rgb};
+  if (plan.format_name == "openexr" || plan.format_name == "tiff") plan.encoding = OutputEncoding::float_rgba;
+  else if (plan.format_name == "hdr") plan.encoding = OutputEncoding::float_rgb;
+  return plan;
+}
+
+std::string describe(const OutputPlan& plan) {
+  switch (plan.encoding) {
+    case OutputEncoding::float_rgba: return fmt::format("32-bit float RGBA, linear ({})", plan.format_name);
+    case OutputEncoding::float_rgb: return fmt::format("32-bit float RGB, linear ({})", plan.format_name);
+    case OutputEncoding::srgb8_rgb: return fmt::format("8-bit RGB, sRGB ({})", plan.format_name);
+  }
+  return plan.format_name;
+}
+
+ImageWriter::ImageWriter(const OutputPlan& plan, const ImageGeometry& geometry)
+    : plan_(plan), geometry_(geometry), file_(plan.path), next_line_(geometry.data.y()) {
+  out_ = OIIO::ImageOutput::create(plan_.path);
+  if (!out_) throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, one_line(OIIO::geterror())));
+  if (!out_->open(file_.temp_path(), spec_for(plan_, geometry_)))
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, one_line(out_->geterror())));
+}
+
+ImageWriter::~ImageWriter() {
+  // An unfinished file is closed before the AtomicFile member removes it.
+  if (out_) out_->close();
+}
+
+void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
+  const DD::Image::Box& box = rgba.box();
+  if (box.empty()) return;
+  const int n = rgba.channel_count();
+  const int r = rgba.channel_index(Chan_Red), g = rgba.channel_index(Chan_Green);
+  const int b = rgba.channel_index(Chan_Blue), a = rgba.channel_index(Chan_Alpha);
+  if (box.y() != next_line_ || box.x() != geometry_.data.x() || box.w() != geometry_.data.w() || r < 0 || g < 0 ||
+      b < 0 || a < 0)
+    throw output_error(fmt::format("cannot write \"{}\": lines handed over out of order", plan_.path));
+
+  const std::size_t pixels = static_cast<std::size_t>(box.w()) * static_cast<std::size_t>(box.h());
+  // Local y of the file: formats without a data window start at line 0.
+  const int y0 = plan_.encoding == OutputEncoding::float_rgba ? box.y() : box.y() - geometry_.data.y();
+  bool ok = false;
+  if (plan_.encoding == OutputEncoding::srgb8_rgb) {
+    std::vector<std::uint8_t> bytes(pixels * 3);
+    const float* src = rgba.data();
+    for (std::size_t i = 0; i < pixels; ++i, src += n) {
+      bytes[i * 3 + 0] = srgb_encode_8bit(src[r]);
+      bytes[i * 3 + 1] = srgb_encode_8bit(src[g]);
+      bytes[i * 3 + 2] = srgb_encode_8bit(src[b]);
+    }
+    ok = out_->write_scanlines(y0, y0 + box.h(), 0, OIIO::TypeUInt8, bytes.data());
+  } else {
+    const int count = plan_.encoding == OutputEncoding::float_rgba ? 4 : 3;
+    std::vector<float> floats(pixels * static_cast<std::size_t>(count));
+    const float* src = rgba.data();
+    const int order[4] = {r, g, b, a};
+    for (std::size_t i = 0; i < pixels; ++i, src += n)
+      for (int k = 0; k < count; ++k) floats[i * static_cast<std::size_t>(count) + static_cast<std::size_t>(k)] = src[order[k]];
+    ok = out_->write_scanlines(y0, y0 + box.h(), 0, OIIO::TypeFloat, floats.data());
+  }
+  if (!ok) throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, one_line(out_->geterror())));
+  next_line_ = box.t();
+}
+
+void ImageWriter::commit() {
+  if (next_line_ != geometry_.data.t())
+    throw output_error(fmt::format("cannot write \"{}\": the image is incomplete", plan_.path));
+  const bool ok = out_->close();
+  const std::string error = ok ? std::string() : one_line(out_->geterror());
+  out_.reset();
+  if (!ok) throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, error));
+  file_.commit();
+}
+
+}  // namespace quorlen::app

@@ -1,0 +1,59 @@
+/// \file image_output.h  Writing rendered RGBA lines to an image file, the format chosen by the extension.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <OpenImageIO/imageio.h>
+
+#include "DDImage/ImageBuffer.h"
+#include "app/atomic_file.h"
+#include "app/image_input.h"
+
+namespace quorlen::app {
+
+/// How the four rendered channels are stored.
+enum class OutputEncoding {
+  float_rgba,  ///< 32-bit float R, G, B, A, linear (EXR, TIFF)
+  float_rgb,   ///< 32-bit float R, G, B, linear (HDR, which has no alpha)
+  srgb8_rgb,   ///< 8-bit R, G, B with the sRGB transfer (PNG, JPEG, ... : previews)
+};
+
+/// The output file, its format and encoding.
+struct OutputPlan {
+  std::string path;
+  std::string format_name;  ///< OpenImageIO's name of the format ("openexr", "png", ...)
+  OutputEncoding encoding = OutputEncoding::float_rgba;
+};
+
+/// Chooses the format from the extension; throws a usage error when no writer knows it.
+OutputPlan plan_output(const std::string& path);
+
+/// "32-bit float RGBA (openexr)" and the like.
+std::string describe(const OutputPlan& plan);
+
+/// Writes lines, top to bottom, to a temporary file beside the target; commit() renames it into place.
+/// A writer destroyed before commit() leaves nothing behind.
+class ImageWriter {
+ public:
+  /// Opens the temporary file for an image of `geometry`; throws an output error on failure.
+  ImageWriter(const OutputPlan& plan, const ImageGeometry& geometry);
+  ~ImageWriter();
+  ImageWriter(const ImageWriter&) = delete;
+  ImageWriter& operator=(const ImageWriter&) = delete;
+
+  /// Writes the lines of `rgba` (channels R, G, B, A over whole lines of the data window), which must
+  /// continue where the previous call ended.
+  void write_lines(const DD::Image::ImageBuffer& rgba);
+  /// Closes the file and renames it onto the target.
+  void commit();
+
+ private:
+  OutputPlan plan_;
+  ImageGeometry geometry_;
+  AtomicFile file_;
+  std::unique_ptr<OIIO::ImageOutput> out_;
+  int next_line_;
+};
+
+}  // namespace quorlen::app

@@ -1,0 +1,167 @@
+/// \file render_command.cpp  Frames, input resolution and the read-render-write loop of `quorlen render`.
+#include "app/render_command.h"
+
+#include <filesystem>
+
+#include <OpenImageIO/imageio.h>
+#include <fmt/format.h>
+#include <fmt/ostream.h>
+
+#include "DDImage/KnobAccess.h"
+#include "app/errors.h"
+#include "app/image_output.h"
+#include "app/interrupt.h"
+#include "app/layer_mapping.h"
+#include "app/progress.h"
+
+namespace quorlen::app {
+namespace {
+
+bool is_file(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+// Patterns are substituted only when frames were asked for; frames_of has checked the combination.
+std::string path_for(const RenderRequest& request, const std::string& path, int frame) {
+  return request.frames ? substitute_frame(path, frame) : path;
+}
+
+std::string option_name(int slot) { return std::string("--") + kInputLabels[static_cast<std::size_t>(slot)]; }
+
+// Knobs whose value differs from a fresh node's, as "name=value".
+std::vector<std::string> changed_knobs(const DD::Image::Op::Description& description, DD::Image::Op& op) {
+  auto fresh = create_node(description);
+  std::vector<std::string> out;
+  for (DD::Image::Knob* k : DD::Image::value_knobs(op)) {
+    const std::string value = DD::Image::knob_value_text(*k);
+    DD::Image::Knob* d = fresh->op().knob(k->name());
+    if (!d || DD::Image::knob_value_text(*d) != value) out.push_back(fmt::format("{}={}", k->name(), value));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<int> frames_of(const RenderRequest& request) {
+  std::vector<std::pair<std::string, std::string>> paths;  // option, path
+  for (int slot = 0; slot < kInputCount; ++slot)
+    if (const auto& p = request.inputs[static_cast<std::size_t>(slot)]) paths.emplace_back(option_name(slot), *p);
+  if (request.passes) paths.emplace_back("--passes", *request.passes);
+  if (request.settings.settings_file) paths.emplace_back("--settings", *request.settings.settings_file);
+  paths.emplace_back("-o", request.output);
+
+  if (!request.frames) {
+    for (const auto& [option, path] : paths)
+      if (has_frame_pattern(path))
+        throw usage_error(fmt::format("{} \"{}\" holds a frame pattern (# or %0Nd) but no --frames range was given",
+                                      option, path));
+    return {0};
+  }
+  std::vector<int> frames = request.frames->frames();
+  if (frames.size() > 1 && !has_frame_pattern(request.output))
+    throw usage_error(fmt::format("-o \"{}\" has no frame pattern (such as #### or %04d), so each of the {} frames "
+                                  "would overwrite it",
+                                  request.output, frames.size()));
+  return frames;
+}
+
+FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report) {
+  FrameSources sources;
+  for (int slot = 0; slot < kInputCount; ++slot)
+    if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
+      sources.inputs[static_cast<std::size_t>(slot)] = parse_input_spec(path_for(request, *text, frame), is_file);
+  if (!request.passes) return sources;
+
+  const std::string passes = path_for(request, *request.passes, frame);
+  const ImageFile file(passes);
+  const PassMapping map = map_passes(file.layers());
+  const std::array<const std::optional<std::string>*, kInputCount> chosen = {&map.color, &map.normal, &map.position,
+                                                                             &map.noise_position};
+  if (mapping_report) fmt::print(*mapping_report, "passes  {}  (layers: {})\n", passes, file.layer_list());
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    auto& input = sources.inputs[static_cast<std::size_t>(slot)];
+    const auto& layer = *chosen[static_cast<std::size_t>(slot)];
+    if (input || !layer) continue;
+    input = InputSpec{passes, layer->empty() ? std::nullopt : std::optional<std::string>(*layer)};
+  }
+  if (!sources.inputs[kNormal])
+    throw usage_error(fmt::format("\"{}\" has no normal layer (one whose last name is N, Nn, Normal, Normals or "
+                                  "Nworld; layers: {}); give --normal FILE[:LAYER]",
+                                  passes, file.layer_list()));
+  return sources;
+}
+
+StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Description& description, std::ostream& out,
+                      std::ostream& err) {
+  const std::vector<int> frames = frames_of(request);
+  // Problems with the output are found before any frame is read.
+  const std::string first_output = path_for(request, request.output, frames.front());
+  plan_output(first_output);
+  if (!request.dry_run) check_writable_target(first_output);
+  if (request.threads > 0) OIIO::attribute("threads", request.threads);
+
+  StageTimes total;
+  Progress progress(request.progress && !request.dry_run && Progress::stderr_is_terminal(),
+                    static_cast<int>(frames.size()));
+  for (std::size_t index = 0; index < frames.size(); ++index) {
+    const int frame = frames[index];
+    throw_if_interrupted();
+    progress.begin_frame(frame, static_cast<int>(index));
+    Stopwatch clock;
+    StageTimes times;
+
+    auto node = create_node(description);
+    NodeSettings settings = request.settings;
+    if (settings.settings_file) settings.settings_file = path_for(request, *settings.settings_file, frame);
+    apply_settings(node->op(), settings);
+
+    if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
+    const FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    std::vector<std::string> warnings;
+    FrameInputs inputs(sources, warnings);
+    if (!warnings.empty()) progress.finish();
+    for (const auto& w : warnings) fmt::print(err, "quorlen: warning: {}\n", w);
+    const OutputPlan plan = plan_output(path_for(request, request.output, frame));
+    const ImageGeometry& geometry = inputs.geometry();
+
+    if (request.dry_run) {
+      for (int slot = 0; slot < kInputCount; ++slot)
+        fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
+                   inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
+      fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));
+      const auto changed = changed_knobs(description, node->op());
+      std::string knobs;
+      for (const auto& k : changed) knobs += (knobs.empty() ? "" : " ") + k;
+      fmt::print(out, "knobs   {}\n", changed.empty() ? std::string("(defaults)") : knobs);
+      continue;
+    }
+
+    clock.lap();
+    const BandInputs band = inputs.read_band(geometry.data.y(), geometry.data.t());
+    times.read += clock.lap();
+
+    BandRenderer renderer(node->op(), DD::Image::RenderOptions{request.threads, 0, 0});
+    int lines_done = 0;
+    const auto rgba = renderer.render(band, geometry, [&](int lines) {
+      lines_done += lines;
+      progress.frame_progress(static_cast<double>(lines_done) / std::max(1, geometry.data.h()));
+      throw_if_interrupted();
+    });
+    times.render += clock.lap();
+
+    ImageWriter writer(plan, geometry);
+    writer.write_lines(*rgba);
+    throw_if_interrupted();
+    writer.commit();
+    times.write += clock.lap();
+    times.pixels = static_cast<long long>(geometry.data.w()) * geometry.data.h();
+    times.frames = 1;
+    total += times;
+  }
+  progress.finish();
+  if (request.stats && !request.dry_run) out << format_stats(total);
+  return total;
+}
+
+}  // namespace quorlen::app
