@@ -59,19 +59,20 @@ TEST(Registration, ModuleBuiltForAnotherLayerVersionIsRefusedAtLoad) {
 }
 
 TEST(Registration, ListingHoldsQuorlen) {
+  const auto* quorlen = &quorlen_description();
   const auto all = registered_descriptions();
-  EXPECT_NE(std::find(all.begin(), all.end(), &quorlen_description()), all.end());
+  EXPECT_NE(std::find(all.begin(), all.end(), quorlen), all.end());
 }
 
 TEST(Factory, ReturnsNullWhenTheHostAllocatorFails) {
   quorlen_description();
-  testing::fail_next_allocations(1);
+  DD::Image::testing::fail_next_allocations(1);
   EXPECT_EQ(quorlen_description().constructor()(nullptr), nullptr);
   std::string error;
-  testing::fail_next_allocations(1);
+  DD::Image::testing::fail_next_allocations(1);
   EXPECT_EQ(NodeInstance::create(quorlen_description(), error), nullptr);
   EXPECT_NE(error.find("out of memory"), std::string::npos) << error;
-  testing::fail_next_allocations(0);
+  DD::Image::testing::fail_next_allocations(0);
   EXPECT_NE(NodeInstance::create(quorlen_description(), error), nullptr);
 }
 

@@ -1,0 +1,33 @@
+// Evaluations per second of the host noise function.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "DDImage/Noise.h"
+
+namespace {
+
+std::vector<double> coordinates(std::size_t n) {
+  std::mt19937 rng(1);
+  std::uniform_real_distribution<double> u(-300.0, 300.0);
+  std::vector<double> v(n);
+  for (double& d : v) d = u(rng);
+  return v;
+}
+
+void BM_NoiseScalar(benchmark::State& state) {
+  const std::size_t n = 4096;
+  const auto x = coordinates(n), y = coordinates(n + 1), z = coordinates(n + 2);
+  double sum = 0;
+  for (auto _ : state) {
+    for (std::size_t i = 0; i < n; ++i) sum += DD::Image::noise(x[i], y[i], z[i]);
+    benchmark::DoNotOptimize(sum);
+  }
+  state.counters["evals/s"] = benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_NoiseScalar);
+
+}  // namespace
+
+BENCHMARK_MAIN();
