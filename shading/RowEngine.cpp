@@ -28,7 +28,7 @@ inline void bump_normal(const Parameters& p, const Float3& q, Float3& n) {
 
 }  // namespace
 
-void shade_span(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
+void shade_span_reference(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
   const float exponent = (p.surfaceSpecularPower - 1.0f) * 20.0f + 1.0f;
   for (int i = x; i < r; ++i) {
     const Float3 c{in.color[0][i], in.color[1][i], in.color[2][i]};

@@ -22,7 +22,15 @@ struct SpanOutputs {
 };
 
 /// Relights pixels [x, r): noise bump, normalisation, light vector and intensity, specular then diffuse,
-/// and the "texture" or "light" output; alpha is 0. The straightforward scalar form, one pixel at a time.
+/// and the "texture" or "light" output; alpha is 0. The straightforward scalar form, one pixel at a time,
+/// kept as the reference the fast form must match bit for bit.
+void shade_span_reference(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r);
+
+/// shade_span_reference, bit for bit, with per-span constants hoisted and the noise evaluated for many
+/// pixels per host call (batched when the host layer offers it, unless built with scalar noise only).
 void shade_span(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r);
+
+/// shade_span as it is built against a host layer that offers only scalar noise.
+void shade_span_scalar_noise(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r);
 
 }  // namespace quorlen

@@ -22,7 +22,8 @@ float scaled_frequency(int frequency, std::int64_t factor) {
   return static_cast<float>(static_cast<std::int64_t>(frequency) * factor);
 }
 
-/// The stripe phase: the coordinates the direction mask selects, summed in x, y, z order, plus 2T last.
+}  // namespace
+
 float stripe_phase(float x, float y, float z, int directions, float twice_t) {
   switch (directions) {
     case 1:
@@ -43,8 +44,6 @@ float stripe_phase(float x, float y, float z, int directions, float twice_t) {
       return twice_t;
   }
 }
-
-}  // namespace
 
 float stripe_profile(float u, float k) {
   const float t = 2.0f * k;

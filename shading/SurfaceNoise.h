@@ -7,6 +7,8 @@ namespace quorlen {
 
 /// Squared-sine stripe profile of phase u at frequency k, in [-0.5, 0.5].
 float stripe_profile(float u, float k);
+/// The stripe phase: the coordinates `directions` selects, summed in x, y, z order, plus twice_t last.
+float stripe_phase(float x, float y, float z, int directions, float twice_t);
 /// One sample of the host noise at a rotated, scaled and shifted position.
 float noise_sample(float x, float y, float z, float frequency, const Float3& offset);
 /// Sum of octaves of absolute noise from start + 1 up to (inclusive) width / 12, starting at -0.5.

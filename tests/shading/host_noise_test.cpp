@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
 #include <limits>
 
 #include "DDImage/Noise.h"
@@ -38,6 +41,54 @@ TEST(HostNoise, LatticeRepeatsEvery256CellsAtAnyMagnitude) {
   for (double big : {0x1p62 - 512, 0x1p62, 0x1p63, -0x1p63, 0x1p64, 1e300, -1e300})
     EXPECT_EQ(noise(big, 0.25, 0.125), noise(0.0, 0.25, 0.125)) << big;
   EXPECT_NE(noise(7.5, 0.25, 0.125), noise(0.5, 0.25, 0.125));
+}
+
+/// noise_batch over the points, compared bit for bit with noise at each point.
+void expect_batch_matches(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& z) {
+  std::vector<double> out(x.size(), -7.0);
+  DD::Image::noise_batch(x.data(), y.data(), z.data(), out.data(), x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double one = noise(x[i], y[i], z[i]);
+    ASSERT_EQ(std::memcmp(&one, &out[i], sizeof(double)), 0)
+        << "at (" << x[i] << ", " << y[i] << ", " << z[i] << "): " << one << " vs " << out[i];
+  }
+}
+
+TEST(HostNoiseBatch, MatchesScalarNoiseBitForBit) {
+  std::mt19937 rng(5);
+  for (double range : {1.0, 300.0, 1e6, 3e9, 1e20}) {
+    std::uniform_real_distribution<double> u(-range, range);
+    // Lengths that leave 0 to 3 points beyond the last group of four.
+    for (std::size_t n : {0, 1, 3, 4, 5, 998, 1001}) {
+      std::vector<double> x(n), y(n), z(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        x[i] = u(rng);
+        y[i] = u(rng);
+        z[i] = u(rng);
+      }
+      expect_batch_matches(x, y, z);
+    }
+  }
+}
+
+TEST(HostNoiseBatch, HostileCoordinatesMatchScalarNoise) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  // Signed zeros, integers, the edges of 32-bit cells and values beyond them, mixed with ordinary ones so
+  // that groups of four are sometimes all fine and sometimes hold one bad lane.
+  const std::vector<double> special = {kNaN, kInf, -kInf, 0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 255.999999,
+                                       0x1p31 - 0.5, 0x1p31, -0x1p31, -0x1p31 - 0.5, 0x1p31 + 1, 0x1p62,
+                                       -0x1p63, 1e300, 4.9e-324, -4.9e-324, 1e-300, 0.1, -2.75};
+  std::vector<double> x, y, z;
+  for (std::size_t i = 0; i < special.size(); ++i)
+    for (std::size_t j = 0; j < special.size(); ++j) {
+      x.push_back(special[i]);
+      y.push_back(special[j]);
+      z.push_back(special[(i + 3 * j) % special.size()]);
+    }
+  expect_batch_matches(x, y, z);
+  expect_batch_matches(z, x, y);
+  expect_batch_matches(y, z, x);
 }
 
 }  // namespace

@@ -1,0 +1,97 @@
+// The span engine alone, fast and reference, over a frame held in memory: no host rows, no executor.
+// Each of the benchmark's threads shades every n-th line, so the threads share one frame.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "shading/RowEngine.h"
+
+namespace {
+
+using namespace quorlen;
+
+struct Frame {
+  int w, h;
+  std::vector<float> planes[12];
+  std::vector<float> out[4];
+  DD::Image::ChannelSet noise_channels{DD::Image::Mask_RGB};
+
+  Frame(int width, int height) : w(width), h(height) {
+    std::mt19937 rng(1);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    for (auto& p : planes) p.resize(static_cast<std::size_t>(w) * h);
+    for (auto& p : out) p.resize(static_cast<std::size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * w + x;
+        const float sx = 2.0f * x / w - 1.0f, sy = 2.0f * y / h - 1.0f;
+        const float v[12] = {u(rng), u(rng), u(rng), sx, sy, -0.5f, sx * 10, sy * 10, 5.0f - sx, sx * 10, sy * 10, 5.0f - sx};
+        for (int k = 0; k < 12; ++k) planes[k][i] = v[k];
+      }
+  }
+
+  void shade_line(const Parameters& p, bool fast, int y) {
+    const std::size_t row = static_cast<std::size_t>(y) * w;
+    SpanInputs in{};
+    const float** targets[4] = {in.color, in.normal, in.position, in.noise_position};
+    for (int k = 0; k < 12; ++k) targets[k / 3][k % 3] = planes[k].data() + row;
+    in.noise_channels = &noise_channels;
+    const SpanOutputs o{{out[0].data() + row, out[1].data() + row, out[2].data() + row, out[3].data() + row}};
+    (fast ? shade_span : shade_span_reference)(p, in, o, 0, w);
+  }
+};
+
+Frame& frame(int w) {
+  static Frame f1920(1920, 1080), f3840(3840, 2160);
+  return w == 1920 ? f1920 : f3840;
+}
+
+void run(benchmark::State& state, Parameters p) {
+  const int w = static_cast<int>(state.range(0));
+  const bool fast = state.range(1) != 0;
+  Frame& f = frame(w);
+  p.formatWidth = w;
+  for (auto _ : state)
+    for (int y = state.thread_index(); y < f.h; y += state.threads()) f.shade_line(p, fast, y);
+  state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(f.w) * f.h / state.threads() / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+Parameters with(void (*set)(Parameters&)) {
+  Parameters p;
+  p._surfaceSpecular = {0.5f, 0.5f, 0.5f};
+  set(p);
+  return p;
+}
+
+void BM_SpanParallel(benchmark::State& s) { run(s, with([](Parameters&) {})); }
+void BM_SpanPoint(benchmark::State& s) {
+  run(s, with([](Parameters& p) { p.lightType = 1; p._pointLightPos = {0, 0, -10}; p.pointLightFalloff = 1; }));
+}
+void BM_SpanStripes(benchmark::State& s) {
+  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 0; p.stripesNoiseDir = 1; }));
+}
+void BM_SpanTurbulence1(benchmark::State& s) {
+  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 1; }));
+}
+void BM_SpanTurbulence2(benchmark::State& s) {
+  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 2; }));
+}
+void BM_SpanSnoise(benchmark::State& s) {
+  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 3; }));
+}
+
+// Arguments: width (height is 9/16 of it), engine (0 = reference, 1 = fast); threads 1 and 2.
+#define LIGHT_ARGS ArgsProduct({{1920}, {0, 1}})->Threads(1)->Threads(2)->Unit(benchmark::kMillisecond)->UseRealTime()
+#define NOISE_ARGS ArgsProduct({{1920, 3840}, {0, 1}})->Threads(1)->Threads(2)->Unit(benchmark::kMillisecond)->UseRealTime()
+BENCHMARK(BM_SpanParallel)->LIGHT_ARGS;
+BENCHMARK(BM_SpanPoint)->LIGHT_ARGS;
+BENCHMARK(BM_SpanStripes)->NOISE_ARGS;
+BENCHMARK(BM_SpanTurbulence1)->NOISE_ARGS;
+BENCHMARK(BM_SpanTurbulence2)->NOISE_ARGS;
+BENCHMARK(BM_SpanSnoise)->NOISE_ARGS;
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds Release and runs the benchmarks: host noise, the span engine alone, the operator through the
+# executor, and `quorlen render` end to end against an oiiotool command doing comparable work.
+#   BUILD_DIR (default build-bench), REPS (repetitions, default 3), BENCH_FILTER (regex for all three
+#   benchmark programs, default all), SIZE (end-to-end frame, default 1920x1080).
+# Figures are noisy on a shared machine: take the best of the repetitions, not the mean.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build-bench}
+reps=${REPS:-3}
+filter=${BENCH_FILTER:-.}
+size=${SIZE:-1920x1080}
+
+bash scripts/setup-debian.sh
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)" --target quorlen Quorlen noise_bench span_bench engine_bench
+
+echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(date -u +%F)"
+for b in noise_bench span_bench engine_bench; do
+  echo "== $b"
+  "$build/bin/$b" --benchmark_filter="$filter" --benchmark_repetitions="$reps" \
+    --benchmark_report_aggregates_only=false
+done
+
+# End to end: four float EXR passes made by oiiotool.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+corners() {  # corners() SCALE Z: a gradient of (x, y, z) over the frame
+  local s=$1 z=$2
+  echo "fill:topleft=-$s,$s,$z:topright=$s,$s,$z:bottomleft=-$s,-$s,$z:bottomright=$s,-$s,$z"
+}
+oiiotool --pattern noise:type=uniform:min=0:max=1 "$size" 3 -d float -o "$work/color.exr"
+oiiotool --pattern "$(corners 1 -0.5)" "$size" 3 -d float -o "$work/normal.exr"
+oiiotool --pattern "$(corners 10 5)" "$size" 3 -d float -o "$work/P.exr"
+oiiotool --pattern "$(corners 3 1)" "$size" 3 -d float -o "$work/noiseP.exr"
+
+best() {  # best() RUNS CMD...: the least wall time in seconds over RUNS runs
+  local runs=$1 t b=
+  shift
+  for ((i = 0; i < runs; ++i)); do
+    local s e
+    s=$(date +%s.%N)
+    "$@" >/dev/null
+    e=$(date +%s.%N)
+    t=$(echo "$e - $s" | bc -l)
+    if [[ -z $b ]] || (($(echo "$t < $b" | bc -l))); then b=$t; fi
+  done
+  printf '%.3f' "$b"
+}
+inputs=(--color "$work/color.exr" --normal "$work/normal.exr" --P "$work/P.exr" --noiseP "$work/noiseP.exr")
+echo "== quorlen render $size (one run with --stats, then the best of $reps)"
+"$build/bin/quorlen" render "${inputs[@]}" -o "$work/out.exr" --stats --no-progress
+echo "quorlen render, no noise:   $(best "$reps" "$build/bin/quorlen" render "${inputs[@]}" -o "$work/out.exr" --no-progress) s"
+echo "quorlen render, turbulence1: $(best "$reps" "$build/bin/quorlen" render "${inputs[@]}" -o "$work/out.exr" \
+  --no-progress --set surfaceNoise=on --set surfaceNoiseType=turbulence1) s"
+# Comparable work: read the same four inputs, color * normal + P (one multiply-add), plus noiseP, write
+# one float EXR.
+echo "oiiotool mad:                $(best "$reps" oiiotool "$work/color.exr" "$work/normal.exr" "$work/P.exr" --mad \
+  "$work/noiseP.exr" --add -d float -o "$work/cmp.exr") s"
