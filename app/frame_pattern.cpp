@@ -75,6 +75,10 @@ FrameRange parse_frame_range(std::string_view text) {
   if (range.step < 1) throw usage_error(fmt::format("--frames \"{}\": the step must be at least 1", text));
   if (range.last < range.first)
     throw usage_error(fmt::format("--frames \"{}\": the last frame is before the first", text));
+  const long long count = (static_cast<long long>(range.last) - range.first) / range.step + 1;
+  if (count > kMaxFrames)
+    throw usage_error(fmt::format("--frames \"{}\" holds {} frames; at most {} are rendered in one run", text, count,
+                                  kMaxFrames));
   return range;
 }
 

@@ -17,8 +17,11 @@ struct FrameRange {
   std::vector<int> frames() const;
 };
 
-/// Parses "A", "A-B" or "A-BxSTEP" (A and B may be negative, STEP is at least 1, A <= B).
-/// Throws a usage error naming the text otherwise.
+/// Most frames one run renders; the list of frames is built up front, so a range is bounded.
+inline constexpr long long kMaxFrames = 1'000'000;
+
+/// Parses "A", "A-B" or "A-BxSTEP" (A and B may be negative, STEP is at least 1, A <= B, at most kMaxFrames
+/// frames). Throws a usage error naming the text otherwise.
 FrameRange parse_frame_range(std::string_view text);
 
 /// Whether the path holds a frame pattern: a run of '#', "%d" or "%0Nd".

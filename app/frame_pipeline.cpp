@@ -46,7 +46,8 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
   for (int slot = 0; slot < kInputCount; ++slot) {
     const auto& spec = sources.inputs[static_cast<std::size_t>(slot)];
     if (!spec) continue;
-    readers_[static_cast<std::size_t>(slot)].emplace(ImageFile(spec->file), spec->layer.value_or(""));
+    readers_[static_cast<std::size_t>(slot)].emplace(ImageFile(spec->file), spec->layer.value_or(""),
+                                                     sources.max_pixels);
   }
   const int reference = readers_[kColor] ? kColor : kNormal;
   geometry_ = readers_[static_cast<std::size_t>(reference)]->geometry();

@@ -25,6 +25,7 @@ inline constexpr std::array<const char*, kInputCount> kInputLabels = {"color", "
 /// Where one frame's inputs come from; an empty slot is unconnected (a missing colour reads as black).
 struct FrameSources {
   std::array<std::optional<InputSpec>, kInputCount> inputs;
+  long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
 };
 
 /// The connected inputs' pixels for a band of output lines, each as red, green and blue over the band's

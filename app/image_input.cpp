@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "app/errors.h"
+#include "app/quiet_stderr.h"
 
 namespace quorlen::app {
 namespace {
@@ -128,6 +129,7 @@ ImageFile::ImageFile(const std::string& path) : path_(path) {
   if (!std::filesystem::exists(path, ec)) throw usage_error(fmt::format("no such file: \"{}\"", path));
   if (std::filesystem::is_directory(path, ec))
     throw usage_error(fmt::format("\"{}\" is a directory, not an image file", path));
+  const QuietStderr quiet;
   input_ = OIIO::ImageInput::open(path);
   if (!input_) throw usage_error(fmt::format("cannot read \"{}\": {}", path, oiio_error(nullptr)));
   std::vector<std::string> part_names;
@@ -184,7 +186,7 @@ ImageGeometry ImageFile::geometry(int subimage) const {
 
 const OIIO::ImageSpec& ImageFile::spec(int subimage) const { return specs_.at(static_cast<std::size_t>(subimage)); }
 
-LayerReader::LayerReader(ImageFile file, std::string_view layer) : file_(std::move(file)) {
+LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_pixels) : file_(std::move(file)) {
   const LayerInfo& info = file_.layer(layer);
   const auto positions = component_positions(info, file_.path());
   subimage_ = info.subimage;
@@ -197,6 +199,14 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer) : file_(std::mo
   if (spec.deep) throw usage_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));
   if (spec.depth > 1) throw usage_error(fmt::format("\"{}\" is a volume image, which cannot be read as a pass", file_.path()));
   geometry_ = file_.geometry(subimage_);
+  // Sizes come from the header alone; they are checked before any buffer of that size exists.
+  if (spec.width <= 0 || spec.height <= 0)
+    throw usage_error(fmt::format("\"{}\" holds an image of no pixels ({}x{})", file_.path(), spec.width, spec.height));
+  const long long pixels = static_cast<long long>(spec.width) * static_cast<long long>(spec.height);
+  if (pixels > max_pixels)
+    throw usage_error(fmt::format("\"{}\" claims {}x{} pixels, more than the limit of {}; raise it with --max-pixels "
+                                  "if the file is genuine",
+                                  file_.path(), spec.width, spec.height, max_pixels));
 }
 
 LayerReader::~LayerReader() = default;
@@ -232,6 +242,7 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
   }
   std::vector<float> lines(static_cast<std::size_t>(y_end - y_begin) * static_cast<std::size_t>(window.w()) * stride);
   OIIO::ImageInput& in = file_.input();
+  const QuietStderr quiet;
   const bool ok = spec.tile_width > 0
                       ? in.read_tiles(subimage_, 0, window.x(), window.r(), y_begin, y_end, 0, 1, ch_begin, ch_end,
                                       OIIO::TypeFloat, lines.data())

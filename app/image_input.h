@@ -83,11 +83,16 @@ std::vector<LayerInfo> group_layers(const std::vector<std::string>& part_names,
 /// else the first three in file order. Throws a usage error when the layer has fewer than three channels.
 std::array<int, 3> component_positions(const LayerInfo& layer, const std::string& path);
 
+/// Largest data window, in pixels, an input may have unless raised with --max-pixels: 16384 x 16384. Headers
+/// claiming more are refused before anything of that size is allocated.
+inline constexpr long long kDefaultMaxPixels = 1LL << 28;
+
 /// Reads one layer's three components as float, as stored (no colour conversion).
 class LayerReader {
  public:
-  /// Takes the file; `layer` names the layer ("" for the plain channels).
-  LayerReader(ImageFile file, std::string_view layer);
+  /// Takes the file; `layer` names the layer ("" for the plain channels). Throws a usage error when the
+  /// layer's data window is empty or holds more than `max_pixels` pixels.
+  LayerReader(ImageFile file, std::string_view layer, long long max_pixels = kDefaultMaxPixels);
   ~LayerReader();
   LayerReader(LayerReader&&) noexcept;
   LayerReader& operator=(LayerReader&&) noexcept;

@@ -28,6 +28,8 @@ extern "C" void on_signal(int) {
 void install_interrupt_handlers() {
   struct sigaction action {};
   action.sa_handler = on_signal;
+  // Reads and writes in progress carry on; the stop is taken at the next check, between lines or frames.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);

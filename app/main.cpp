@@ -99,6 +99,11 @@ int main(int argc, char** argv) {
   render->add_option("--threads", request.threads, "Worker threads (default: all cores)")
       ->type_name("N")
       ->check(CLI::NonNegativeNumber);
+  render->add_option("--max-pixels", request.max_pixels,
+                     "Refuse inputs whose data window holds more pixels than this (guards against damaged headers)")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
   render->add_flag("--stats", request.stats, "Print the time of each stage (read, render, write) and megapixels per second");
   render->add_flag("--dry-run", request.dry_run, "Print the inputs, layers, output and knob values it would use, and stop");
   bool no_progress = false;
@@ -150,6 +155,8 @@ int main(int argc, char** argv) {
       run_demo(load_operator(plugin_path), demo_dir, demo_threads, std::cout, std::cerr);
     }
   } catch (const AppError& e) {
+    // A call cut short by the signal fails in its own words; the cause is the interrupt.
+    if (interrupted()) return fail(kExitInterrupted, "interrupted; unfinished output removed");
     return fail(e.code(), e.what());
   } catch (const std::bad_alloc&) {
     return fail(kExitOutput, "out of memory");

@@ -68,6 +68,7 @@ std::vector<int> frames_of(const RenderRequest& request) {
 
 FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report) {
   FrameSources sources;
+  sources.max_pixels = request.max_pixels;
   for (int slot = 0; slot < kInputCount; ++slot)
     if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
       sources.inputs[static_cast<std::size_t>(slot)] = parse_input_spec(path_for(request, *text, frame), is_file);

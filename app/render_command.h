@@ -23,6 +23,7 @@ struct RenderRequest {
   std::string output;
   std::optional<FrameRange> frames;
   int threads = 0;  ///< 0: all cores
+  long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
   bool stats = false;
   bool dry_run = false;
   bool progress = true;  ///< draw the progress bar (only ever on a terminal)

@@ -40,6 +40,20 @@ TEST(FrameRange, RejectsMalformedAndBackwardRangesAsUsageErrors) {
   }
 }
 
+TEST(FrameRange, RefusesMoreFramesThanOneRunRendersBeforeListingThem) {
+  EXPECT_EQ(parse_frame_range("1-1000000").frames().size(), 1000000u);
+  EXPECT_EQ(parse_frame_range("-2147483648-2147483647x4295").frames().size(), 999993u);
+  for (const char* text : {"1-1000001", "0-2147483647", "-2147483648-2147483647", "-2147483648-2147483647x4294"}) {
+    try {
+      parse_frame_range(text);
+      ADD_FAILURE() << "accepted \"" << text << "\"";
+    } catch (const AppError& e) {
+      EXPECT_EQ(e.code(), kExitUsage) << text;
+      EXPECT_NE(std::string(e.what()).find("at most 1000000 are rendered"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(FramePattern, RecognisesHashesAndPrintfDigits) {
   for (const char* p : {"a.#.exr", "a.####.exr", "a.%04d.exr", "a.%d.exr", "shot_%02d/b.exr", "#"})
     EXPECT_TRUE(has_frame_pattern(p)) << p;
