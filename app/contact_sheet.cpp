@@ -55,8 +55,8 @@ void write_contact_sheet(const std::vector<SheetEntry>& entries, const std::stri
     OIIO::ImageBuf image(e.image);
     if (!image.read(0, 0, true, OIIO::TypeFloat))
       throw output_error(fmt::format("cannot read preview \"{}\" for the contact sheet: {}", e.image, image.geterror()));
-    tile_w = std::max(tile_w, image.spec().width);
-    tile_h = std::max(tile_h, image.spec().height);
+    tile_w = std::max(tile_w, image.roi().width());
+    tile_h = std::max(tile_h, image.roi().height());
     images.push_back(std::move(image));
   }
   columns = std::max(1, std::min(columns, static_cast<int>(entries.size())));
@@ -79,8 +79,8 @@ void write_contact_sheet(const std::vector<SheetEntry>& entries, const std::stri
   AtomicFile file(path);
   auto out = OIIO::ImageOutput::create(path);
   if (!out) throw output_error(fmt::format("cannot write \"{}\": {}", path, OIIO::geterror()));
-  OIIO::ImageSpec spec(width, height, 3, OIIO::TypeUInt8);
-  if (!out->open(file.temp_path(), spec))
+  OIIO::ImageSpec layout(width, height, 3, OIIO::TypeUInt8);
+  if (!out->open(file.temp_path(), layout))
     throw output_error(fmt::format("cannot write \"{}\": {}", path, out->geterror()));
   // The previews hold sRGB codes already; they are stored as they are.
   const bool written = sheet.write(out.get());

@@ -142,9 +142,9 @@ DemoPasses build_demo_scene(int width, int height) {
 
 void write_demo_passes(const DemoPasses& passes, const std::string& path) {
   AtomicFile file(path);
-  OIIO::ImageSpec spec(passes.width, passes.height, 9, OIIO::TypeFloat);
-  spec.channelnames = {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"};
-  spec.attribute("compression", "zip");
+  OIIO::ImageSpec layout(passes.width, passes.height, 9, OIIO::TypeFloat);
+  layout.channelnames = {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"};
+  layout.attribute("compression", "zip");
   const std::size_t pixels = static_cast<std::size_t>(passes.width) * static_cast<std::size_t>(passes.height);
   std::vector<float> data(pixels * 9);
   for (std::size_t i = 0; i < pixels; ++i)
@@ -158,7 +158,7 @@ void write_demo_passes(const DemoPasses& passes, const std::string& path) {
     return output_error(fmt::format("cannot write \"{}\": {}", path, why));
   };
   if (!out) throw failed(OIIO::geterror());
-  if (!out->open(file.temp_path(), spec)) throw failed(out->geterror());
+  if (!out->open(file.temp_path(), layout)) throw failed(out->geterror());
   const bool written = out->write_image(OIIO::TypeFloat, data.data());
   const bool closed = out->close();
   if (!written || !closed) throw failed(out->geterror());

@@ -44,9 +44,9 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
   if (!sources.inputs[kNormal])
     throw usage_error("no normal input: give --normal FILE[:LAYER], or --passes with a file holding a normal layer");
   for (int slot = 0; slot < kInputCount; ++slot) {
-    const auto& spec = sources.inputs[static_cast<std::size_t>(slot)];
-    if (!spec) continue;
-    readers_[static_cast<std::size_t>(slot)].emplace(ImageFile(spec->file), spec->layer.value_or(""),
+    const auto& input = sources.inputs[static_cast<std::size_t>(slot)];
+    if (!input) continue;
+    readers_[static_cast<std::size_t>(slot)].emplace(ImageFile(input->file), input->layer.value_or(""),
                                                      sources.max_pixels);
   }
   const int reference = readers_[kColor] ? kColor : kNormal;

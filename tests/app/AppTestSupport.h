@@ -62,6 +62,13 @@ struct RunResult {
   std::string err;
 };
 
+/// `s` with every '@' replaced by `dir`, so argument tables can name files in a test's directory.
+inline std::string expand_at(const std::string& s, const fs::path& dir) {
+  std::string out;
+  for (char c : s) out += c == '@' ? dir.string() : std::string(1, c);
+  return out;
+}
+
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

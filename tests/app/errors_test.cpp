@@ -42,11 +42,7 @@ class Errors : public ::testing::Test {
     before = dir.files();
   }
 
-  std::string expand(const std::string& s) const {
-    std::string out;
-    for (char c : s) out += c == '@' ? dir.path().string() : std::string(1, c);
-    return out;
-  }
+  std::string expand(const std::string& s) const { return expand_at(s, dir.path()); }
 
   TempDir dir;
   TempDir scratch;
