@@ -1,9 +1,12 @@
-/// \file frame_pipeline.cpp  Reading inputs into bands and rendering bands through the node.
+/// \file frame_pipeline.cpp  Reading inputs into bands, rendering bands through the node, streaming a frame.
 #include "app/frame_pipeline.h"
 
 #include <algorithm>
 
 #include <fmt/format.h>
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 
 #include "DDImage/MemorySource.h"
 #include "app/errors.h"
@@ -67,17 +70,28 @@ std::optional<std::string> FrameInputs::describe(int slot) const {
   return reader->description();
 }
 
+int FrameInputs::band_lines() const {
+  int chunk = 1;
+  for (const auto& reader : readers_)
+    if (reader) chunk = std::max(chunk, reader->chunk_lines());
+  const long long line_bytes =
+      static_cast<long long>(std::max(1, geometry_.data.w())) * 3 * static_cast<long long>(sizeof(float)) * kInputCount;
+  const long long target = std::clamp(kBandBytes / line_bytes, 32LL, 4096LL);
+  return static_cast<int>((target + chunk - 1) / chunk * chunk);
+}
+
 BandInputs FrameInputs::read_band(int y0, int y1) {
   const Box& data = geometry_.data;
   BandInputs band;
   band.box = Box(data.x(), std::max(y0, data.y()), data.r(), std::min(y1, data.t()));
-  for (int slot = 0; slot < kInputCount; ++slot) {
+  // Each input has its own reader, so the files are decoded side by side.
+  tbb::parallel_for(0, kInputCount, [&](int slot) {
     auto& reader = readers_[static_cast<std::size_t>(slot)];
-    if (!reader && slot != kColor) continue;
+    if (!reader && slot != kColor) return;
     auto image = std::make_shared<ImageBuffer>(band.box, kRGB);
     if (reader) reader->read_into(*image);
     band.images[static_cast<std::size_t>(slot)] = std::move(image);
-  }
+  });
   return band;
 }
 
@@ -99,13 +113,65 @@ std::shared_ptr<ImageBuffer> BandRenderer::render(const BandInputs& inputs, cons
   const DD::Image::ChannelSet channels(DD::Image::Mask_RGBA);
   executor_.prepare(op_, inputs.box, channels);
   // Chunks keep the progress bar moving and let an interrupt stop a long band early.
-  const int chunk = std::max(16, inputs.box.h() / 32);
+  const int chunk = std::max(64, inputs.box.h() / 32);
   for (int y = inputs.box.y(); y < inputs.box.t(); y += chunk) {
     const int end = std::min(inputs.box.t(), y + chunk);
     executor_.render_lines(op_, inputs.box, channels, y, end, *out);
     if (chunk_done) chunk_done(end - y);
   }
   return out;
+}
+
+StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer, const StreamOptions& options,
+                        const std::function<void(int)>& lines_done) {
+  const ImageGeometry& geometry = inputs.geometry();
+  const Box& data = geometry.data;
+  const int lines = options.band_lines > 0 ? options.band_lines : inputs.band_lines();
+  // The renderer works in whatever arena runs the pipeline, so --threads bounds all three stages together.
+  BandRenderer renderer(op, DD::Image::RenderOptions{0, 0, 0});
+  StageTimes times;
+  int next = data.y();
+
+  // Every stage is serial, so each time is only ever added to by one thread at a time.
+  const auto read = [&](tbb::flow_control& control) -> std::shared_ptr<BandInputs> {
+    if (next >= data.t()) {
+      control.stop();
+      return nullptr;
+    }
+    Stopwatch clock;
+    auto band = std::make_shared<BandInputs>(inputs.read_band(next, std::min(data.t(), next + lines)));
+    next = band->box.t();
+    times.read += clock.lap();
+    return band;
+  };
+  const auto render = [&](std::shared_ptr<BandInputs> band) {
+    Stopwatch clock;
+    auto rgba = renderer.render(*band, geometry, lines_done);
+    times.render += clock.lap();
+    return rgba;
+  };
+  const auto write = [&](std::shared_ptr<ImageBuffer> rgba) {
+    Stopwatch clock;
+    writer.write_lines(*rgba);
+    times.write += clock.lap();
+  };
+  const auto run = [&] {
+    using tbb::filter_mode;
+    tbb::parallel_pipeline(static_cast<std::size_t>(std::max(1, options.bands_in_flight)),
+                           tbb::make_filter<void, std::shared_ptr<BandInputs>>(filter_mode::serial_in_order, read) &
+                               tbb::make_filter<std::shared_ptr<BandInputs>, std::shared_ptr<ImageBuffer>>(
+                                   filter_mode::serial_in_order, render) &
+                               tbb::make_filter<std::shared_ptr<ImageBuffer>, void>(filter_mode::serial_in_order, write));
+  };
+  if (options.threads > 0) {
+    tbb::task_arena arena(options.threads);
+    arena.execute(run);
+  } else {
+    run();
+  }
+  times.pixels = static_cast<long long>(data.w()) * data.h();
+  times.frames = 1;
+  return times;
 }
 
 }  // namespace quorlen::app

@@ -1,4 +1,5 @@
-/// \file frame_pipeline.h  One frame as three stages over bands of lines: read the inputs, render, write.
+/// \file frame_pipeline.h  One frame as three overlapping stages over bands of lines: read the inputs, render,
+/// write.
 #pragma once
 
 #include <array>
@@ -12,7 +13,9 @@
 #include "DDImage/ImageBuffer.h"
 #include "DDImage/Iop.h"
 #include "app/image_input.h"
+#include "app/image_output.h"
 #include "app/input_spec.h"
+#include "app/stats.h"
 
 namespace quorlen::app {
 
@@ -48,8 +51,16 @@ class FrameInputs {
   /// What input `slot` reads ("file:layer (N.X, N.Y, N.Z)"), or nullopt when unconnected.
   std::optional<std::string> describe(int slot) const;
 
-  /// Reads lines [y0, y1) of the output's data window from every connected input.
+  /// Lines per band: whole compressed blocks or tile rows of every input, and about
+  /// `kBandBytes` of input samples, so memory follows the width, not the height.
+  int band_lines() const;
+
+  /// Reads lines [y0, y1) of the output's data window from every connected input, the inputs at the same
+  /// time. Not to be called from two threads at once.
   BandInputs read_band(int y0, int y1);
+
+  /// Input samples a band aims to hold, all inputs together.
+  static constexpr long long kBandBytes = 8LL << 20;
 
  private:
   std::array<std::optional<LayerReader>, kInputCount> readers_;
@@ -64,6 +75,7 @@ class BandRenderer {
   /// Connects the band's inputs to the node, validates it and renders red, green, blue and alpha of the
   /// band's lines into a new buffer. The lines are rendered in chunks; after each, `chunk_done` receives the
   /// number of lines finished and may throw to stop. The inputs are disconnected again before returning.
+  /// One band at a time: the node is shared.
   std::shared_ptr<DD::Image::ImageBuffer> render(const BandInputs& inputs, const ImageGeometry& geometry,
                                                  const std::function<void(int)>& chunk_done);
 
@@ -71,5 +83,20 @@ class BandRenderer {
   DD::Image::Iop& op_;
   DD::Image::Executor executor_;
 };
+
+/// How a frame is streamed.
+struct StreamOptions {
+  int threads = 0;     ///< worker threads for all three stages; 0 = all cores
+  int band_lines = 0;  ///< 0 = FrameInputs::band_lines()
+  int bands_in_flight = 3;
+};
+
+/// Reads, renders and writes one frame band by band, the stages overlapping: while one band renders, the
+/// next is read and the previous one written. Returns each stage's busy seconds (the stages overlap, so
+/// they may add up to more than the frame took) and the pixel count. `lines_done` runs as lines are
+/// rendered and may throw to stop; an error in any stage stops the others and is rethrown. The writer is
+/// left for the caller to commit.
+StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer, const StreamOptions& options,
+                        const std::function<void(int)>& lines_done);
 
 }  // namespace quorlen::app

@@ -218,6 +218,19 @@ std::string LayerReader::description() const {
                      names_[2]);
 }
 
+int LayerReader::chunk_lines() const {
+  const OIIO::ImageSpec& spec = file_.spec(subimage_);
+  if (spec.tile_width > 0) return std::max(1, spec.tile_height);
+  if (std::string_view(file_.format_name()) != "openexr") return 1;
+  // Lines per block of each compression, as the format defines them.
+  const std::string compression = lower(spec.get_string_attribute("compression"));
+  static const std::array<std::pair<std::string_view, int>, 7> blocks = {
+      {{"zips", 1}, {"zip", 16}, {"pxr24", 16}, {"piz", 32}, {"b44", 32}, {"dwaa", 32}, {"dwab", 256}}};
+  for (const auto& [name, lines] : blocks)
+    if (compression.rfind(name, 0) == 0) return lines;
+  return 1;
+}
+
 void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
   const Box overlap = geometry_.data.intersected(dst.box());
   if (overlap.empty()) return;
@@ -233,6 +246,22 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
   const std::size_t stride = static_cast<std::size_t>(ch_end - ch_begin);
   const Box& window = geometry_.data;
 
+  OIIO::ImageInput& in = file_.input();
+  const int n = dst.channel_count();
+  // Scanline files whose components are three channels in order, covering dst's lines exactly, are read
+  // straight into dst.
+  const bool in_order = ch_end - ch_begin == 3 && channels_[0] == ch_begin && channels_[1] == ch_begin + 1 &&
+                        green == red + 1 && blue == red + 2;
+  if (spec.tile_width <= 0 && in_order && red >= 0 && overlap.x() == dst.box().x() && overlap.w() == dst.box().w() &&
+      window.x() == overlap.x() && window.w() == overlap.w()) {
+    const QuietStderr quiet;
+    const auto pixel = static_cast<OIIO::stride_t>(sizeof(float)) * n;
+    if (!in.read_scanlines(subimage_, 0, overlap.y(), overlap.t(), 0, ch_begin, ch_end, OIIO::TypeFloat,
+                           dst.line(overlap.y()) + red, pixel, pixel * dst.box().w()))
+      throw usage_error(fmt::format("cannot read \"{}\": {}", file_.path(), oiio_error(&in)));
+    return;
+  }
+
   // Tiled files are read in whole tile rows; scanline files in exactly the lines needed.
   int y_begin = overlap.y(), y_end = overlap.t();
   if (spec.tile_width > 0) {
@@ -241,7 +270,6 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
     y_end = std::min(window.t(), window.y() + (overlap.t() - window.y() + th - 1) / th * th);
   }
   std::vector<float> lines(static_cast<std::size_t>(y_end - y_begin) * static_cast<std::size_t>(window.w()) * stride);
-  OIIO::ImageInput& in = file_.input();
   const QuietStderr quiet;
   const bool ok = spec.tile_width > 0
                       ? in.read_tiles(subimage_, 0, window.x(), window.r(), y_begin, y_end, 0, 1, ch_begin, ch_end,
@@ -250,7 +278,6 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
                                           lines.data());
   if (!ok) throw usage_error(fmt::format("cannot read \"{}\": {}", file_.path(), oiio_error(&in)));
 
-  const int n = dst.channel_count();
   for (int y = overlap.y(); y < overlap.t(); ++y) {
     const float* src = lines.data() + (static_cast<std::size_t>(y - y_begin) * static_cast<std::size_t>(window.w()) +
                                        static_cast<std::size_t>(overlap.x() - window.x())) *

@@ -64,6 +64,8 @@ class ImageFile {
 
   ImageGeometry geometry(int subimage) const;
   OIIO::ImageInput& input() { return *input_; }
+  /// OpenImageIO's name of the file's format ("openexr", "png", ...).
+  const char* format_name() const { return input_->format_name(); }
   const OIIO::ImageSpec& spec(int subimage) const;
 
  private:
@@ -102,10 +104,14 @@ class LayerReader {
   std::string description() const;
   /// Full names of the three channels read, in component order.
   const std::array<std::string, 3>& component_names() const { return names_; }
+  /// Lines the file stores (and decodes) together: the tile height, or the lines of one compressed block
+  /// of a scanline file (1 when each line stands alone). Reads aligned to it decode nothing twice.
+  int chunk_lines() const;
 
   /// Writes the components into the red, green and blue channels of `dst` where the layer's data window
   /// overlaps dst's box; the other pixels of `dst` are left as they are. Throws a usage error when the file
-  /// cannot be read (truncated or damaged).
+  /// cannot be read (truncated or damaged). One reader is not to be used from two threads at once; separate
+  /// readers may read at the same time.
   void read_into(DD::Image::ImageBuffer& dst);
 
  private:

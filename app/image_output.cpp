@@ -104,6 +104,8 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
       bytes[i * 3 + 2] = srgb_encode_8bit(src[b]);
     }
     ok = out_->write_scanlines(y0, y0 + box.h(), 0, OIIO::TypeUInt8, bytes.data());
+  } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 && a == 3) {
+    ok = out_->write_scanlines(y0, y0 + box.h(), 0, OIIO::TypeFloat, rgba.data());
   } else {
     const int count = plan_.encoding == OutputEncoding::float_rgba ? 4 : 3;
     std::vector<float> floats(pixels * static_cast<std::size_t>(count));

@@ -139,25 +139,16 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     }
 
     clock.lap();
-    const BandInputs band = inputs.read_band(geometry.data.y(), geometry.data.t());
-    times.read += clock.lap();
-
-    BandRenderer renderer(node->op(), DD::Image::RenderOptions{request.threads, 0, 0});
+    ImageWriter writer(plan, geometry);
     int lines_done = 0;
-    const auto rgba = renderer.render(band, geometry, [&](int lines) {
+    times = stream_frame(inputs, node->op(), writer, StreamOptions{request.threads, 0, 3}, [&](int lines) {
       lines_done += lines;
       progress.frame_progress(static_cast<double>(lines_done) / std::max(1, geometry.data.h()));
       throw_if_interrupted();
     });
-    times.render += clock.lap();
-
-    ImageWriter writer(plan, geometry);
-    writer.write_lines(*rgba);
     throw_if_interrupted();
     writer.commit();
-    times.write += clock.lap();
-    times.pixels = static_cast<long long>(geometry.data.w()) * geometry.data.h();
-    times.frames = 1;
+    times.wall = clock.lap();
     total += times;
   }
   progress.finish();

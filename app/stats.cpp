@@ -9,6 +9,7 @@ StageTimes& StageTimes::operator+=(const StageTimes& o) {
   read += o.read;
   render += o.render;
   write += o.write;
+  wall += o.wall;
   pixels += o.pixels;
   frames += o.frames;
   return *this;
@@ -20,11 +21,12 @@ std::string format_stats(const StageTimes& t) {
     if (seconds > 0) return fmt::format("  {:<7}{:9.3f} s  {:9.2f} MP/s\n", stage, seconds, megapixels / seconds);
     return fmt::format("  {:<7}{:9.3f} s  {:>9} MP/s\n", stage, seconds, "-");
   };
-  std::string out = fmt::format("stats: {} frame{}, {:.3f} megapixels\n", t.frames, t.frames == 1 ? "" : "s", megapixels);
+  std::string out = fmt::format("stats: {} frame{}, {:.3f} megapixels{}\n", t.frames, t.frames == 1 ? "" : "s",
+                                megapixels, t.wall > 0 ? " (stages overlap; total is elapsed time)" : "");
   out += line("read", t.read);
   out += line("render", t.render);
   out += line("write", t.write);
-  out += line("total", t.read + t.render + t.write);
+  out += line("total", t.wall > 0 ? t.wall : t.read + t.render + t.write);
   return out;
 }
 

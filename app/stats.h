@@ -6,18 +6,21 @@
 
 namespace quorlen::app {
 
-/// Seconds spent per stage, summed over frames.
+/// Seconds spent per stage, summed over frames. The stages overlap, so their busy times may add up to more
+/// than the wall-clock time.
 struct StageTimes {
   double read = 0;
   double render = 0;
   double write = 0;
+  double wall = 0;  ///< elapsed; when 0, the stages are taken to have run one after another
   long long pixels = 0;
   int frames = 0;
 
   StageTimes& operator+=(const StageTimes& o);
 };
 
-/// The report printed by --stats: one line per stage with seconds and megapixels per second, then the total.
+/// The report printed by --stats: one line per stage with its busy seconds and megapixels per second, then the
+/// elapsed total.
 std::string format_stats(const StageTimes& times);
 
 /// Seconds since construction (or the last lap).

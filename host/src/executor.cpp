@@ -43,12 +43,12 @@ void Executor::render_lines(Iop& op, const Box& box, const ChannelSet& channels,
       const int r = std::min(box.r(), x + span);
       Row row(x, r);
       row.get(op, y, x, r, wanted);
-      float* line = out.line(y);
-      for (const auto& [c, k] : targets) {
-        const float* src = row[c];
-        float* dst = line + static_cast<std::ptrdiff_t>(x - out.box().x()) * n + k;
-        for (int i = x; i < r; ++i, dst += n) *dst = src[i];
-      }
+      // Interleaved in one pass over the output line.
+      std::vector<const float*> sources(targets.size());
+      for (std::size_t t = 0; t < targets.size(); ++t) sources[t] = row[targets[t].first];
+      float* dst = out.line(y) + static_cast<std::ptrdiff_t>(x - out.box().x()) * n;
+      for (int i = x; i < r; ++i, dst += n)
+        for (std::size_t t = 0; t < targets.size(); ++t) dst[targets[t].second] = sources[t][i];
     }
   };
 

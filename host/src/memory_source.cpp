@@ -17,13 +17,26 @@ void MemorySource::validate_output(bool) {}
 void MemorySource::render_row(int y, int x, int r, const ChannelSet& channels, Row& out) {
   const ImageBuffer& image = *image_;
   const int n = image.channel_count();
+  // One pass over the interleaved line, however many channels are asked for.
+  struct Target {
+    float* dst;
+    int k;
+  };
+  Target targets[8];
+  int count = 0;
+  const auto flush = [&] {
+    const float* src = image.line(y) + static_cast<std::ptrdiff_t>(x - image.box().x()) * n;
+    for (int i = x; i < r; ++i, src += n)
+      for (int t = 0; t < count; ++t) targets[t].dst[i] = src[targets[t].k];
+    count = 0;
+  };
   for (Channel c = channels.first(); c != Chan_Black; c = channels.next(c)) {
     const int k = image.channel_index(c);
     if (k < 0) continue;
-    float* dst = out.writable(c);
-    const float* src = image.line(y) + static_cast<std::ptrdiff_t>(x - image.box().x()) * n + k;
-    for (int i = x; i < r; ++i, src += n) dst[i] = *src;
+    targets[count++] = {out.writable(c), k};
+    if (count == 8) flush();
   }
+  if (count > 0) flush();
 }
 
 }  // namespace DD::Image

@@ -45,16 +45,22 @@ void Row::get(Iop& op, int y, int x, int r, const ChannelSet& channels) {
   x = std::max(x, x_);
   r = std::min(r, r_);
   if (r <= x) return;
+  // The operator fills its own channels inside its box; only the rest is cleared here.
+  const Box& box = op.bbox();
+  const bool on_line = y >= box.y() && y < box.t();
+  const int from = on_line ? std::clamp(box.x(), x, r) : r;
+  const int to = on_line ? std::clamp(box.r(), from, r) : r;
+  const ChannelSet present = from < to ? channels & op.channels() : ChannelSet();
   for (Channel c = channels.first(); c != Chan_Black; c = channels.next(c)) {
     float* p = writable(c);
-    std::fill(p + x, p + r, 0.0f);
+    if (present.contains(c)) {
+      std::fill(p + x, p + from, 0.0f);
+      std::fill(p + to, p + r, 0.0f);
+    } else {
+      std::fill(p + x, p + r, 0.0f);
+    }
   }
-  const Box& box = op.bbox();
-  if (y < box.y() || y >= box.t()) return;
-  const int from = std::max(x, box.x());
-  const int to = std::min(r, box.r());
-  const ChannelSet present = channels & op.channels();
-  if (from < to && !present.empty()) op.render_row(y, from, to, present, *this);
+  if (!present.empty()) op.render_row(y, from, to, present, *this);
 }
 
 }  // namespace DD::Image

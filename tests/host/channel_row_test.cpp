@@ -3,6 +3,8 @@
 
 #include "DDImage/Box.h"
 #include "DDImage/Channel.h"
+#include "DDImage/Iop.h"
+#include "DDImage/MemorySource.h"
 #include "DDImage/Row.h"
 #include "support/Images.h"
 
@@ -99,6 +101,50 @@ TEST(Rows, GetIsClippedToTheRowSpan) {
   row.get(*source, 0, 0, 8, ChannelSet(Chan_Red));
   EXPECT_EQ(row[Chan_Red][2], 3.0f);
   EXPECT_EQ(row[Chan_Red][3], 4.0f);
+}
+
+// A row's storage is not cleared between fetches: whatever the new source does not cover must still
+// read as zero, not as the previous fetch's pixels.
+TEST(Rows, ARefetchedRowHoldsNothingOfTheFetchBefore) {
+  const Format format{8, 2};
+  auto full = quorlen::test::rgb_source(format, {0, 0, 8, 2}, [](int x, int y) {
+    return quorlen::test::Pixel3{float(x + 1), float(y + 1), 7.0f};
+  });
+  auto narrow = quorlen::test::rgb_source(format, {3, 1, 5, 2}, [](int x, int) {
+    return quorlen::test::Pixel3{float(-x), 0.5f, 0.25f};
+  });
+  Row row(0, 8);
+  row.get(*full, 1, 0, 8, ChannelSet(Mask_RGBA));
+  row.get(*narrow, 1, 0, 8, ChannelSet(Mask_RGBA));
+  for (int x = 0; x < 8; ++x) {
+    const bool inside = x >= 3 && x < 5;
+    EXPECT_EQ(row[Chan_Red][x], inside ? float(-x) : 0.0f) << x;
+    EXPECT_EQ(row[Chan_Blue][x], inside ? 0.25f : 0.0f) << x;
+    EXPECT_EQ(row[Chan_Alpha][x], 0.0f) << x;
+  }
+  // A line the source does not reach at all, and then an empty source, clear the whole span.
+  row.get(*full, 0, 0, 8, ChannelSet(Mask_RGB));
+  row.get(*narrow, 0, 0, 8, ChannelSet(Mask_RGB));
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(row[Chan_Green][x], 0.0f) << x;
+  row.get(*full, 0, 0, 8, ChannelSet(Mask_RGB));
+  row.get(Iop::empty_input(), 0, 0, 8, ChannelSet(Mask_RGB));
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(row[Chan_Red][x], 0.0f) << x;
+}
+
+// Sources with more channels than one gathering pass takes still serve every one of them.
+TEST(Rows, ASourceWithManyChannelsServesEachOne) {
+  std::vector<Channel> channels;
+  for (int k = 0; k < 11; ++k) channels.push_back(getChannel("many.c" + std::to_string(k)));
+  auto image = std::make_shared<ImageBuffer>(Box{0, 0, 3, 1}, channels);
+  for (int x = 0; x < 3; ++x)
+    for (int k = 0; k < 11; ++k) image->at(x, 0, k) = float(100 * k + x);
+  MemorySource source({3, 1}, image);
+  ChannelSet wanted;
+  for (Channel c : channels) wanted.insert(c);
+  Row row(0, 3);
+  row.get(source, 0, 0, 3, wanted);
+  for (int k = 0; k < 11; ++k)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(row[channels[static_cast<std::size_t>(k)]][x], float(100 * k + x)) << k << "," << x;
 }
 
 }  // namespace

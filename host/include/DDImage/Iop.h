@@ -50,8 +50,8 @@ class Iop : public Op, public IopInfoOwner {
 
   // Overridable operations, in the order of the layer's virtual table (after those of Op).
 
-  /// Fills pixels [x, r) of line y of `out` for `channels`. Called by Row::get with a span already
-  /// clipped to this operator's bounding box.
+  /// Fills pixels [x, r) of line y of `out` for `channels`, every one of them: Row::get leaves them
+  /// uncleared. Called by Row::get with a span already clipped to this operator's bounding box.
   virtual void render_row(int y, int x, int r, const ChannelSet& channels, Row& out) = 0;
   /// Passes a request on to the inputs; the default asks every input for the same.
   virtual void request_inputs(int x, int y, int r, int t, const ChannelSet& channels, int count);
