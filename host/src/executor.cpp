@@ -47,8 +47,19 @@ void Executor::render_lines(Iop& op, const Box& box, const ChannelSet& channels,
       std::vector<const float*> sources(targets.size());
       for (std::size_t t = 0; t < targets.size(); ++t) sources[t] = row[targets[t].first];
       float* dst = out.line(y) + static_cast<std::ptrdiff_t>(x - out.box().x()) * n;
-      for (int i = x; i < r; ++i, dst += n)
-        for (std::size_t t = 0; t < targets.size(); ++t) dst[targets[t].second] = sources[t][i];
+      if (n == 4 && targets.size() == 4 && targets[0].second == 0 && targets[1].second == 1 &&
+          targets[2].second == 2 && targets[3].second == 3) {  // the usual RGBA buffer, unrolled
+        const float *s0 = sources[0], *s1 = sources[1], *s2 = sources[2], *s3 = sources[3];
+        for (int i = x; i < r; ++i, dst += 4) {
+          dst[0] = s0[i];
+          dst[1] = s1[i];
+          dst[2] = s2[i];
+          dst[3] = s3[i];
+        }
+      } else {
+        for (int i = x; i < r; ++i, dst += n)
+          for (std::size_t t = 0; t < targets.size(); ++t) dst[targets[t].second] = sources[t][i];
+      }
     }
   };
 
