@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds Release and runs the benchmarks: host noise, the span engine alone, the operator through the
-# executor, and `quorlen render` end to end against an oiiotool command doing comparable work.
-#   BUILD_DIR (default build-bench), REPS (repetitions, default 3), BENCH_FILTER (regex for all three
-#   benchmark programs, default all), SIZE (end-to-end frame, default 1920x1080).
+# executor, one frame of the render in-process, and `quorlen render` end to end against an oiiotool
+# command doing comparable work, with peak resident memory of both.
+#   BUILD_DIR (default build-bench), REPS (repetitions, default 3), BENCH_FILTER (regex for the
+#   benchmark programs, default all), SIZE (end-to-end frame, default 1920x1080), MEMORY_SIZE (when set,
+#   e.g. 8192x8192, also renders a frame that large and reports quorlen's peak resident memory).
 # Figures are noisy on a shared machine: take the best of the repetitions, not the mean.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,10 +15,10 @@ size=${SIZE:-1920x1080}
 
 bash scripts/setup-debian.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quorlen Quorlen noise_bench span_bench engine_bench
+cmake --build "$build" -j"$(nproc)" --target quorlen Quorlen noise_bench span_bench engine_bench render_bench
 
 echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(date -u +%F)"
-for b in noise_bench span_bench engine_bench; do
+for b in noise_bench span_bench engine_bench render_bench; do
   echo "== $b"
   "$build/bin/$b" --benchmark_filter="$filter" --benchmark_repetitions="$reps" \
     --benchmark_report_aggregates_only=false
@@ -29,10 +31,13 @@ corners() {  # corners() SCALE Z: a gradient of (x, y, z) over the frame
   local s=$1 z=$2
   echo "fill:topleft=-$s,$s,$z:topright=$s,$s,$z:bottomleft=-$s,-$s,$z:bottomright=$s,-$s,$z"
 }
-oiiotool --pattern noise:type=uniform:min=0:max=1 "$size" 3 -d float -o "$work/color.exr"
-oiiotool --pattern "$(corners 1 -0.5)" "$size" 3 -d float -o "$work/normal.exr"
-oiiotool --pattern "$(corners 10 5)" "$size" 3 -d float -o "$work/P.exr"
-oiiotool --pattern "$(corners 3 1)" "$size" 3 -d float -o "$work/noiseP.exr"
+passes() {  # passes() SIZE DIR: colour noise and gradients of normal, position and noise position
+  oiiotool --pattern noise:type=uniform:min=0:max=1 "$1" 3 -d float -o "$2/color.exr"
+  oiiotool --pattern "$(corners 1 -0.5)" "$1" 3 -d float -o "$2/normal.exr"
+  oiiotool --pattern "$(corners 10 5)" "$1" 3 -d float -o "$2/P.exr"
+  oiiotool --pattern "$(corners 3 1)" "$1" 3 -d float -o "$2/noiseP.exr"
+}
+passes "$size" "$work"
 
 best() {  # best() RUNS CMD...: the least wall time in seconds over RUNS runs
   local runs=$1 t b=
@@ -57,3 +62,16 @@ echo "quorlen render, turbulence1: $(best "$reps" "$build/bin/quorlen" render "$
 # one float EXR.
 echo "oiiotool mad:                $(best "$reps" oiiotool "$work/color.exr" "$work/normal.exr" "$work/P.exr" --mad \
   "$work/noiseP.exr" --add -d float -o "$work/cmp.exr") s"
+peak() {  # peak() CMD...: the command's peak resident memory in MiB
+  /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1 | awk '{printf "%.0f", $1 / 1024}'
+}
+echo "peak resident memory: quorlen $(peak "$build/bin/quorlen" render "${inputs[@]}" -o "$work/out.exr" --no-progress) MiB," \
+  "oiiotool $(peak oiiotool "$work/color.exr" "$work/normal.exr" "$work/P.exr" --mad "$work/noiseP.exr" --add -d float \
+  -o "$work/cmp.exr") MiB"
+if [[ -n ${MEMORY_SIZE:-} ]]; then
+  mkdir -p "$work/big"
+  passes "$MEMORY_SIZE" "$work/big"
+  big=(--color "$work/big/color.exr" --normal "$work/big/normal.exr" --P "$work/big/P.exr" --noiseP "$work/big/noiseP.exr")
+  echo "quorlen render $MEMORY_SIZE: peak resident memory $(peak "$build/bin/quorlen" render "${big[@]}" \
+    -o "$work/big/out.exr" --no-progress) MiB"
+fi
