@@ -12,18 +12,41 @@ namespace quorlen {
 
 /// Host noise one point per call: all that a layer without noise_batch offers.
 struct ScalarHostNoise {
-  static void evaluate(const double* x, const double* y, const double* z, double* out, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = DD::Image::noise(x[i], y[i], z[i]);
+  static void evaluate(const float* x, const float* y, const float* z, double* out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+      out[i] = DD::Image::noise(static_cast<double>(x[i]), static_cast<double>(y[i]),
+                                static_cast<double>(z[i]));
   }
 };
 
 #if defined(DDIMAGE_HAS_NOISE_BATCH)
-/// Host noise through the layer's batched form.
+/// Host noise through the layer's double-precision batched form, positions widened first (exactly).
+struct WideningBatchedHostNoise {
+  static void evaluate(const float* x, const float* y, const float* z, double* out, std::size_t n) {
+    constexpr std::size_t kBlock = 256;
+    double wx[kBlock], wy[kBlock], wz[kBlock];
+    for (std::size_t i = 0; i < n; i += kBlock) {
+      const std::size_t m = n - i < kBlock ? n - i : kBlock;
+      for (std::size_t k = 0; k < m; ++k) {
+        wx[k] = x[i + k];
+        wy[k] = y[i + k];
+        wz[k] = z[i + k];
+      }
+      DD::Image::noise_batch(wx, wy, wz, out + i, m);
+    }
+  }
+};
+
+#if defined(DDIMAGE_HAS_NOISE_BATCH_FLOAT)
+/// Host noise through the layer's batched form, fed the single-precision positions directly.
 struct BatchedHostNoise {
-  static void evaluate(const double* x, const double* y, const double* z, double* out, std::size_t n) {
+  static void evaluate(const float* x, const float* y, const float* z, double* out, std::size_t n) {
     DD::Image::noise_batch(x, y, z, out, n);
   }
 };
+#else
+using BatchedHostNoise = WideningBatchedHostNoise;
+#endif
 #endif
 
 /// The most points one batch takes; callers split larger sets.
@@ -45,7 +68,8 @@ struct SampleTerms {
   float r_minus_y[kNoiseBatchPoints];
   float r_plus_y[kNoiseBatchPoints];
   float x_plus_z[kNoiseBatchPoints];
-  double nx[kNoiseBatchPoints], ny[kNoiseBatchPoints], nz[kNoiseBatchPoints], value[kNoiseBatchPoints];
+  float nx[kNoiseBatchPoints], ny[kNoiseBatchPoints], nz[kNoiseBatchPoints];
+  double value[kNoiseBatchPoints];
 };
 
 inline void prepare(const NoiseBatch& b, SampleTerms& t) {
@@ -57,20 +81,17 @@ inline void prepare(const NoiseBatch& b, SampleTerms& t) {
   }
 }
 
-/// noise_sample at `frequency` for every point of the batch.
+/// The host noise of noise_sample at `frequency` for every point, in t.value, before its rounding to
+/// single.
 template <class HostNoise>
-void samples(SampleTerms& t, int count, float frequency, const Float3& offset, float* out) {
-  double* const nx = t.nx;
-  double* const ny = t.ny;
-  double* const nz = t.nz;
+void sample_values(SampleTerms& t, int count, float frequency, const Float3& offset) {
   const float s = static_cast<float>(static_cast<double>(frequency) * 0.707);
   for (int i = 0; i < count; ++i) {
-    nx[i] = (s * t.r_minus_y[i] + 100.0f) + offset.x;
-    ny[i] = s * t.r_plus_y[i] + offset.y;
-    nz[i] = s * t.x_plus_z[i] + offset.z;
+    t.nx[i] = (s * t.r_minus_y[i] + 100.0f) + offset.x;
+    t.ny[i] = s * t.r_plus_y[i] + offset.y;
+    t.nz[i] = s * t.x_plus_z[i] + offset.z;
   }
-  HostNoise::evaluate(nx, ny, nz, t.value, static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) out[i] = static_cast<float>(t.value[i]);
+  HostNoise::evaluate(t.nx, t.ny, t.nz, t.value, static_cast<std::size_t>(count));
 }
 
 /// turbulence for every point: the octaves depend only on start and width, so all points share them.
@@ -80,10 +101,9 @@ void turbulence(SampleTerms& t, int count, float start, int width, const Float3&
   const float bound = static_cast<float>(width / 12);
   for (int i = 0; i < count; ++i) sum[i] = -0.5f;
   if (!(f > 0.0f)) return;
-  float q[kNoiseBatchPoints];
   while (f <= bound) {
-    samples<HostNoise>(t, count, f, offset, q);
-    for (int i = 0; i < count; ++i) sum[i] = sum[i] + abs_f(q[i] / f);
+    sample_values<HostNoise>(t, count, f, offset);
+    for (int i = 0; i < count; ++i) sum[i] = sum[i] + abs_f(static_cast<float>(t.value[i]) / f);
     f = f * 2.0f;
   }
 }
@@ -100,6 +120,7 @@ void surface_noise_batch(const NoiseBatch& b, int type, int directions, int widt
                          const Float3& offset, float* out) {
   using namespace batch_detail;
   const int n = b.count;
+  if (n <= 0) return;
   if (type < 0 || type > 3) {
     for (int i = 0; i < n; ++i) out[i] = 0.0f;
     return;
@@ -128,9 +149,8 @@ void surface_noise_batch(const NoiseBatch& b, int type, int directions, int widt
       return;
     }
     default: {
-      float s[kNoiseBatchPoints];
-      samples<HostNoise>(terms, n, scaled(frequency, 8), offset, s);
-      for (int i = 0; i < n; ++i) out[i] = 0.01f * s[i];
+      sample_values<HostNoise>(terms, n, scaled(frequency, 8), offset);
+      for (int i = 0; i < n; ++i) out[i] = 0.01f * static_cast<float>(terms.value[i]);
       return;
     }
   }

@@ -95,9 +95,53 @@ double noise(double x, double y, double z) {
 namespace {
 
 #if defined(__x86_64__)
-// Four points per step in AVX2 lanes. Every operation is the scalar one in the same order (separate
-// multiplies and adds, never fused), so each lane rounds exactly as noise() does. A group with a
-// coordinate that is not finite or whose cell is beyond 32 bits goes through noise() itself.
+// Four points per step in AVX2 lanes. Every floating-point operation is the scalar one in the same
+// order (separate multiplies and adds, never fused), so each lane rounds exactly as noise() does; the
+// table lookups stay in scalar code, where on this class of processor they beat gathers. A group of four
+// with a coordinate that is not finite or whose cell is beyond 32 bits goes through noise() itself.
+
+/// Entry i holds p[i] in its low 16 bits and p[i + 1] in its high 16 bits: the construction always reads
+/// the two together, so one load serves both, and adding (c << 16 | c) offsets both without a carry.
+constexpr std::array<std::uint32_t, 512> pair_table() {
+  std::array<std::uint32_t, 512> t{};
+  for (std::size_t i = 0; i < 512; ++i)
+    t[i] = static_cast<std::uint32_t>(p[i]) | static_cast<std::uint32_t>(p[(i + 1) % 512]) << 16;
+  return t;
+}
+
+/// grad() as a sum of two signed terms taken in coordinate order: the first term is x or y, the second
+/// y or z. The reference sums u and v; where it takes y then x (hashes 12 and 14) the terms are swapped,
+/// each with its own sign, which leaves the sum bit for bit the same (addition commutes exactly).
+struct GradientChoice {
+  std::uint64_t first_is_y, second_is_z, flip_first, flip_second;
+  constexpr explicit GradientChoice(int hash) : first_is_y(0), second_is_z(0), flip_first(0), flip_second(0) {
+    const int h = hash & 15;
+    const int u = h < 8 ? 0 : 1;                                      // 0 x, 1 y, 2 z
+    const int v = h < 4 ? 1 : (h == 12 || h == 14 ? 0 : 2);
+    const std::uint64_t flip_u = h & 1, flip_v = (h >> 1) & 1;
+    const bool swap = v < u;
+    first_is_y = (swap ? v : u) == 1;
+    second_is_z = (swap ? u : v) == 2;
+    flip_first = swap ? flip_v : flip_u;
+    flip_second = swap ? flip_u : flip_v;
+  }
+};
+
+/// Entry i holds the gradient choices of p[i] in bits 0-3 and those of p[i + 1] in bits 16-18 and 63,
+/// placed for the shifts in gradient_lo and gradient_hi.
+constexpr std::array<std::uint64_t, 512> gradient_table() {
+  std::array<std::uint64_t, 512> t{};
+  for (std::size_t i = 0; i < 512; ++i) {
+    const GradientChoice lo(p[i]), hi(p[(i + 1) % 512]);
+    t[i] = lo.flip_first | lo.flip_second << 1 | lo.first_is_y << 2 | lo.second_is_z << 3 |
+           hi.flip_first << 16 | hi.first_is_y << 17 | hi.second_is_z << 18 | hi.flip_second << 63;
+  }
+  return t;
+}
+
+constexpr std::array<std::uint32_t, 512> kPairs = pair_table();
+constexpr std::array<std::uint64_t, 512> kGradients = gradient_table();
+
 __attribute__((target("avx2"))) __m256d fade4(__m256d t) {
   const __m256d inner = _mm256_add_pd(
       _mm256_mul_pd(t, _mm256_sub_pd(_mm256_mul_pd(t, _mm256_set1_pd(6.0)), _mm256_set1_pd(15.0))),
@@ -109,95 +153,171 @@ __attribute__((target("avx2"))) __m256d lerp4(__m256d t, __m256d a, __m256d b) {
   return _mm256_add_pd(a, _mm256_mul_pd(t, _mm256_sub_pd(b, a)));
 }
 
-__attribute__((target("avx2"))) __m256d grad4(__m128i hash, __m256d x, __m256d y, __m256d z) {
-  // Each test becomes the sign bit of a 64-bit lane, which is all a blend reads: shifting h left by
-  // 63 - k brings bit k of the hash to the sign.
-  const __m256i h = _mm256_cvtepi32_epi64(hash);
-  const __m256i bit0 = _mm256_slli_epi64(h, 63);
-  const __m256i bit1 = _mm256_slli_epi64(h, 62);
-  const __m256i bit2 = _mm256_slli_epi64(h, 61);
-  const __m256i bit3 = _mm256_slli_epi64(h, 60);
-  const __m256i sign = _mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ULL));
-  // u = h < 8 ? x : y, that is bit 3 picks y.
-  const __m256d u = _mm256_blendv_pd(x, y, _mm256_castsi256_pd(bit3));
-  // h == 12 or h == 14: bits 3 and 2 set, bit 0 clear. h < 4: neither bit 3 nor bit 2.
-  const __m256d twelve_or_fourteen = _mm256_castsi256_pd(_mm256_andnot_si256(bit0, _mm256_and_si256(bit3, bit2)));
-  const __m256d from4 = _mm256_castsi256_pd(_mm256_or_si256(bit3, bit2));
-  const __m256d v = _mm256_blendv_pd(y, _mm256_blendv_pd(z, x, twelve_or_fourteen), from4);
-  // Negation is a flip of the sign bit: bit 0 of h flips u, bit 1 flips v.
-  const __m256d u_sign = _mm256_castsi256_pd(_mm256_and_si256(bit0, sign));
-  const __m256d v_sign = _mm256_castsi256_pd(_mm256_and_si256(bit1, sign));
-  return _mm256_add_pd(_mm256_xor_pd(u, u_sign), _mm256_xor_pd(v, v_sign));
+/// grad() from its choices: blend masks are the sign bits of 64-bit lanes (all a blend reads), the
+/// negations lone sign bits to flip.
+__attribute__((target("avx2"))) __m256d grad4(__m256i first_is_y, __m256i second_is_z, __m256i flip_first,
+                                              __m256i flip_second, __m256d x, __m256d y, __m256d z) {
+  const __m256d first = _mm256_blendv_pd(x, y, _mm256_castsi256_pd(first_is_y));
+  const __m256d second = _mm256_blendv_pd(y, z, _mm256_castsi256_pd(second_is_z));
+  return _mm256_add_pd(_mm256_xor_pd(first, _mm256_castsi256_pd(flip_first)),
+                       _mm256_xor_pd(second, _mm256_castsi256_pd(flip_second)));
 }
 
-__attribute__((target("avx2"))) void noise_batch_avx2(const double* xs, const double* ys, const double* zs,
-                                                      double* out, std::size_t n) {
-  const __m256d limit = _mm256_set1_pd(0x1p31);
-  const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+/// Gradient of the low entry of a gradient_table word: bit k reaches the sign when shifted left by 63 - k.
+__attribute__((target("avx2"))) __m256d gradient_lo(__m256i code, __m256d x, __m256d y, __m256d z) {
+  const __m256i sign = _mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ULL));
+  return grad4(_mm256_slli_epi64(code, 61), _mm256_slli_epi64(code, 60), _mm256_slli_epi64(code, 63),
+               _mm256_and_si256(_mm256_slli_epi64(code, 62), sign), x, y, z);
+}
+
+/// Gradient of the high entry: bits 16-18, and bit 63, already in place.
+__attribute__((target("avx2"))) __m256d gradient_hi(__m256i code, __m256d x, __m256d y, __m256d z) {
+  const __m256i sign = _mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ULL));
+  return grad4(_mm256_slli_epi64(code, 46), _mm256_slli_epi64(code, 45),
+               _mm256_and_si256(_mm256_slli_epi64(code, 47), sign), _mm256_and_si256(code, sign), x, y, z);
+}
+
+/// Points per chunk. A chunk is taken in passes: cells and fractions in vector lanes, then the table
+/// lookups in scalar code a few points ahead of the double-precision arithmetic, so the integer units
+/// and the vector units work side by side.
+constexpr std::size_t kChunk = 128;
+
+/// The working state of one chunk.
+struct alignas(32) Chunk {
+  double fx[kChunk], fy[kChunk], fz[kChunk];       // positions within the cell
+  double u[kChunk], v[kChunk], w[kChunk];          // and their fades
+  std::uint32_t x[kChunk], yy[kChunk], zz[kChunk];  // cells; y and z repeated in both 16-bit halves
+  std::uint64_t word[4][kChunk];                    // gradient words of the corner pairs AA, BA, AB, BB
+  bool usable[kChunk / 4];                          // false: a lane of the group needs noise() itself
+};
+
+__attribute__((target("avx2"), always_inline)) inline __m256d load4(const double* v) {
+  return _mm256_loadu_pd(v);
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256d load4(const float* v) {
+  return _mm256_cvtps_pd(_mm_loadu_ps(v));
+}
+
+/// Cells, fractions and fades of points [j, j + 4); false when a lane needs noise() itself.
+template <class T>
+__attribute__((target("avx2"), always_inline)) inline bool locate4(const T* xs, const T* ys, const T* zs,
+                                                                  Chunk& c, std::size_t j) {
+  const __m256d x = load4(xs), y = load4(ys), z = load4(zs);
+  const __m256d fx = _mm256_floor_pd(x), fy = _mm256_floor_pd(y), fz = _mm256_floor_pd(z);
+  const __m256d rx = _mm256_sub_pd(x, fx), ry = _mm256_sub_pd(y, fy), rz = _mm256_sub_pd(z, fz);
+  _mm256_store_pd(c.fx + j, rx);
+  _mm256_store_pd(c.fy + j, ry);
+  _mm256_store_pd(c.fz + j, rz);
+  _mm256_store_pd(c.u + j, fade4(rx));
+  _mm256_store_pd(c.v + j, fade4(ry));
+  _mm256_store_pd(c.w + j, fade4(rz));
+  // NaN, infinities and floors beyond 32 bits all convert to INT_MIN; so does -2^31 itself, which then
+  // merely takes the scalar path. Within 32 bits the low byte is the cell, as in cell().
+  const __m128i X = _mm256_cvttpd_epi32(fx), Y = _mm256_cvttpd_epi32(fy), Z = _mm256_cvttpd_epi32(fz);
+  const __m128i invalid = _mm_set1_epi32(std::numeric_limits<std::int32_t>::min());
+  const __m128i bad = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(X, invalid), _mm_cmpeq_epi32(Y, invalid)),
+                                   _mm_cmpeq_epi32(Z, invalid));
   const __m128i byte = _mm_set1_epi32(255);
-  const __m256d one = _mm256_set1_pd(1.0);
-  std::size_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    __m256d x = _mm256_loadu_pd(xs + i);
-    __m256d y = _mm256_loadu_pd(ys + i);
-    __m256d z = _mm256_loadu_pd(zs + i);
-    const __m256d fx = _mm256_floor_pd(x);
-    const __m256d fy = _mm256_floor_pd(y);
-    const __m256d fz = _mm256_floor_pd(z);
-    // NaN and infinities fail the ordered comparison, as do cells that a 32-bit conversion cannot hold.
-    const __m256d ok = _mm256_and_pd(
-        _mm256_and_pd(_mm256_cmp_pd(_mm256_and_pd(fx, magnitude), limit, _CMP_LT_OQ),
-                      _mm256_cmp_pd(_mm256_and_pd(fy, magnitude), limit, _CMP_LT_OQ)),
-        _mm256_cmp_pd(_mm256_and_pd(fz, magnitude), limit, _CMP_LT_OQ));
-    if (_mm256_movemask_pd(ok) != 0xF) {
-      for (std::size_t k = i; k < i + 4; ++k) out[k] = noise(xs[k], ys[k], zs[k]);
-      continue;
-    }
-    // Within 32 bits the low byte of the two's-complement integer is the cell, as in cell().
-    const __m128i X = _mm_and_si128(_mm256_cvttpd_epi32(fx), byte);
-    const __m128i Y = _mm_and_si128(_mm256_cvttpd_epi32(fy), byte);
-    const __m128i Z = _mm_and_si128(_mm256_cvttpd_epi32(fz), byte);
-    x = _mm256_sub_pd(x, fx);
-    y = _mm256_sub_pd(y, fy);
-    z = _mm256_sub_pd(z, fz);
-    const __m256d u = fade4(x);
-    const __m256d v = fade4(y);
-    const __m256d w = fade4(z);
+  const __m128i y8 = _mm_and_si128(Y, byte), z8 = _mm_and_si128(Z, byte);
+  _mm_store_si128(reinterpret_cast<__m128i*>(c.x + j), _mm_and_si128(X, byte));
+  _mm_store_si128(reinterpret_cast<__m128i*>(c.yy + j), _mm_or_si128(y8, _mm_slli_epi32(y8, 16)));
+  _mm_store_si128(reinterpret_cast<__m128i*>(c.zz + j), _mm_or_si128(z8, _mm_slli_epi32(z8, 16)));
+  return _mm_testz_si128(bad, bad) != 0;
+}
 
-    // The hashes in scalar code: on common processors eight lanes of table loads beat fourteen gathers.
-    alignas(16) int cells[3][4];
-    alignas(16) int hashes[8][4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(cells[0]), X);
-    _mm_store_si128(reinterpret_cast<__m128i*>(cells[1]), Y);
-    _mm_store_si128(reinterpret_cast<__m128i*>(cells[2]), Z);
-    for (int k = 0; k < 4; ++k) {
-      const int A = p[cells[0][k]] + cells[1][k];
-      const int AA = p[A] + cells[2][k];
-      const int AB = p[A + 1] + cells[2][k];
-      const int B = p[cells[0][k] + 1] + cells[1][k];
-      const int BA = p[B] + cells[2][k];
-      const int BB = p[B + 1] + cells[2][k];
-      hashes[0][k] = p[AA];
-      hashes[1][k] = p[BA];
-      hashes[2][k] = p[AB];
-      hashes[3][k] = p[BB];
-      hashes[4][k] = p[AA + 1];
-      hashes[5][k] = p[BA + 1];
-      hashes[6][k] = p[AB + 1];
-      hashes[7][k] = p[BB + 1];
-    }
-    auto hash = [&](int corner) { return _mm_load_si128(reinterpret_cast<const __m128i*>(hashes[corner])); };
-
-    const __m256d x1 = _mm256_sub_pd(x, one);
-    const __m256d y1 = _mm256_sub_pd(y, one);
-    const __m256d z1 = _mm256_sub_pd(z, one);
-    const __m256d near_z = lerp4(v, lerp4(u, grad4(hash(0), x, y, z), grad4(hash(1), x1, y, z)),
-                                 lerp4(u, grad4(hash(2), x, y1, z), grad4(hash(3), x1, y1, z)));
-    const __m256d far_z = lerp4(v, lerp4(u, grad4(hash(4), x, y, z1), grad4(hash(5), x1, y, z1)),
-                                lerp4(u, grad4(hash(6), x, y1, z1), grad4(hash(7), x1, y1, z1)));
-    _mm256_storeu_pd(out + i, lerp4(w, near_z, far_z));
+/// The gradient words of points [j, j + 4): seven table loads per point.
+inline void hash4(Chunk& c, std::size_t j) {
+  for (std::size_t k = j; k < j + 4; ++k) {
+    const std::uint32_t a_b = kPairs[c.x[k]] + c.yy[k];  // A low, B high
+    const std::uint32_t aa_ab = kPairs[a_b & 0xffff] + c.zz[k];
+    const std::uint32_t ba_bb = kPairs[a_b >> 16] + c.zz[k];
+    // Through an opaque pointer: otherwise the compiler gathers the words into vector registers one
+    // lane at a time, which costs the vector units more than the four stores.
+    std::uint64_t* word = &c.word[0][k];
+    asm("" : "+r"(word));
+    word[0] = kGradients[aa_ab & 0xffff];
+    word[kChunk] = kGradients[ba_bb & 0xffff];
+    word[2 * kChunk] = kGradients[aa_ab >> 16];
+    word[3 * kChunk] = kGradients[ba_bb >> 16];
   }
-  for (; i < n; ++i) out[i] = noise(xs[i], ys[i], zs[i]);
+}
+
+/// The eight corner gradients of points [j, j + 4) of a located and hashed chunk.
+__attribute__((target("avx2"), always_inline)) inline void gradients4(const Chunk& c, std::size_t j,
+                                                                     __m256d (&g)[8]) {
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256d x = _mm256_load_pd(c.fx + j), y = _mm256_load_pd(c.fy + j), z = _mm256_load_pd(c.fz + j);
+  const __m256d x1 = _mm256_sub_pd(x, one);
+  const __m256d y1 = _mm256_sub_pd(y, one);
+  const __m256d z1 = _mm256_sub_pd(z, one);
+  const __m256i aa = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.word[0] + j));
+  const __m256i ba = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.word[1] + j));
+  const __m256i ab = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.word[2] + j));
+  const __m256i bb = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.word[3] + j));
+  g[0] = gradient_lo(aa, x, y, z);
+  g[1] = gradient_lo(ba, x1, y, z);
+  g[2] = gradient_lo(ab, x, y1, z);
+  g[3] = gradient_lo(bb, x1, y1, z);
+  g[4] = gradient_hi(aa, x, y, z1);
+  g[5] = gradient_hi(ba, x1, y, z1);
+  g[6] = gradient_hi(ab, x, y1, z1);
+  g[7] = gradient_hi(bb, x1, y1, z1);
+}
+
+/// noise at points [j, j + 4) from their corner gradients.
+__attribute__((target("avx2"), always_inline)) inline __m256d interpolate4(const Chunk& c, std::size_t j,
+                                                                          const __m256d (&g)[8]) {
+  const __m256d u = _mm256_load_pd(c.u + j), v = _mm256_load_pd(c.v + j), w = _mm256_load_pd(c.w + j);
+  const __m256d near_z = lerp4(v, lerp4(u, g[0], g[1]), lerp4(u, g[2], g[3]));
+  const __m256d far_z = lerp4(v, lerp4(u, g[4], g[5]), lerp4(u, g[6], g[7]));
+  return lerp4(w, near_z, far_z);
+}
+
+/// noise at m points, m a multiple of 4 and at most kChunk.
+template <class T>
+__attribute__((target("avx2"))) void noise_chunk(const T* xs, const T* ys, const T* zs, double* out,
+                                                 std::size_t m, Chunk& c) {
+  for (std::size_t j = 0; j < m; j += 4) c.usable[j / 4] = locate4(xs + j, ys + j, zs + j, c, j);
+  // A software pipeline: the lookups run two groups ahead of the gradients, and the gradients one group
+  // ahead of the interpolation, so no step waits on the one before it.
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t j = 0; j < kAhead && j < m; j += 4) hash4(c, j);
+  __m256d g[2][8];
+  gradients4(c, 0, g[0]);
+  for (std::size_t j = 0; j < m; j += 4) {
+    if (j + kAhead < m) hash4(c, j + kAhead);
+    const std::size_t slot = (j / 4) & 1;
+    if (j + 4 < m) gradients4(c, j + 4, g[slot ^ 1]);
+    if (c.usable[j / 4])
+      _mm256_storeu_pd(out + j, interpolate4(c, j, g[slot]));
+    else
+      for (std::size_t k = j; k < j + 4; ++k) out[k] = noise(xs[k], ys[k], zs[k]);
+  }
+}
+
+template <class T>
+__attribute__((target("avx2"))) void noise_batch_avx2(const T* xs, const T* ys, const T* zs, double* out,
+                                                      std::size_t n) {
+  Chunk c;
+  std::size_t i = 0;
+  while (n - i >= 4) {
+    const std::size_t m = n - i < kChunk ? (n - i) / 4 * 4 : kChunk;
+    noise_chunk(xs + i, ys + i, zs + i, out + i, m, c);
+    i += m;
+  }
+  if (i == n) return;
+  // The last one to three points, padded with ordinary ones to a group.
+  T px[4], py[4], pz[4];
+  double result[4];
+  const std::size_t rest = n - i;
+  for (std::size_t k = 0; k < 4; ++k) {
+    px[k] = k < rest ? xs[i + k] : T(0.5);
+    py[k] = k < rest ? ys[i + k] : T(0.5);
+    pz[k] = k < rest ? zs[i + k] : T(0.5);
+  }
+  noise_chunk(px, py, pz, result, 4, c);
+  for (std::size_t k = 0; k < rest; ++k) out[i + k] = result[k];
 }
 
 bool has_avx2() {
@@ -206,9 +326,8 @@ bool has_avx2() {
 }
 #endif
 
-}  // namespace
-
-void noise_batch(const double* x, const double* y, const double* z, double* out, std::size_t n) {
+template <class T>
+void noise_batch_any(const T* x, const T* y, const T* z, double* out, std::size_t n) {
 #if defined(__x86_64__)
   static const bool wide = has_avx2();
   if (wide) {
@@ -217,6 +336,16 @@ void noise_batch(const double* x, const double* y, const double* z, double* out,
   }
 #endif
   for (std::size_t i = 0; i < n; ++i) out[i] = noise(x[i], y[i], z[i]);
+}
+
+}  // namespace
+
+void noise_batch(const double* x, const double* y, const double* z, double* out, std::size_t n) {
+  noise_batch_any(x, y, z, out, n);
+}
+
+void noise_batch(const float* x, const float* y, const float* z, double* out, std::size_t n) {
+  noise_batch_any(x, y, z, out, n);
 }
 
 }  // namespace DD::Image

@@ -3,9 +3,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
-#include <limits>
 
 #include "DDImage/Noise.h"
 
@@ -43,23 +43,30 @@ TEST(HostNoise, LatticeRepeatsEvery256CellsAtAnyMagnitude) {
   EXPECT_NE(noise(7.5, 0.25, 0.125), noise(0.5, 0.25, 0.125));
 }
 
-/// noise_batch over the points, compared bit for bit with noise at each point.
-void expect_batch_matches(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& z) {
-  std::vector<double> out(x.size(), -7.0);
+/// noise_batch over the points (double or float), compared bit for bit with noise at each point; the
+/// slots after the last point (as many as a group of lanes could spill into) must stay untouched.
+template <class T>
+void expect_batch_matches(const std::vector<T>& x, const std::vector<T>& y, const std::vector<T>& z) {
+  constexpr std::size_t kGuard = 8;
+  std::vector<double> out(x.size() + kGuard, -7.0);
   DD::Image::noise_batch(x.data(), y.data(), z.data(), out.data(), x.size());
   for (std::size_t i = 0; i < x.size(); ++i) {
     const double one = noise(x[i], y[i], z[i]);
     ASSERT_EQ(std::memcmp(&one, &out[i], sizeof(double)), 0)
-        << "at (" << x[i] << ", " << y[i] << ", " << z[i] << "): " << one << " vs " << out[i];
+        << "point " << i << " of " << x.size() << " at (" << x[i] << ", " << y[i] << ", " << z[i]
+        << "): " << one << " vs " << out[i];
   }
+  for (std::size_t i = x.size(); i < out.size(); ++i)
+    ASSERT_EQ(out[i], -7.0) << "wrote past " << x.size() << " points";
 }
 
 TEST(HostNoiseBatch, MatchesScalarNoiseBitForBit) {
   std::mt19937 rng(5);
   for (double range : {1.0, 300.0, 1e6, 3e9, 1e20}) {
     std::uniform_real_distribution<double> u(-range, range);
-    // Lengths that leave 0 to 3 points beyond the last group of four.
-    for (std::size_t n : {0, 1, 3, 4, 5, 998, 1001}) {
+    // Lengths that leave 0 to 3 points beyond the last group of four, on both sides of the chunk the
+    // batch works in (128 points) and of several chunks.
+    for (std::size_t n : {0, 1, 2, 3, 4, 5, 7, 127, 128, 129, 130, 131, 256, 259, 998, 1001}) {
       std::vector<double> x(n), y(n), z(n);
       for (std::size_t i = 0; i < n; ++i) {
         x[i] = u(rng);
@@ -89,6 +96,84 @@ TEST(HostNoiseBatch, HostileCoordinatesMatchScalarNoise) {
   expect_batch_matches(x, y, z);
   expect_batch_matches(z, x, y);
   expect_batch_matches(y, z, x);
+}
+
+TEST(HostNoiseBatch, SinglePrecisionPointsMatchScalarNoise) {
+  std::mt19937 rng(9);
+  for (float range : {1.0f, 300.0f, 1e6f, 3e9f, 1e20f}) {
+    std::uniform_real_distribution<float> u(-range, range);
+    for (std::size_t n : {0, 1, 2, 3, 4, 5, 127, 128, 129, 131, 256, 1001}) {
+      std::vector<float> x(n), y(n), z(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        x[i] = u(rng);
+        y[i] = u(rng);
+        z[i] = u(rng);
+      }
+      expect_batch_matches(x, y, z);
+    }
+  }
+}
+
+TEST(HostNoiseBatch, HostileSinglePrecisionPointsMatchScalarNoise) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  constexpr float kMax = std::numeric_limits<float>::max();
+  constexpr float kTiny = std::numeric_limits<float>::denorm_min();
+  // 2147483520 is the last float below 2^31; -2147483904 the first below -2^31; 1e30 and kMax take the
+  // remainder path of the cell.
+  const std::vector<float> special = {kNaN, -kNaN, kInf, -kInf, 0.0f, -0.0f, kTiny, -kTiny, 1.0f, -1.0f,
+                                      0.99999994f, -0.99999994f, 255.99998f, 256.0f, 2147483520.0f,
+                                      2147483648.0f, -2147483648.0f, -2147483904.0f, 1e30f, -kMax, 0.1f};
+  std::vector<float> x, y, z;
+  for (std::size_t i = 0; i < special.size(); ++i)
+    for (std::size_t j = 0; j < special.size(); ++j) {
+      x.push_back(special[i]);
+      y.push_back(special[j]);
+      z.push_back(special[(i + 5 * j) % special.size()]);
+    }
+  expect_batch_matches(x, y, z);
+  expect_batch_matches(z, x, y);
+}
+
+// One point that needs the scalar path, at every position of a batch of ordinary points: the rest of its
+// group of four, and its neighbours across group and chunk edges, keep their values.
+TEST(HostNoiseBatch, OneBadLaneAnywhereLeavesItsNeighboursExact) {
+  constexpr std::size_t n = 134;
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> u(-40.0, 40.0);
+  std::vector<double> x(n), y(n), z(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    x[i] = u(rng);
+    y[i] = u(rng);
+    z[i] = u(rng);
+  }
+  for (double bad : {std::numeric_limits<double>::quiet_NaN(), 0x1p40 + 0.5, -0x1p31}) {
+    for (std::size_t at = 0; at < n; ++at) {
+      std::vector<double> xb = x;
+      xb[at] = bad;
+      expect_batch_matches(xb, y, z);
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// Points on and next to the lattice planes, where the fraction is 0 or just below 1 and the gradients
+// take their signed zeros; every cell of the table is visited along each axis.
+TEST(HostNoiseBatch, LatticePlanesMatchScalarNoise) {
+  std::vector<double> x, y, z;
+  const double offsets[] = {0.0, -0.0, 0x1p-52, 1.0 - 0x1p-53, 0.5};
+  for (int cell = -256; cell < 256; ++cell)
+    for (double a : offsets)
+      for (double b : offsets) {
+        x.push_back(cell + a);
+        y.push_back(b);
+        z.push_back(-cell - a);
+        x.push_back(b);
+        y.push_back(cell + a);
+        z.push_back(a);
+      }
+  expect_batch_matches(x, y, z);
+  expect_batch_matches(z, x, y);
 }
 
 }  // namespace

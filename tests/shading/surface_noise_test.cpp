@@ -4,11 +4,14 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "DDImage/Noise.h"
 #include "shading/SurfaceNoise.h"
+#include "shading/SurfaceNoiseBatch.h"
 
 namespace quorlen {
 namespace {
@@ -174,6 +177,52 @@ TEST(IntegerFrequency, TruncatesAndSaturates) {
                         {-2147483648.0f, INT_MIN},
                         {2147483520.0f, 2147483520}};
   for (const Case& c : cases) EXPECT_EQ(integer_frequency(c.value), c.expected) << c.value;
+}
+
+/// surface_noise_batch against surface_noise, bit for bit, for every noise type.
+template <class HostNoise>
+::testing::AssertionResult batch_matches(const NoiseBatch& b, int width, int frequency,
+                                         const Float3& offset) {
+  for (int type = 0; type < 4; ++type)
+    for (int directions : {0, 5}) {
+      float batched[kNoiseBatchPoints];
+      surface_noise_batch<HostNoise>(b, type, directions, width, frequency, offset, batched);
+      for (int i = 0; i < b.count; ++i) {
+        const float one = surface_noise(b.x[i], b.y[i], b.z[i], type, directions, width, frequency, offset);
+        if (std::memcmp(&one, &batched[i], sizeof(float)) != 0)
+          return ::testing::AssertionFailure()
+                 << "type " << type << " directions " << directions << " point " << i << " of " << b.count
+                 << " at (" << b.x[i] << ", " << b.y[i] << ", " << b.z[i] << "): " << one << " vs "
+                 << batched[i];
+      }
+    }
+  return ::testing::AssertionSuccess();
+}
+
+// Whole batches, so the host's chunks of points and their last partial group are all reached, with
+// positions on integers and halves (cells edges after the rotation are reached by the random ones),
+// signed zeros and values whose noise position is not finite or beyond 32-bit cells.
+TEST(SurfaceNoiseBatch, FullBatchesMatchSurfaceNoise) {
+  std::mt19937 rng(21);
+  std::uniform_real_distribution<float> ordinary(-12.0f, 12.0f);
+  const float special[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 3e9f, -3e9f, kInf, kNaN, 1e-40f};
+  for (int count : {kNoiseBatchPoints, kNoiseBatchPoints - 1, 129, 128, 127, 5, 1}) {
+    NoiseBatch b;
+    b.count = count;
+    for (int i = 0; i < count; ++i) {
+      const bool odd = i % 9 == 8;
+      b.x[i] = odd ? special[(i / 9) % 10] : ordinary(rng);
+      b.y[i] = i % 4 == 0 ? std::round(ordinary(rng)) : ordinary(rng);
+      b.z[i] = i % 7 == 3 ? special[i % 10] : ordinary(rng);
+    }
+    for (int frequency : {0, 1, 3}) {
+      EXPECT_TRUE(batch_matches<ScalarHostNoise>(b, 1920, frequency, kOffset)) << count;
+#if defined(DDIMAGE_HAS_NOISE_BATCH)
+      EXPECT_TRUE(batch_matches<BatchedHostNoise>(b, 1920, frequency, kOffset)) << count;
+      EXPECT_TRUE(batch_matches<WideningBatchedHostNoise>(b, 1920, frequency, kOffset)) << count;
+#endif
+    }
+  }
 }
 
 }  // namespace
