@@ -78,6 +78,12 @@ void BM_SpanParallel(benchmark::State& s) { run(s, with([](Parameters&) {})); }
 void BM_SpanPoint(benchmark::State& s) {
   run(s, with([](Parameters& p) { p.lightType = 1; p._pointLightPos = {0, 0, -10}; p.pointLightFalloff = 1; }));
 }
+void BM_SpanParallelLightOutput(benchmark::State& s) { run(s, with([](Parameters& p) { p.outputType = 1; })); }
+void BM_SpanPointLightOutput(benchmark::State& s) {
+  run(s, with([](Parameters& p) {
+    p.lightType = 1; p._pointLightPos = {0, 0, -10}; p.pointLightFalloff = 1; p.outputType = 1;
+  }));
+}
 void BM_SpanStripes(benchmark::State& s) {
   run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 0; p.stripesNoiseDir = 1; }));
 }
@@ -96,6 +102,8 @@ void BM_SpanSnoise(benchmark::State& s) {
 #define NOISE_ARGS ArgsProduct({{1920, 3840}, {0, 1}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_SpanParallel)->LIGHT_ARGS;
 BENCHMARK(BM_SpanPoint)->LIGHT_ARGS;
+BENCHMARK(BM_SpanParallelLightOutput)->LIGHT_ARGS;
+BENCHMARK(BM_SpanPointLightOutput)->LIGHT_ARGS;
 BENCHMARK(BM_SpanStripes)->NOISE_ARGS;
 BENCHMARK(BM_SpanTurbulence1)->NOISE_ARGS;
 BENCHMARK(BM_SpanTurbulence2)->NOISE_ARGS;

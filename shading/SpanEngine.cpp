@@ -1,5 +1,11 @@
-/// \file SpanEngine.cpp  The fast form of the span relighting: constants hoisted, noise batched.
+/// \file SpanEngine.cpp  The fast span relighting: constants hoisted, noise batched, light in SSE2 lanes.
 #include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+#include "shading/HypotLanes.h"
+#endif
 
 #include "shading/Float3.h"
 #include "shading/RowEngine.h"
@@ -103,55 +109,233 @@ void bump_chunk(const Parameters& p, const SpanConstants& k, const SpanInputs& i
   }
 }
 
+/// Light and output of pixel i from its bumped normal n, one pixel at a time (span tails, and targets
+/// without SSE2).
+template <bool kPointLight, bool kTexture>
+void light_pixel(const Parameters& p, const SpanConstants& k, const SpanInputs& in, const SpanOutputs& out,
+                 int i, Float3 n) {
+  const Float3 lc = p._lightColor, ls = p._lightScatter, sd = p._surfaceDiffuse, ss = p._surfaceSpecular;
+  normalize(n);
+
+  float intensity, specular, diffuse;
+  if constexpr (kPointLight) {
+    const Float3& lp = p._pointLightPos;
+    const float dx = lp.x - in.position[0][i];
+    const float dy = lp.y - in.position[1][i];
+    const float dz = lp.z - in.position[2][i];
+    Float3 light{dx, dy, -dz};
+    const float distance = hypot_f(hypot_f(dx, dy), dz);
+    const float fade = linear_ramp(distance, 0.0f, p.pointLightRadius, 1.0f, 0.0f);
+    intensity = k.falloff(fade) * p.lightBrightness;
+    normalize(light);
+    specular = k.specular_power(clamped_dot(n, light));
+    normalize(light);
+    diffuse = clamped_dot(n, light);
+  } else {
+    intensity = p.lightBrightness;
+    specular = k.specular_power(clamped_dot(n, k.light_once));
+    diffuse = clamped_dot(n, k.light_twice);
+  }
+
+  for (int c = 0; c < 3; ++c) {
+    if constexpr (kTexture) {
+      const float color = in.color[c][i];
+      out.rgba[c][i] = intensity * (lc[c] * (color * sd[c] * diffuse + ss[c] * specular) + ls[c] * diffuse);
+    } else {
+      const double spec = static_cast<double>(ss[c] * specular);
+      const double scatter = static_cast<double>(ls[c] * diffuse);
+      const double lit =
+          static_cast<double>(lc[c]) * (static_cast<double>(sd[c]) * static_cast<double>(diffuse) + spec);
+      out.rgba[c][i] = static_cast<float>(static_cast<double>(intensity) * (lit + scatter));
+    }
+  }
+  out.rgba[3][i] = 0.0f;
+}
+
+#if defined(__SSE2__)
+// Four pixels at a time in SSE2 lanes. Every lane performs light_pixel's operations in its order and
+// precision, and IEEE arithmetic rounds a lane exactly as it rounds a scalar; only the library's power
+// function is still called per lane, where its result is not known beforehand.
+
+struct Lanes3 {
+  __m128 x, y, z;
+};
+
+inline Lanes3 broadcast(const Float3& v) { return {_mm_set1_ps(v.x), _mm_set1_ps(v.y), _mm_set1_ps(v.z)}; }
+
+inline void normalize(Lanes3& v) {
+  const __m128 length =
+      _mm_sqrt_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(v.x, v.x), _mm_mul_ps(v.y, v.y)), _mm_mul_ps(v.z, v.z)));
+  v.x = _mm_div_ps(v.x, length);
+  v.y = _mm_div_ps(v.y, length);
+  v.z = _mm_div_ps(v.z, length);
+}
+
+inline __m128 clamped_dot(const Lanes3& n, const Lanes3& unit) {
+  const __m128 dot =
+      _mm_add_ps(_mm_add_ps(_mm_mul_ps(n.x, unit.x), _mm_mul_ps(n.y, unit.y)), _mm_mul_ps(n.z, unit.z));
+  // The mask is clear for NaN and -0, which leaves +0.
+  return _mm_and_ps(_mm_cmpgt_ps(dot, _mm_setzero_ps()), dot);
+}
+
+/// a where mask is set, else b.
+inline __m128 select(__m128 mask, __m128 a, __m128 b) {
+  return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
+}
+
+/// FixedPower of each lane: known results in lanes, the library call only for the lanes that need it.
+inline __m128 power_lanes(const FixedPower& power, __m128 base) {
+  if (power.zero) return _mm_set1_ps(1.0f);
+  __m128 known = _mm_setzero_ps();
+  int pending = 0xf;
+  if (power.one) {
+    known = base;
+    pending = _mm_movemask_ps(_mm_cmpunord_ps(base, base));
+  } else if (power.positive) {
+    const __m128 small =
+        _mm_or_ps(_mm_cmplt_ps(base, _mm_set1_ps(power.underflow)), _mm_cmpeq_ps(base, _mm_setzero_ps()));
+    // A set sign bit (-0 included) keeps a lane off the shortcut.
+    pending = ~_mm_movemask_ps(small) & 0xf;
+    pending |= _mm_movemask_ps(base);
+  }
+  if (pending == 0) return known;
+  alignas(16) float bases[4], results[4];
+  _mm_store_ps(bases, base);
+  _mm_store_ps(results, known);
+  for (int l = 0; l < 4; ++l)
+    if (pending & (1 << l)) results[l] = pow_f(bases[l], power.exponent);
+  return _mm_load_ps(results);
+}
+
+/// linear_ramp(value, 0, high, 1, 0) in each lane, with its tests and arithmetic in the same order.
+inline __m128 fade_lanes(__m128 value, float high) {
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+  // ((value - low) * (at_high - at_low)) / (high - low) + at_low
+  const __m128 inside = _mm_add_ps(
+      _mm_div_ps(_mm_mul_ps(_mm_sub_ps(value, zero), _mm_set1_ps(-1.0f)), _mm_set1_ps(high - 0.0f)), one);
+  const __m128 upper = select(_mm_cmpge_ps(value, _mm_set1_ps(high)), zero, inside);
+  return select(_mm_cmplt_ps(value, zero), one, upper);
+}
+
+/// What the lanes need of the parameters, broadcast once per span.
+struct LaneConstants {
+  Lanes3 light_once, light_twice, light_position;
+  __m128 brightness;
+  __m128 lc[3], ls[3], sd[3], ss[3];
+  __m128d lc_wide[3], sd_wide[3];
+
+  LaneConstants(const Parameters& p, const SpanConstants& k)
+      : light_once(broadcast(k.light_once)),
+        light_twice(broadcast(k.light_twice)),
+        light_position(broadcast(p._pointLightPos)),
+        brightness(_mm_set1_ps(p.lightBrightness)) {
+    for (int c = 0; c < 3; ++c) {
+      lc[c] = _mm_set1_ps(p._lightColor[c]);
+      ls[c] = _mm_set1_ps(p._lightScatter[c]);
+      sd[c] = _mm_set1_ps(p._surfaceDiffuse[c]);
+      ss[c] = _mm_set1_ps(p._surfaceSpecular[c]);
+      lc_wide[c] = _mm_set1_pd(static_cast<double>(p._lightColor[c]));
+      sd_wide[c] = _mm_set1_pd(static_cast<double>(p._surfaceDiffuse[c]));
+    }
+  }
+};
+
+/// The "light" output of two pixels, in double from the float terms, rounded once.
+inline __m128 light_output_half(const LaneConstants& q, int c, __m128d intensity, __m128d diffuse,
+                                __m128d spec, __m128d scatter) {
+  const __m128d lit = _mm_mul_pd(q.lc_wide[c], _mm_add_pd(_mm_mul_pd(q.sd_wide[c], diffuse), spec));
+  return _mm_cvtpd_ps(_mm_mul_pd(intensity, _mm_add_pd(lit, scatter)));
+}
+
+/// light_pixel for pixels i to i + 3, whose bumped normals are in n.
+template <bool kPointLight, bool kTexture>
+void light_four(const Parameters& p, const SpanConstants& k, const LaneConstants& q, const SpanInputs& in,
+                const SpanOutputs& out, int i, Lanes3 n) {
+  normalize(n);
+
+  __m128 intensity, specular, diffuse;
+  if constexpr (kPointLight) {
+    const __m128 dx = _mm_sub_ps(q.light_position.x, _mm_loadu_ps(in.position[0] + i));
+    const __m128 dy = _mm_sub_ps(q.light_position.y, _mm_loadu_ps(in.position[1] + i));
+    const __m128 dz = _mm_sub_ps(q.light_position.z, _mm_loadu_ps(in.position[2] + i));
+    Lanes3 light{dx, dy, _mm_xor_ps(dz, _mm_set1_ps(-0.0f))};
+    const __m128 distance = hypot_lanes(hypot_lanes(dx, dy), dz);
+    const __m128 fade = fade_lanes(distance, p.pointLightRadius);
+    intensity = _mm_mul_ps(power_lanes(k.falloff, fade), q.brightness);
+    normalize(light);
+    specular = power_lanes(k.specular_power, clamped_dot(n, light));
+    normalize(light);
+    diffuse = clamped_dot(n, light);
+  } else {
+    intensity = q.brightness;
+    specular = power_lanes(k.specular_power, clamped_dot(n, q.light_once));
+    diffuse = clamped_dot(n, q.light_twice);
+  }
+
+  if constexpr (kTexture) {
+    for (int c = 0; c < 3; ++c) {
+      const __m128 color = _mm_loadu_ps(in.color[c] + i);
+      const __m128 surface =
+          _mm_add_ps(_mm_mul_ps(_mm_mul_ps(color, q.sd[c]), diffuse), _mm_mul_ps(q.ss[c], specular));
+      const __m128 lit = _mm_add_ps(_mm_mul_ps(q.lc[c], surface), _mm_mul_ps(q.ls[c], diffuse));
+      _mm_storeu_ps(out.rgba[c] + i, _mm_mul_ps(intensity, lit));
+    }
+  } else {
+    const __m128d intensity_low = _mm_cvtps_pd(intensity);
+    const __m128d intensity_high = _mm_cvtps_pd(_mm_movehl_ps(intensity, intensity));
+    const __m128d diffuse_low = _mm_cvtps_pd(diffuse);
+    const __m128d diffuse_high = _mm_cvtps_pd(_mm_movehl_ps(diffuse, diffuse));
+    for (int c = 0; c < 3; ++c) {
+      const __m128 spec = _mm_mul_ps(q.ss[c], specular);
+      const __m128 scatter = _mm_mul_ps(q.ls[c], diffuse);
+      const __m128 low =
+          light_output_half(q, c, intensity_low, diffuse_low, _mm_cvtps_pd(spec), _mm_cvtps_pd(scatter));
+      const __m128 high =
+          light_output_half(q, c, intensity_high, diffuse_high, _mm_cvtps_pd(_mm_movehl_ps(spec, spec)),
+                            _mm_cvtps_pd(_mm_movehl_ps(scatter, scatter)));
+      _mm_storeu_ps(out.rgba[c] + i, _mm_movelh_ps(low, high));
+    }
+  }
+  _mm_storeu_ps(out.rgba[3] + i, _mm_setzero_ps());
+}
+#endif
+
+/// Lights pixels i0 to i0 + count - 1, whose bumped normals are nx[j], ny[j], nz[j] for pixel i0 + j.
+template <bool kPointLight, bool kTexture>
+void light_pixels(const Parameters& p, const SpanConstants& k, const SpanInputs& in, const SpanOutputs& out,
+                  int i0, int count, const float* nx, const float* ny, const float* nz) {
+  int j = 0;
+#if defined(__SSE2__)
+  const LaneConstants q(p, k);
+  for (; j + 4 <= count; j += 4)
+    light_four<kPointLight, kTexture>(p, k, q, in, out, i0 + j,
+                                      {_mm_loadu_ps(nx + j), _mm_loadu_ps(ny + j), _mm_loadu_ps(nz + j)});
+#endif
+  for (; j < count; ++j) light_pixel<kPointLight, kTexture>(p, k, in, out, i0 + j, {nx[j], ny[j], nz[j]});
+}
+
 template <class HostNoise, bool kPointLight, bool kTexture>
 void shade(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
+  if (r <= x) return;
   const SpanConstants k = span_constants(p, in);
-  const Float3 lc = p._lightColor, ls = p._lightScatter, sd = p._surfaceDiffuse, ss = p._surfaceSpecular;
+  if (!p.surfaceNoise) {
+    light_pixels<kPointLight, kTexture>(p, k, in, out, x, r - x, in.normal[0] + x, in.normal[1] + x,
+                                        in.normal[2] + x);
+    return;
+  }
   Float3 normals[kChunk];
+  alignas(16) float nx[kChunk], ny[kChunk], nz[kChunk];
   for (int i0 = x; i0 < r; i0 += kChunk) {
     const int count = r - i0 < kChunk ? r - i0 : kChunk;
     for (int j = 0; j < count; ++j)
       normals[j] = {in.normal[0][i0 + j], in.normal[1][i0 + j], in.normal[2][i0 + j]};
-    if (p.surfaceNoise) bump_chunk<HostNoise>(p, k, in, i0, count, normals);
-
+    bump_chunk<HostNoise>(p, k, in, i0, count, normals);
     for (int j = 0; j < count; ++j) {
-      const int i = i0 + j;
-      Float3 n = normals[j];
-      normalize(n);
-
-      float intensity, specular, diffuse;
-      if constexpr (kPointLight) {
-        const Float3& lp = p._pointLightPos;
-        const float dx = lp.x - in.position[0][i];
-        const float dy = lp.y - in.position[1][i];
-        const float dz = lp.z - in.position[2][i];
-        Float3 light{dx, dy, -dz};
-        const float distance = hypot_f(hypot_f(dx, dy), dz);
-        const float fade = linear_ramp(distance, 0.0f, p.pointLightRadius, 1.0f, 0.0f);
-        intensity = k.falloff(fade) * p.lightBrightness;
-        normalize(light);
-        specular = k.specular_power(clamped_dot(n, light));
-        normalize(light);
-        diffuse = clamped_dot(n, light);
-      } else {
-        intensity = p.lightBrightness;
-        specular = k.specular_power(clamped_dot(n, k.light_once));
-        diffuse = clamped_dot(n, k.light_twice);
-      }
-
-      for (int c = 0; c < 3; ++c) {
-        if constexpr (kTexture) {
-          const float color = in.color[c][i];
-          out.rgba[c][i] = intensity * (lc[c] * (color * sd[c] * diffuse + ss[c] * specular) + ls[c] * diffuse);
-        } else {
-          const double spec = static_cast<double>(ss[c] * specular);
-          const double scatter = static_cast<double>(ls[c] * diffuse);
-          const double lit = static_cast<double>(lc[c]) * (static_cast<double>(sd[c]) * static_cast<double>(diffuse) + spec);
-          out.rgba[c][i] = static_cast<float>(static_cast<double>(intensity) * (lit + scatter));
-        }
-      }
-      out.rgba[3][i] = 0.0f;
+      nx[j] = normals[j].x;
+      ny[j] = normals[j].y;
+      nz[j] = normals[j].z;
     }
+    light_pixels<kPointLight, kTexture>(p, k, in, out, i0, count, nx, ny, nz);
   }
 }
 

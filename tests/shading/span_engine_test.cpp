@@ -1,5 +1,6 @@
 // The fast span engine against the straightforward one, bit for bit, over random and hostile pixels and
-// every light, output and noise type; and the batched surface noise against surface_noise.
+// every light, output and noise type; its lane hypotenuse against the library's; and the batched surface
+// noise against surface_noise.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +12,10 @@
 
 #include "shading/RowEngine.h"
 #include "shading/SurfaceNoiseBatch.h"
+
+#if defined(__SSE2__)
+#include "shading/HypotLanes.h"
+#endif
 
 namespace quorlen {
 namespace {
@@ -139,6 +144,140 @@ TEST(SpanEngine, PowerUnderflowsToZeroBelowTheSkippedBound) {
     }
   }
 }
+
+// The fast engine lights four pixels per step and the rest one by one: spans of every width around the
+// step and the noise chunk, at offsets that shift where the steps fall.
+TEST(SpanEngine, MatchesTheReferenceAtEveryTailLength) {
+  std::mt19937 rng(19);
+  for (int width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 61, 63, 64, 65, 66, 67, 131})
+    for (int x : {0, 1, 3})
+      for (int light : {0, 1})
+        for (int output : {0, 1})
+          for (int noise_type : {-1, 3}) {
+            const Parameters p = random_parameters(rng, light, output, noise_type);
+            const Span span(rng, x, x + width, true, 0.3);
+            EXPECT_TRUE(same_bits(span.run(p, shade_span), span.run(p, shade_span_reference)))
+                << "width " << width << " x " << x << " light " << light << " output " << output << " noise "
+                << noise_type;
+          }
+}
+
+/// A lit span: normals facing the light, so dot products are mostly well above 0 and a high exponent
+/// still needs the power function; then in every group of four pixels one pixel gets a special value in
+/// one of its normal, position or colour components, rotating through the lanes and the components.
+Span lit_span(std::mt19937& rng, int width) {
+  static const float special[] = {kNaN, -kNaN, kInf, -kInf, 0.0f, -0.0f, 1e-40f, 3e38f, -3e38f, 1e30f};
+  Span span(rng, 0, width, false, 0.0);
+  std::uniform_real_distribution<float> tilt(-0.4f, 0.4f), across(-15.0f, 15.0f), depth(-3.0f, 3.0f);
+  for (int i = 0; i < width; ++i) {
+    span.planes[3][i] = tilt(rng);
+    span.planes[4][i] = tilt(rng);
+    span.planes[5][i] = 1.0f;
+    span.planes[6][i] = across(rng);
+    span.planes[7][i] = across(rng);
+    span.planes[8][i] = depth(rng);
+  }
+  for (int group = 0; group * 4 < width; ++group) {
+    const int i = group * 4 + group % 4;
+    if (i < width) span.planes[group % 9][i] = special[group % 10];
+  }
+  return span;
+}
+
+// Lanes where the power function's result is known sit next to lanes that call it, and lanes whose
+// distance goes through the library's own special cases next to ordinary ones.
+TEST(SpanEngine, MatchesTheReferenceWhereSpecialPixelsShareLanesWithOrdinaryOnes) {
+  std::mt19937 rng(23);
+  for (int light : {0, 1})
+    for (int output : {0, 1})
+      for (float specular_power : {10.0f, 1.0f, 0.95f, 0.5f, 1.02f})  // exponents 181, 1, 0, -9, 1.4
+        for (float falloff : {0.0f, 1.0f, 2.0f, 0.37f, -1.0f, kNaN})
+          for (float radius : {30.0f, 0.0f, kInf, kNaN}) {
+            Parameters p;
+            p.lightType = light;
+            p.outputType = output;
+            p._parallelLightDir = {0.1f, -0.2f, -1.0f};
+            p._pointLightPos = {1.0f, -2.0f, -20.0f};
+            p.surfaceSpecularPower = specular_power;
+            p.pointLightFalloff = falloff;
+            p.pointLightRadius = radius;
+            p._surfaceSpecular = {0.5f, 0.25f, 1.0f};
+            p._lightScatter = {0.1f, 0.2f, 0.3f};
+            const Span span = lit_span(rng, 4 * 40 + 3);
+            EXPECT_TRUE(same_bits(span.run(p, shade_span), span.run(p, shade_span_reference)))
+                << "light " << light << " output " << output << " power " << specular_power << " falloff "
+                << falloff << " radius " << radius;
+          }
+}
+
+#if defined(__SSE2__)
+/// hypot_lanes of four pairs against hypot_f of each, bit for bit, reporting the first lane that differs.
+::testing::AssertionResult hypot_lanes_match(const float (&a)[4], const float (&b)[4]) {
+  alignas(16) float lanes[4];
+  _mm_store_ps(lanes, hypot_lanes(_mm_loadu_ps(a), _mm_loadu_ps(b)));
+  for (int l = 0; l < 4; ++l) {
+    const float one = hypot_f(a[l], b[l]);
+    if (std::memcmp(&one, &lanes[l], sizeof one) != 0)
+      return ::testing::AssertionFailure()
+             << "hypot(" << a[l] << ", " << b[l] << ") = " << one << ", lane " << l << " gives " << lanes[l];
+  }
+  return ::testing::AssertionSuccess();
+}
+
+float from_bits(std::uint32_t bits) {
+  float v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+// The lanes form the library's hypotenuse themselves; hold them to it over every pair of edge values (in
+// all lane positions, next to ordinary pairs) and over random bit patterns of all magnitudes.
+TEST(HypotLanes, MatchTheLibraryBitForBit) {
+  const float edges[] = {0.0f,
+                         -0.0f,
+                         from_bits(1),
+                         from_bits(0x007fffff),
+                         from_bits(0x00800000),
+                         1e-30f,
+                         1e-20f,
+                         1.0f,
+                         -1.0f,
+                         3.0f,
+                         4.0f,
+                         1.8446743e19f,
+                         1.8446744e19f,
+                         2.4e38f,
+                         3.4028235e38f,
+                         -3.4028235e38f,
+                         kInf,
+                         -kInf,
+                         kNaN,
+                         -kNaN,
+                         from_bits(0x7fa00000),
+                         from_bits(0xffc00123)};
+  for (float a : edges)
+    for (float b : edges)
+      for (int lane = 0; lane < 4; ++lane) {
+        float as[4] = {1.5f, -2.0f, 7.0f, 0.25f}, bs[4] = {3.0f, 1e-3f, -5.0f, 1e10f};
+        as[lane] = a;
+        bs[lane] = b;
+        ASSERT_TRUE(hypot_lanes_match(as, bs));
+      }
+
+  std::mt19937 rng(29);
+  std::uniform_int_distribution<std::uint32_t> bits;
+  std::uniform_int_distribution<int> exponent(-130, 130);
+  for (int trial = 0; trial < 1 << 20; ++trial) {
+    float as[4], bs[4];
+    for (int l = 0; l < 4; ++l) {
+      as[l] = from_bits(bits(rng));
+      // Half the pairs of comparable size, where both squares count in the sum.
+      bs[l] = trial % 2 == 0 ? from_bits(bits(rng)) : std::ldexp(as[l], exponent(rng) / 10) * 1.37f;
+    }
+    ASSERT_TRUE(hypot_lanes_match(as, bs));
+  }
+}
+#endif
 
 template <class HostNoise>
 void expect_batch_matches_surface_noise(std::mt19937& rng) {
