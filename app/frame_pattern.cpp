@@ -25,7 +25,9 @@ std::optional<PrintfPattern> printf_pattern_at(std::string_view path, std::size_
   if (i < path.size() && path[i] == '0') {
     ++i;
     const std::size_t digits = i;
-    while (i < path.size() && path[i] >= '0' && path[i] <= '9') width = width * 10 + (path[i++] - '0');
+    // Digits past the limit are still consumed, but no longer accumulated, so a long run cannot overflow.
+    for (; i < path.size() && path[i] >= '0' && path[i] <= '9'; ++i)
+      if (width <= 32) width = width * 10 + (path[i] - '0');
     if (i == digits || width > 32) return std::nullopt;
   }
   if (i >= path.size() || path[i] != 'd') return std::nullopt;

@@ -27,7 +27,8 @@ nlohmann::json read_settings_file(const std::string& path) {
   nlohmann::json settings;
   try {
     settings = nlohmann::json::parse(text.str());
-  } catch (const nlohmann::json::parse_error& e) {
+  } catch (const nlohmann::json::exception& e) {
+    // Not only syntax errors: a number too large for a double is reported as out of range.
     // The library's message starts with its own tag in brackets; the rest says where and what.
     std::string what = e.what();
     if (const std::size_t tag_end = what.find("] "); what.starts_with("[") && tag_end != std::string::npos)

@@ -19,12 +19,23 @@ inline const DD::Image::Op::Description& description() {
   return d;
 }
 
-/// Writes `size` bytes to a file of this process named with `extension` and returns its path.
-inline std::string scratch_file(const std::uint8_t* data, std::size_t size, const std::string& extension) {
-  const std::string path = "/tmp/quorlen-fuzz-" + std::to_string(::getpid()) + extension;
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                static_cast<std::streamsize>(size));
-  return path;
-}
+/// Input bytes as a file of this process, named with an extension; removed again when it goes out of scope.
+class ScratchFile {
+ public:
+  ScratchFile(const std::uint8_t* data, std::size_t size, const std::string& extension)
+      : path_("/tmp/quorlen-fuzz-" + std::to_string(::getpid()) + extension) {
+    std::ofstream(path_, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  ~ScratchFile() { std::remove(path_.c_str()); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  /// Where the bytes are.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace quorlen::fuzz

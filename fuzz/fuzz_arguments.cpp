@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::size_t newline = text.find('\n');
   const std::string_view range_text = text.substr(0, newline);
-  const std::string_view path = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+  const std::string_view path =
+      newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
   try {
     const quorlen::app::FrameRange range = quorlen::app::parse_frame_range(range_text);
     const auto frames = range.frames();
@@ -25,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // "Files" exist when their name has an even length, so both readings of a colon are reached.
   try {
-    const auto spec = quorlen::app::parse_input_spec(path, [](const std::string& p) { return p.size() % 2 == 0; });
+    const auto spec =
+        quorlen::app::parse_input_spec(path, [](const std::string& p) { return p.size() % 2 == 0; });
     if (spec.file.empty()) __builtin_trap();
   } catch (const quorlen::app::AppError&) {
   }

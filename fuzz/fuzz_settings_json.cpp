@@ -8,7 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto node = quorlen::app::create_node(quorlen::fuzz::description());
   quorlen::app::NodeSettings settings;
-  settings.settings_file = quorlen::fuzz::scratch_file(data, size, ".json");
+  const quorlen::fuzz::ScratchFile scratch(data, size, ".json");
+  settings.settings_file = scratch.path();
   try {
     quorlen::app::apply_settings(node->op(), settings);
   } catch (const quorlen::app::AppError&) {

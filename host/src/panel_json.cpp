@@ -1,6 +1,7 @@
 /// \file panel_json.cpp  Knob settings from JSON and the panel described as JSON.
 #include <charconv>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "DDImage/PanelJson.h"
@@ -12,8 +13,24 @@ namespace {
 
 using nlohmann::json;
 
+// Whether arrays or objects nest more than `limit` deep in `value`. Looks no deeper than that, without
+// recursion, so a hostile file cannot run it out of stack.
+bool nests_deeper_than(const json& value, int limit) {
+  std::vector<std::pair<const json*, int>> pending{{&value, 0}};
+  while (!pending.empty()) {
+    const auto [v, depth] = pending.back();
+    pending.pop_back();
+    if (!v->is_structured()) continue;
+    if (depth == limit) return true;
+    for (const json& child : *v) pending.emplace_back(&child, depth + 1);
+  }
+  return false;
+}
+
 std::string shown(const json& value) {
   if (value.is_string()) return detail::quoted(value.get_ref<const std::string&>());
+  // Writing JSON text recurses once per level; a deeply nested value is shown by its kind alone.
+  if (nests_deeper_than(value, 32)) return value.is_array() ? "[...]" : "{...}";
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
