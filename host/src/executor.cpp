@@ -10,6 +10,10 @@
 
 #include "DDImage/Row.h"
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace DD::Image {
 
 Executor::Executor(RenderOptions options) : options_(options) {}
@@ -50,7 +54,19 @@ void Executor::render_lines(Iop& op, const Box& box, const ChannelSet& channels,
       if (n == 4 && targets.size() == 4 && targets[0].second == 0 && targets[1].second == 1 &&
           targets[2].second == 2 && targets[3].second == 3) {  // the usual RGBA buffer, unrolled
         const float *s0 = sources[0], *s1 = sources[1], *s2 = sources[2], *s3 = sources[3];
-        for (int i = x; i < r; ++i, dst += 4) {
+        int i = x;
+#if defined(__SSE2__)
+        for (; i + 4 <= r; i += 4, dst += 16) {
+          __m128 c0 = _mm_loadu_ps(s0 + i), c1 = _mm_loadu_ps(s1 + i), c2 = _mm_loadu_ps(s2 + i),
+                 c3 = _mm_loadu_ps(s3 + i);
+          _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+          _mm_storeu_ps(dst, c0);
+          _mm_storeu_ps(dst + 4, c1);
+          _mm_storeu_ps(dst + 8, c2);
+          _mm_storeu_ps(dst + 12, c3);
+        }
+#endif
+        for (; i < r; ++i, dst += 4) {
           dst[0] = s0[i];
           dst[1] = s1[i];
           dst[2] = s2[i];

@@ -84,4 +84,25 @@ TEST(Executor, RendersOnlyTheRequestedLinesAndZeroOutsideTheInputs) {
   EXPECT_EQ(in.color->requested().box, box);
 }
 
+// A source rendered on its own comes back sample for sample: the gathering of interleaved lines into
+// rows and the interleaving of rows into the buffer, over spans whose widths are and are not multiples of
+// four and start anywhere.
+TEST(Executor, ASourceComesBackSampleForSample) {
+  const Box box{-3, 0, 14, 3};
+  auto source = quorlen::test::rgb_source({14, 3}, box, [](int x, int y) {
+    return Pixel3{float(x) + 0.25f, float(y) - 0.5f, float(x * y) + 0.125f};
+  });
+  for (const int span : {0, 1, 3, 4, 5, 9}) {
+    ImageBuffer out(box, {Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha});
+    Executor(RenderOptions{1, span, 0}).render(*source, box, ChannelSet(Mask_RGBA), out);
+    for (int y = box.y(); y < box.t(); ++y)
+      for (int x = box.x(); x < box.r(); ++x) {
+        EXPECT_EQ(out.at(x, y, 0), float(x) + 0.25f) << "span " << span << " at " << x << "," << y;
+        EXPECT_EQ(out.at(x, y, 1), float(y) - 0.5f) << "span " << span << " at " << x << "," << y;
+        EXPECT_EQ(out.at(x, y, 2), float(x * y) + 0.125f) << "span " << span << " at " << x << "," << y;
+        EXPECT_EQ(out.at(x, y, 3), 0.0f) << "span " << span << " at " << x << "," << y;  // no alpha in the source
+      }
+  }
+}
+
 }  // namespace
