@@ -101,6 +101,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   plan_output(first_output);
   if (!request.dry_run) check_writable_target(first_output);
   if (request.threads > 0) OIIO::attribute("threads", request.threads);
+  decode_in_calling_threads();
 
   StageTimes total;
   Progress progress(request.progress && !request.dry_run && Progress::stderr_is_terminal(),
