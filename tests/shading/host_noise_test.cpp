@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <vector>
@@ -60,14 +61,14 @@ void expect_batch_matches(const std::vector<T>& x, const std::vector<T>& y, cons
     ASSERT_EQ(out[i], -7.0) << "wrote past " << x.size() << " points";
 }
 
-TEST(HostNoiseBatch, MatchesScalarNoiseBitForBit) {
-  std::mt19937 rng(5);
-  for (double range : {1.0, 300.0, 1e6, 3e9, 1e20}) {
-    std::uniform_real_distribution<double> u(-range, range);
-    // Lengths that leave 0 to 3 points beyond the last group of four, on both sides of the chunk the
-    // batch works in (128 points) and of several chunks.
-    for (std::size_t n : {0, 1, 2, 3, 4, 5, 7, 127, 128, 129, 130, 131, 256, 259, 998, 1001}) {
-      std::vector<double> x(n), y(n), z(n);
+// Random points of type T over each range, in batches of each length.
+template <class T>
+void expect_random_batches_match(unsigned seed, std::initializer_list<T> ranges, std::initializer_list<std::size_t> lengths) {
+  std::mt19937 rng(seed);
+  for (T range : ranges) {
+    std::uniform_real_distribution<T> u(-range, range);
+    for (std::size_t n : lengths) {
+      std::vector<T> x(n), y(n), z(n);
       for (std::size_t i = 0; i < n; ++i) {
         x[i] = u(rng);
         y[i] = u(rng);
@@ -76,6 +77,13 @@ TEST(HostNoiseBatch, MatchesScalarNoiseBitForBit) {
       expect_batch_matches(x, y, z);
     }
   }
+}
+
+TEST(HostNoiseBatch, MatchesScalarNoiseBitForBit) {
+  // Lengths that leave 0 to 3 points beyond the last group of four, on both sides of the chunk the batch
+  // works in (128 points) and of several chunks.
+  expect_random_batches_match<double>(5, {1.0, 300.0, 1e6, 3e9, 1e20},
+                                      {0, 1, 2, 3, 4, 5, 7, 127, 128, 129, 130, 131, 256, 259, 998, 1001});
 }
 
 TEST(HostNoiseBatch, HostileCoordinatesMatchScalarNoise) {
@@ -99,19 +107,7 @@ TEST(HostNoiseBatch, HostileCoordinatesMatchScalarNoise) {
 }
 
 TEST(HostNoiseBatch, SinglePrecisionPointsMatchScalarNoise) {
-  std::mt19937 rng(9);
-  for (float range : {1.0f, 300.0f, 1e6f, 3e9f, 1e20f}) {
-    std::uniform_real_distribution<float> u(-range, range);
-    for (std::size_t n : {0, 1, 2, 3, 4, 5, 127, 128, 129, 131, 256, 1001}) {
-      std::vector<float> x(n), y(n), z(n);
-      for (std::size_t i = 0; i < n; ++i) {
-        x[i] = u(rng);
-        y[i] = u(rng);
-        z[i] = u(rng);
-      }
-      expect_batch_matches(x, y, z);
-    }
-  }
+  expect_random_batches_match<float>(9, {1.0f, 300.0f, 1e6f, 3e9f, 1e20f}, {0, 1, 2, 3, 4, 5, 127, 128, 129, 131, 256, 1001});
 }
 
 TEST(HostNoiseBatch, HostileSinglePrecisionPointsMatchScalarNoise) {
