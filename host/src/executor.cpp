@@ -16,6 +16,31 @@
 
 namespace DD::Image {
 
+namespace {
+
+// Writes pixels [x, r) of four rows (indexed by absolute x) into an interleaved RGBA line, in one pass.
+void interleave_rgba(const float* s0, const float* s1, const float* s2, const float* s3, float* dst, int x, int r) {
+  int i = x;
+#if defined(__SSE2__)
+  for (; i + 4 <= r; i += 4, dst += 16) {
+    __m128 c0 = _mm_loadu_ps(s0 + i), c1 = _mm_loadu_ps(s1 + i), c2 = _mm_loadu_ps(s2 + i), c3 = _mm_loadu_ps(s3 + i);
+    _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+    _mm_storeu_ps(dst, c0);
+    _mm_storeu_ps(dst + 4, c1);
+    _mm_storeu_ps(dst + 8, c2);
+    _mm_storeu_ps(dst + 12, c3);
+  }
+#endif
+  for (; i < r; ++i, dst += 4) {
+    dst[0] = s0[i];
+    dst[1] = s1[i];
+    dst[2] = s2[i];
+    dst[3] = s3[i];
+  }
+}
+
+}  // namespace
+
 Executor::Executor(RenderOptions options) : options_(options) {}
 
 void Executor::prepare(Iop& op, const Box& box, const ChannelSet& channels) {
@@ -42,39 +67,24 @@ void Executor::render_lines(Iop& op, const Box& box, const ChannelSet& channels,
   const int span = options_.span_width > 0 ? options_.span_width : box.w();
   const int n = out.channel_count();
 
+  const bool rgba_buffer = n == 4 && targets.size() == 4 && targets[0].second == 0 && targets[1].second == 1 &&
+                           targets[2].second == 2 && targets[3].second == 3;
+
   auto render_line = [&](int y) {
     for (int x = box.x(); x < box.r(); x += span) {
       const int r = std::min(box.r(), x + span);
       Row row(x, r);
       row.get(op, y, x, r, wanted);
-      // Interleaved in one pass over the output line.
-      std::vector<const float*> sources(targets.size());
-      for (std::size_t t = 0; t < targets.size(); ++t) sources[t] = row[targets[t].first];
       float* dst = out.line(y) + static_cast<std::ptrdiff_t>(x - out.box().x()) * n;
-      if (n == 4 && targets.size() == 4 && targets[0].second == 0 && targets[1].second == 1 &&
-          targets[2].second == 2 && targets[3].second == 3) {  // the usual RGBA buffer, unrolled
-        const float *s0 = sources[0], *s1 = sources[1], *s2 = sources[2], *s3 = sources[3];
-        int i = x;
-#if defined(__SSE2__)
-        for (; i + 4 <= r; i += 4, dst += 16) {
-          __m128 c0 = _mm_loadu_ps(s0 + i), c1 = _mm_loadu_ps(s1 + i), c2 = _mm_loadu_ps(s2 + i),
-                 c3 = _mm_loadu_ps(s3 + i);
-          _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
-          _mm_storeu_ps(dst, c0);
-          _mm_storeu_ps(dst + 4, c1);
-          _mm_storeu_ps(dst + 8, c2);
-          _mm_storeu_ps(dst + 12, c3);
-        }
-#endif
-        for (; i < r; ++i, dst += 4) {
-          dst[0] = s0[i];
-          dst[1] = s1[i];
-          dst[2] = s2[i];
-          dst[3] = s3[i];
-        }
+      if (rgba_buffer) {
+        interleave_rgba(row[targets[0].first], row[targets[1].first], row[targets[2].first], row[targets[3].first],
+                        dst, x, r);
       } else {
-        for (int i = x; i < r; ++i, dst += n)
-          for (std::size_t t = 0; t < targets.size(); ++t) dst[targets[t].second] = sources[t][i];
+        for (const auto& [c, k] : targets) {
+          const float* src = row[c];
+          float* d = dst + k;
+          for (int i = x; i < r; ++i, d += n) *d = src[i];
+        }
       }
     }
   };

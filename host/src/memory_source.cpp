@@ -60,16 +60,6 @@ void MemorySource::render_row(int y, int x, int r, const ChannelSet& channels, R
     const float* src = image.line(y) + static_cast<std::ptrdiff_t>(x - image.box().x()) * n;
     if (n == 3 && count == 3 && targets[0].k == 0 && targets[1].k == 1 && targets[2].k == 2) {
       deinterleave3(src, targets[0].dst, targets[1].dst, targets[2].dst, x, r);  // the usual RGB source
-    } else if (count == 3) {
-      float* d0 = targets[0].dst;
-      float* d1 = targets[1].dst;
-      float* d2 = targets[2].dst;
-      const int k0 = targets[0].k, k1 = targets[1].k, k2 = targets[2].k;
-      for (int i = x; i < r; ++i, src += n) {
-        d0[i] = src[k0];
-        d1[i] = src[k1];
-        d2[i] = src[k2];
-      }
     } else {
       for (int i = x; i < r; ++i, src += n)
         for (int t = 0; t < count; ++t) targets[t].dst[i] = src[targets[t].k];
