@@ -1,91 +1,28 @@
-/// \file contact_sheet.cpp  Composing previews and their labels.
+/// \file contact_sheet.cpp  The contact sheet, composed by the image library module.
 #include "app/contact_sheet.h"
 
-#include <algorithm>
-#include <array>
-
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
 #include <fmt/format.h>
 
 #include "app/atomic_file.h"
-#include "app/bitmap_font.h"
 #include "app/errors.h"
+#include "app/image_codecs.h"
 
 namespace quorlen::app {
-namespace {
-
-constexpr int kGap = 12;
-constexpr int kLabelHeight = 30;
-constexpr int kFontSize = 17;
-constexpr std::array<float, 3> kBackground = {0.09f, 0.09f, 0.10f};
-constexpr std::array<float, 3> kText = {0.92f, 0.92f, 0.92f};
-
-// Draws `text` with the built-in font, scaled by 2, its top-left corner at (x, y).
-void draw_bitmap_text(OIIO::ImageBuf& sheet, int x, int y, const std::string& text) {
-  constexpr int kScale = 2;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto rows = glyph(text[i]);
-    const int gx = x + static_cast<int>(i) * (kGlyphWidth + 1) * kScale;
-    for (int row = 0; row < kGlyphHeight; ++row)
-      for (int col = 0; col < kGlyphWidth; ++col) {
-        if (!(rows[static_cast<std::size_t>(row)] & (1u << (kGlyphWidth - 1 - col)))) continue;
-        const OIIO::ROI dot(gx + col * kScale, gx + (col + 1) * kScale, y + row * kScale, y + (row + 1) * kScale);
-        OIIO::ImageBufAlgo::fill(sheet, kText, dot);
-      }
-  }
-}
-
-// OpenImageIO looks for its default font first, then common system fonts; false when none is found.
-bool draw_truetype_text(OIIO::ImageBuf& sheet, int x, int baseline, const std::string& text) {
-  for (const char* font : {"", "DejaVuSans", "LiberationSans-Regular", "FreeSans"}) {
-    if (OIIO::ImageBufAlgo::render_text(sheet, x, baseline, text, kFontSize, font, kText)) return true;
-    sheet.geterror();  // the failed attempt's message is not ours to report
-  }
-  return false;
-}
-
-}  // namespace
 
 void write_contact_sheet(const std::vector<SheetEntry>& entries, const std::string& path, int columns) {
   if (entries.empty()) return;
-  std::vector<OIIO::ImageBuf> images;
-  int tile_w = 0, tile_h = 0;
+  std::vector<std::string> previews, labels;
   for (const auto& e : entries) {
-    OIIO::ImageBuf image(e.image);
-    if (!image.read(0, 0, true, OIIO::TypeFloat))
-      throw output_error(fmt::format("cannot read preview \"{}\" for the contact sheet: {}", e.image, image.geterror()));
-    tile_w = std::max(tile_w, image.roi().width());
-    tile_h = std::max(tile_h, image.roi().height());
-    images.push_back(std::move(image));
+    previews.push_back(e.image);
+    labels.push_back(e.label);
   }
-  columns = std::max(1, std::min(columns, static_cast<int>(entries.size())));
-  const int rows = (static_cast<int>(entries.size()) + columns - 1) / columns;
-  const int width = kGap + columns * (tile_w + kGap);
-  const int height = kGap + rows * (tile_h + kLabelHeight + kGap);
-
-  OIIO::ImageBuf sheet(OIIO::ImageSpec(width, height, 3, OIIO::TypeFloat));
-  OIIO::ImageBufAlgo::fill(sheet, kBackground);
-  bool truetype = true;
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    const int x = kGap + static_cast<int>(i) % columns * (tile_w + kGap);
-    const int y = kGap + static_cast<int>(i) / columns * (tile_h + kLabelHeight + kGap);
-    OIIO::ImageBufAlgo::paste(sheet, x, y, 0, 0, images[i]);
-    const std::string& label = entries[i].label;
-    if (truetype) truetype = draw_truetype_text(sheet, x + 4, y + tile_h + kLabelHeight - 9, label);
-    if (!truetype) draw_bitmap_text(sheet, x + 4, y + tile_h + (kLabelHeight - kGlyphHeight * 2) / 2, label);
-  }
-
+  const ImageLibrary& library = image_library();
   AtomicFile file(path);
-  auto out = OIIO::ImageOutput::create(path);
-  if (!out) throw output_error(fmt::format("cannot write \"{}\": {}", path, OIIO::geterror()));
-  OIIO::ImageSpec layout(width, height, 3, OIIO::TypeUInt8);
-  if (!out->open(file.temp_path(), layout))
-    throw output_error(fmt::format("cannot write \"{}\": {}", path, out->geterror()));
-  // The previews hold sRGB codes already; they are stored as they are.
-  const bool written = sheet.write(out.get());
-  const bool closed = out->close();
-  if (!written || !closed) throw output_error(fmt::format("cannot write \"{}\": {}", path, out->geterror()));
+  try {
+    library.write_contact_sheet(previews, labels, columns, path, file.temp_path());
+  } catch (const codec_error& e) {
+    throw output_error(fmt::format("cannot write contact sheet \"{}\": {}", path, e.what()));
+  }
   file.commit();
 }
 

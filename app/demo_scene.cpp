@@ -6,11 +6,11 @@
 #include <limits>
 #include <optional>
 
-#include <OpenImageIO/imageio.h>
 #include <fmt/format.h>
 
 #include "app/atomic_file.h"
 #include "app/errors.h"
+#include "app/image_codecs.h"
 
 namespace quorlen::app {
 namespace {
@@ -142,9 +142,9 @@ DemoPasses build_demo_scene(int width, int height) {
 
 void write_demo_passes(const DemoPasses& passes, const std::string& path) {
   AtomicFile file(path);
-  OIIO::ImageSpec layout(passes.width, passes.height, 9, OIIO::TypeFloat);
-  layout.channelnames = {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"};
-  layout.attribute("compression", "zip");
+  EncoderSpec spec;
+  spec.data = spec.display = {0, 0, passes.width, passes.height};
+  spec.channels = {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"};
   const std::size_t pixels = static_cast<std::size_t>(passes.width) * static_cast<std::size_t>(passes.height);
   std::vector<float> data(pixels * 9);
   for (std::size_t i = 0; i < pixels; ++i)
@@ -153,15 +153,13 @@ void write_demo_passes(const DemoPasses& passes, const std::string& path) {
       data[i * 9 + 3 + k] = passes.normal[i * 3 + k];
       data[i * 9 + 6 + k] = passes.position[i * 3 + k];
     }
-  auto out = OIIO::ImageOutput::create(path);
-  const auto failed = [&](const std::string& why) {
-    return output_error(fmt::format("cannot write \"{}\": {}", path, why));
-  };
-  if (!out) throw failed(OIIO::geterror());
-  if (!out->open(file.temp_path(), layout)) throw failed(out->geterror());
-  const bool written = out->write_image(OIIO::TypeFloat, data.data());
-  const bool closed = out->close();
-  if (!written || !closed) throw failed(out->geterror());
+  try {
+    auto out = create_image(path, file.temp_path(), spec);
+    out->write(passes.height, data.data());
+    out->close();
+  } catch (const codec_error& e) {
+    throw output_error(fmt::format("cannot write \"{}\": {}", path, e.what()));
+  }
   file.commit();
 }
 

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include <OpenImageIO/imageio.h>
 #include <fmt/format.h>
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_pipeline.h>
@@ -122,8 +121,6 @@ std::shared_ptr<ImageBuffer> BandRenderer::render(const BandInputs& inputs, cons
   }
   return out;
 }
-
-void decode_in_calling_threads() { OIIO::attribute("exr_threads", -1); }
 
 StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer, const StreamOptions& options,
                         const std::function<void(int)>& lines_done) {

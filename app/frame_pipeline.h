@@ -84,11 +84,6 @@ class BandRenderer {
   DD::Image::Executor executor_;
 };
 
-/// Has the image library decode and encode EXR blocks in the threads that call it instead of a pool of its
-/// own: stream_frame already reads the inputs side by side and overlaps its stages, and a second pool on the
-/// same cores only adds switching and memory (measured in docs/performance.md). Process-wide.
-void decode_in_calling_threads();
-
 /// How a frame is streamed.
 struct StreamOptions {
   int threads = 0;     ///< worker threads for all three stages; 0 = all cores

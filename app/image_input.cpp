@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "app/errors.h"
+#include "app/image_codecs.h"
 #include "app/quiet_stderr.h"
 
 namespace quorlen::app {
@@ -30,23 +31,6 @@ std::string prefix_of(const std::string& channel) {
 std::string short_name(const std::string& channel) {
   const std::size_t dot = channel.rfind('.');
   return dot == std::string::npos ? channel : channel.substr(dot + 1);
-}
-
-// OIIO keeps its last error per thread and per object; both are drained so a later message is not stale.
-std::string oiio_error(OIIO::ImageInput* in) {
-  std::string message = in ? in->geterror() : std::string();
-  const std::string global = OIIO::geterror();
-  if (message.empty()) message = global;
-  // Messages may span lines; the command prints one.
-  std::replace(message.begin(), message.end(), '\n', ' ');
-  while (!message.empty() && message.back() == ' ') message.pop_back();
-  return message.empty() ? std::string("unknown error") : message;
-}
-
-Box data_window(const OIIO::ImageSpec& s) { return {s.x, s.y, s.x + s.width, s.y + s.height}; }
-
-Box display_window(const OIIO::ImageSpec& s) {
-  return {s.full_x, s.full_y, s.full_x + s.full_width, s.full_y + s.full_height};
 }
 
 }  // namespace
@@ -130,18 +114,18 @@ ImageFile::ImageFile(const std::string& path) : path_(path) {
   if (std::filesystem::is_directory(path, ec))
     throw usage_error(fmt::format("\"{}\" is a directory, not an image file", path));
   const QuietStderr quiet;
-  input_ = OIIO::ImageInput::open(path);
-  if (!input_) throw usage_error(fmt::format("cannot read \"{}\": {}", path, oiio_error(nullptr)));
+  try {
+    decoder_ = open_image(path);
+  } catch (const codec_error& e) {
+    throw usage_error(fmt::format("cannot read \"{}\": {}", path, e.what()));
+  }
   std::vector<std::string> part_names;
   std::vector<std::vector<std::string>> channel_names;
-  for (int s = 0; input_->seek_subimage(s, 0); ++s) {
-    const OIIO::ImageSpec& spec = input_->spec();
-    specs_.push_back(spec);
-    part_names.push_back(spec.get_string_attribute("oiio:subimagename"));
-    channel_names.push_back(spec.channelnames);
+  for (const PartHeader& part : decoder_->parts()) {
+    part_names.push_back(part.name);
+    channel_names.push_back(part.channels);
   }
-  input_->geterror();  // seeking past the last part leaves an error behind
-  if (specs_.empty()) throw usage_error(fmt::format("cannot read \"{}\": it holds no image", path));
+  if (part_names.empty()) throw usage_error(fmt::format("cannot read \"{}\": it holds no image", path));
   layers_ = group_layers(part_names, channel_names);
 }
 
@@ -180,11 +164,13 @@ std::string ImageFile::layer_list() const {
 }
 
 ImageGeometry ImageFile::geometry(int subimage) const {
-  const auto& s = specs_.at(static_cast<std::size_t>(subimage));
-  return {data_window(s), display_window(s)};
+  const PartHeader& p = part(subimage);
+  return {p.data, p.display};
 }
 
-const OIIO::ImageSpec& ImageFile::spec(int subimage) const { return specs_.at(static_cast<std::size_t>(subimage)); }
+const PartHeader& ImageFile::part(int subimage) const {
+  return decoder_->parts().at(static_cast<std::size_t>(subimage));
+}
 
 LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_pixels) : file_(std::move(file)) {
   const LayerInfo& info = file_.layer(layer);
@@ -195,18 +181,19 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
     channels_[k] = info.channels[static_cast<std::size_t>(positions[k])];
     names_[k] = info.channel_names[static_cast<std::size_t>(positions[k])];
   }
-  const OIIO::ImageSpec& spec = file_.spec(subimage_);
+  const PartHeader& spec = file_.part(subimage_);
   if (spec.deep) throw usage_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));
   if (spec.depth > 1) throw usage_error(fmt::format("\"{}\" is a volume image, which cannot be read as a pass", file_.path()));
   geometry_ = file_.geometry(subimage_);
   // Sizes come from the header alone; they are checked before any buffer of that size exists.
-  if (spec.width <= 0 || spec.height <= 0)
-    throw usage_error(fmt::format("\"{}\" holds an image of no pixels ({}x{})", file_.path(), spec.width, spec.height));
-  const long long pixels = static_cast<long long>(spec.width) * static_cast<long long>(spec.height);
-  if (pixels > max_pixels)
+  const long long width = static_cast<long long>(spec.data.r()) - spec.data.x();
+  const long long height = static_cast<long long>(spec.data.t()) - spec.data.y();
+  if (width <= 0 || height <= 0)
+    throw usage_error(fmt::format("\"{}\" holds an image of no pixels ({}x{})", file_.path(), width, height));
+  if (width * height > max_pixels)
     throw usage_error(fmt::format("\"{}\" claims {}x{} pixels, more than the limit of {}; raise it with --max-pixels "
                                   "if the file is genuine",
-                                  file_.path(), spec.width, spec.height, max_pixels));
+                                  file_.path(), width, height, max_pixels));
 }
 
 LayerReader::~LayerReader() = default;
@@ -219,16 +206,8 @@ std::string LayerReader::description() const {
 }
 
 int LayerReader::chunk_lines() const {
-  const OIIO::ImageSpec& spec = file_.spec(subimage_);
-  if (spec.tile_width > 0) return std::max(1, spec.tile_height);
-  if (std::string_view(file_.format_name()) != "openexr") return 1;
-  // Lines per block of each compression, as the format defines them.
-  const std::string compression = lower(spec.get_string_attribute("compression"));
-  static const std::array<std::pair<std::string_view, int>, 7> blocks = {
-      {{"zips", 1}, {"zip", 16}, {"pxr24", 16}, {"piz", 32}, {"b44", 32}, {"dwaa", 32}, {"dwab", 256}}};
-  for (const auto& [name, lines] : blocks)
-    if (compression.rfind(name, 0) == 0) return lines;
-  return 1;
+  const PartHeader& spec = file_.part(subimage_);
+  return std::max(1, spec.tile_width > 0 ? spec.tile_height : spec.block_lines);
 }
 
 void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
@@ -239,14 +218,22 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
   const int blue = dst.channel_index(DD::Image::Chan_Blue);
   const std::array<int, 3> targets{red, green, blue};
 
-  const OIIO::ImageSpec& spec = file_.spec(subimage_);
+  const PartHeader& spec = file_.part(subimage_);
   // The contiguous channel range holding the three components is read in one call.
   const int ch_begin = *std::min_element(channels_.begin(), channels_.end());
   const int ch_end = *std::max_element(channels_.begin(), channels_.end()) + 1;
   const std::size_t stride = static_cast<std::size_t>(ch_end - ch_begin);
   const Box& window = geometry_.data;
 
-  OIIO::ImageInput& in = file_.input();
+  ImageDecoder& decoder = file_.decoder();
+  const auto read = [&](int y0, int y1, float* to, std::ptrdiff_t xstride, std::ptrdiff_t ystride) {
+    const QuietStderr quiet;
+    try {
+      decoder.read(subimage_, y0, y1, ch_begin, ch_end, to, xstride, ystride);
+    } catch (const codec_error& e) {
+      throw usage_error(fmt::format("cannot read \"{}\": {}", file_.path(), e.what()));
+    }
+  };
   const int n = dst.channel_count();
   // Scanline files whose components are three channels in order, covering dst's lines exactly, are read
   // straight into dst.
@@ -254,11 +241,8 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
                         green == red + 1 && blue == red + 2;
   if (spec.tile_width <= 0 && in_order && red >= 0 && overlap.x() == dst.box().x() && overlap.w() == dst.box().w() &&
       window.x() == overlap.x() && window.w() == overlap.w()) {
-    const QuietStderr quiet;
-    const auto pixel = static_cast<OIIO::stride_t>(sizeof(float)) * n;
-    if (!in.read_scanlines(subimage_, 0, overlap.y(), overlap.t(), 0, ch_begin, ch_end, OIIO::TypeFloat,
-                           dst.line(overlap.y()) + red, pixel, pixel * dst.box().w()))
-      throw usage_error(fmt::format("cannot read \"{}\": {}", file_.path(), oiio_error(&in)));
+    const auto pixel = static_cast<std::ptrdiff_t>(sizeof(float)) * n;
+    read(overlap.y(), overlap.t(), dst.line(overlap.y()) + red, pixel, pixel * dst.box().w());
     return;
   }
 
@@ -270,13 +254,8 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
     y_end = std::min(window.t(), window.y() + (overlap.t() - window.y() + th - 1) / th * th);
   }
   std::vector<float> lines(static_cast<std::size_t>(y_end - y_begin) * static_cast<std::size_t>(window.w()) * stride);
-  const QuietStderr quiet;
-  const bool ok = spec.tile_width > 0
-                      ? in.read_tiles(subimage_, 0, window.x(), window.r(), y_begin, y_end, 0, 1, ch_begin, ch_end,
-                                      OIIO::TypeFloat, lines.data())
-                      : in.read_scanlines(subimage_, 0, y_begin, y_end, 0, ch_begin, ch_end, OIIO::TypeFloat,
-                                          lines.data());
-  if (!ok) throw usage_error(fmt::format("cannot read \"{}\": {}", file_.path(), oiio_error(&in)));
+  const auto pixel = static_cast<std::ptrdiff_t>(sizeof(float) * stride);
+  read(y_begin, y_end, lines.data(), pixel, pixel * window.w());
 
   for (int y = overlap.y(); y < overlap.t(); ++y) {
     const float* src = lines.data() + (static_cast<std::size_t>(y - y_begin) * static_cast<std::size_t>(window.w()) +

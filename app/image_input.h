@@ -7,10 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include <OpenImageIO/imageio.h>
-
 #include "DDImage/Box.h"
 #include "DDImage/ImageBuffer.h"
+#include "app/image_codec.h"
 
 namespace quorlen::app {
 
@@ -63,15 +62,14 @@ class ImageFile {
   std::string layer_list() const;
 
   ImageGeometry geometry(int subimage) const;
-  OIIO::ImageInput& input() { return *input_; }
-  /// OpenImageIO's name of the file's format ("openexr", "png", ...).
-  const char* format_name() const { return input_->format_name(); }
-  const OIIO::ImageSpec& spec(int subimage) const;
+  ImageDecoder& decoder() { return *decoder_; }
+  /// The library's name of the file's format ("openexr", "png", ...).
+  std::string format_name() const { return decoder_->format_name(); }
+  const PartHeader& part(int subimage) const;
 
  private:
   std::string path_;
-  std::unique_ptr<OIIO::ImageInput> input_;
-  std::vector<OIIO::ImageSpec> specs_;
+  std::unique_ptr<ImageDecoder> decoder_;
   std::vector<LayerInfo> layers_;
 };
 

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "app/errors.h"
+#include "app/image_codecs.h"
 #include "app/srgb.h"
 
 namespace quorlen::app {
@@ -18,42 +19,31 @@ using DD::Image::Chan_Blue;
 using DD::Image::Chan_Green;
 using DD::Image::Chan_Red;
 
-std::string one_line(std::string message) {
-  std::replace(message.begin(), message.end(), '\n', ' ');
-  while (!message.empty() && message.back() == ' ') message.pop_back();
-  return message.empty() ? std::string("unknown error") : message;
-}
-
-OIIO::ImageSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
+EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
+  EncoderSpec spec;
+  spec.data = g.data;
+  spec.display = g.display;
   const bool rgba = plan.encoding == OutputEncoding::float_rgba;
-  const bool floats = plan.encoding != OutputEncoding::srgb8_rgb;
-  OIIO::ImageSpec spec(g.data.w(), g.data.h(), rgba ? 4 : 3, floats ? OIIO::TypeFloat : OIIO::TypeUInt8);
-  spec.channelnames = rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
-  spec.alpha_channel = rgba ? 3 : -1;
-  if (rgba) {
-    // Formats that hold a data window keep the colour input's windows.
-    spec.x = g.data.x();
-    spec.y = g.data.y();
-    spec.full_x = g.display.x();
-    spec.full_y = g.display.y();
-    spec.full_width = g.display.w();
-    spec.full_height = g.display.h();
-    spec.attribute("compression", "zip");
-  }
-  if (plan.encoding == OutputEncoding::srgb8_rgb) spec.attribute("oiio:ColorSpace", "sRGB");
-  else spec.attribute("oiio:ColorSpace", "Linear");
+  spec.channels = rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
+  spec.eight_bit = plan.encoding == OutputEncoding::srgb8_rgb;
+  spec.srgb = spec.eight_bit;
+  // Formats that hold a data window keep the colour input's windows.
+  spec.keep_windows = rgba;
   return spec;
 }
 
 }  // namespace
 
 OutputPlan plan_output(const std::string& path) {
-  auto writer = OIIO::ImageOutput::create(path);
-  if (!writer) {
-    OIIO::geterror();
-    throw usage_error(fmt::format("cannot write \"{}\": no image format is known for its extension", path));
+  std::string format;
+  try {
+    format = output_format(path);
+  } catch (const codec_error& e) {
+    throw usage_error(fmt::format("cannot write \"{}\": {}", path, e.what()));
   }
-  OutputPlan plan{path, writer->format_name(), OutputEncoding::srgb8_rgb};
+  if (format.empty())
+    throw usage_error(fmt::format("cannot write \"{}\": no image format is known for its extension", path));
+  OutputPlan plan{path, format, OutputEncoding::srgb8_rgb};
   if (plan.format_name == "openexr" || plan.format_name == "tiff") plan.encoding = OutputEncoding::float_rgba;
   else if (plan.format_name == "hdr") plan.encoding = OutputEncoding::float_rgb;
   return plan;
@@ -70,16 +60,15 @@ std::string describe(const OutputPlan& plan) {
 
 ImageWriter::ImageWriter(const OutputPlan& plan, const ImageGeometry& geometry)
     : plan_(plan), geometry_(geometry), file_(plan.path), next_line_(geometry.data.y()) {
-  out_ = OIIO::ImageOutput::create(plan_.path);
-  if (!out_) throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, one_line(OIIO::geterror())));
-  if (!out_->open(file_.temp_path(), spec_for(plan_, geometry_)))
-    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, one_line(out_->geterror())));
+  try {
+    out_ = create_image(plan_.path, file_.temp_path(), spec_for(plan_, geometry_));
+  } catch (const codec_error& e) {
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, e.what()));
+  }
 }
 
-ImageWriter::~ImageWriter() {
-  // An unfinished file is closed before the AtomicFile member removes it.
-  if (out_) out_->close();
-}
+// An unfinished file is closed (out_ goes first) before the AtomicFile member removes it.
+ImageWriter::~ImageWriter() = default;
 
 void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
   const DD::Image::Box& box = rgba.box();
@@ -92,40 +81,44 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
     throw output_error(fmt::format("cannot write \"{}\": lines handed over out of order", plan_.path));
 
   const std::size_t pixels = static_cast<std::size_t>(box.w()) * static_cast<std::size_t>(box.h());
-  // Local y of the file: formats without a data window start at line 0.
-  const int y0 = plan_.encoding == OutputEncoding::float_rgba ? box.y() : box.y() - geometry_.data.y();
-  bool ok = false;
-  if (plan_.encoding == OutputEncoding::srgb8_rgb) {
-    std::vector<std::uint8_t> bytes(pixels * 3);
-    const float* src = rgba.data();
-    for (std::size_t i = 0; i < pixels; ++i, src += n) {
-      bytes[i * 3 + 0] = srgb_encode_8bit(src[r]);
-      bytes[i * 3 + 1] = srgb_encode_8bit(src[g]);
-      bytes[i * 3 + 2] = srgb_encode_8bit(src[b]);
+  try {
+    if (plan_.encoding == OutputEncoding::srgb8_rgb) {
+      std::vector<std::uint8_t> bytes(pixels * 3);
+      const float* src = rgba.data();
+      for (std::size_t i = 0; i < pixels; ++i, src += n) {
+        bytes[i * 3 + 0] = srgb_encode_8bit(src[r]);
+        bytes[i * 3 + 1] = srgb_encode_8bit(src[g]);
+        bytes[i * 3 + 2] = srgb_encode_8bit(src[b]);
+      }
+      out_->write(box.h(), bytes.data());
+    } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 && a == 3) {
+      out_->write(box.h(), rgba.data());
+    } else {
+      const int count = plan_.encoding == OutputEncoding::float_rgba ? 4 : 3;
+      std::vector<float> floats(pixels * static_cast<std::size_t>(count));
+      const float* src = rgba.data();
+      const int order[4] = {r, g, b, a};
+      for (std::size_t i = 0; i < pixels; ++i, src += n)
+        for (int k = 0; k < count; ++k)
+          floats[i * static_cast<std::size_t>(count) + static_cast<std::size_t>(k)] = src[order[k]];
+      out_->write(box.h(), floats.data());
     }
-    ok = out_->write_scanlines(y0, y0 + box.h(), 0, OIIO::TypeUInt8, bytes.data());
-  } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 && a == 3) {
-    ok = out_->write_scanlines(y0, y0 + box.h(), 0, OIIO::TypeFloat, rgba.data());
-  } else {
-    const int count = plan_.encoding == OutputEncoding::float_rgba ? 4 : 3;
-    std::vector<float> floats(pixels * static_cast<std::size_t>(count));
-    const float* src = rgba.data();
-    const int order[4] = {r, g, b, a};
-    for (std::size_t i = 0; i < pixels; ++i, src += n)
-      for (int k = 0; k < count; ++k) floats[i * static_cast<std::size_t>(count) + static_cast<std::size_t>(k)] = src[order[k]];
-    ok = out_->write_scanlines(y0, y0 + box.h(), 0, OIIO::TypeFloat, floats.data());
+  } catch (const codec_error& e) {
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, e.what()));
   }
-  if (!ok) throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, one_line(out_->geterror())));
   next_line_ = box.t();
 }
 
 void ImageWriter::commit() {
   if (next_line_ != geometry_.data.t())
     throw output_error(fmt::format("cannot write \"{}\": the image is incomplete", plan_.path));
-  const bool ok = out_->close();
-  const std::string error = ok ? std::string() : one_line(out_->geterror());
+  try {
+    out_->close();
+  } catch (const codec_error& e) {
+    out_.reset();
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, e.what()));
+  }
   out_.reset();
-  if (!ok) throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, error));
   file_.commit();
 }
 

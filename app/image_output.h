@@ -4,10 +4,9 @@
 #include <memory>
 #include <string>
 
-#include <OpenImageIO/imageio.h>
-
 #include "DDImage/ImageBuffer.h"
 #include "app/atomic_file.h"
+#include "app/image_codec.h"
 #include "app/image_input.h"
 
 namespace quorlen::app {
@@ -22,7 +21,7 @@ enum class OutputEncoding {
 /// The output file, its format and encoding.
 struct OutputPlan {
   std::string path;
-  std::string format_name;  ///< OpenImageIO's name of the format ("openexr", "png", ...)
+  std::string format_name;  ///< the library's name of the format ("openexr", "png", ...)
   OutputEncoding encoding = OutputEncoding::float_rgba;
 };
 
@@ -52,7 +51,7 @@ class ImageWriter {
   OutputPlan plan_;
   ImageGeometry geometry_;
   AtomicFile file_;
-  std::unique_ptr<OIIO::ImageOutput> out_;
+  std::unique_ptr<ImageEncoder> out_;
   int next_line_;
 };
 

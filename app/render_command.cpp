@@ -3,12 +3,12 @@
 
 #include <filesystem>
 
-#include <OpenImageIO/imageio.h>
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
 #include "DDImage/KnobAccess.h"
 #include "app/errors.h"
+#include "app/image_codecs.h"
 #include "app/image_output.h"
 #include "app/interrupt.h"
 #include "app/layer_mapping.h"
@@ -100,8 +100,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   const std::string first_output = path_for(request, request.output, frames.front());
   plan_output(first_output);
   if (!request.dry_run) check_writable_target(first_output);
-  if (request.threads > 0) OIIO::attribute("threads", request.threads);
-  decode_in_calling_threads();
+  if (request.threads > 0) set_library_threads(request.threads);
 
   StageTimes total;
   Progress progress(request.progress && !request.dry_run && Progress::stderr_is_terminal(),

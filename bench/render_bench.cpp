@@ -61,7 +61,6 @@ struct PassSet {
 void run(benchmark::State& state, bool noise) {
   static PassSet passes(1920);
   static const auto& description = load_module(QUORLEN_BENCH_PLUGIN);
-  decode_in_calling_threads();  // as the command does
   auto node = create_node(description);
   std::string error;
   if (noise) {

@@ -1,7 +1,5 @@
 // Image file bytes through the reader as `quorlen render` uses it: open, group layers, map passes, then read
 // every layer that has three channels. The first byte picks the format by extension.
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -11,6 +9,7 @@
 #include "DDImage/ImageBuffer.h"
 #include "FuzzSupport.h"
 #include "app/errors.h"
+#include "app/image_codecs.h"
 #include "app/image_input.h"
 #include "app/layer_mapping.h"
 
@@ -93,7 +92,7 @@ bool lengths_fit(const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool once = [] {
-    OIIO::attribute("threads", 1);
+    quorlen::app::set_library_threads(1);
     return true;
   }();
   (void)once;
@@ -116,6 +115,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   } catch (const quorlen::app::AppError&) {
   }
-  OIIO::geterror();
   return 0;
 }

@@ -1,5 +1,5 @@
 /// \file bitmap_font.cpp  Glyphs of the built-in font.
-#include "app/bitmap_font.h"
+#include "app/oiio/bitmap_font.h"
 
 #include <cctype>
 
