@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libopenimageio-dev openimageio-tools
+  libopenimageio-dev libopenexr-dev openimageio-tools
   libtbb-dev libcli11-dev nlohmann-json3-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
