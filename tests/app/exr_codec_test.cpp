@@ -184,6 +184,20 @@ TEST(ExrDecoder, MultiPartFilesListEachPartAndFailuresNameTheProblem) {
     EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
   }
   EXPECT_THROW(open_exr(dir / "missing.exr"), codec_error);
+
+  // An attribute claiming more bytes than the file holds is refused before any library allocates them.
+  const std::string huge = dir / "huge.exr";
+  const std::string tag("compression\0compression\0", 24);
+  const std::size_t at = bytes.find(tag);
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at + tag.size(), 4, std::string("\xff\xff\xff\x7f", 4));
+  std::ofstream(huge, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  try {
+    open_exr(huge);
+    FAIL() << "a header claiming 2 GiB was opened";
+  } catch (const codec_error& e) {
+    EXPECT_TRUE(quorlen::app_test::contains(e.what(), "\"compression\" claims 2147483647 bytes")) << e.what();
+  }
 }
 
 TEST(ExrEncoder, WritesWindowsAndSamplesOpenImageIOReadsBackExactly) {
