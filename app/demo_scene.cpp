@@ -1,12 +1,12 @@
 /// \file demo_scene.cpp  Ray-tracing the demo scene's colour, normal and position passes.
 #include "app/demo_scene.h"
 
+#include <fmt/format.h>
+
 #include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
-
-#include <fmt/format.h>
 
 #include "app/atomic_file.h"
 #include "app/errors.h"
@@ -23,7 +23,9 @@ struct Vec {
 };
 
 double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec cross(const Vec& a, const Vec& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Vec cross(const Vec& a, const Vec& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 Vec normalized(const Vec& v) { return v * (1.0 / std::sqrt(dot(v, v))); }
 
 enum class Pattern { bands, rings, solid };
@@ -59,9 +61,12 @@ Vec sphere_color(const Sphere& s, const Vec& n) {
   const double latitude = std::asin(std::fmax(-1.0, std::fmin(1.0, n.y)));
   const double longitude = std::atan2(n.x, n.z);
   switch (s.pattern) {
-    case Pattern::bands: return std::fmod(latitude * 4.0 + 10.0, 1.0) < 0.5 ? s.base : s.accent;
-    case Pattern::rings: return std::fmod(longitude * 3.0 / 3.14159265358979 + 10.0, 1.0) < 0.5 ? s.base : s.accent;
-    case Pattern::solid: return s.base;
+    case Pattern::bands:
+      return std::fmod(latitude * 4.0 + 10.0, 1.0) < 0.5 ? s.base : s.accent;
+    case Pattern::rings:
+      return std::fmod(longitude * 3.0 / 3.14159265358979 + 10.0, 1.0) < 0.5 ? s.base : s.accent;
+    case Pattern::solid:
+      return s.base;
   }
   return s.base;
 }
@@ -129,7 +134,8 @@ DemoPasses build_demo_scene(int width, int height) {
       const double sx = (2.0 * (px + 0.5) / width - 1.0) * half_w;
       const double sy = (1.0 - 2.0 * (py + 0.5) / height) * half_h;
       const Vec dir = normalized(forward + right * sx + up * sy);
-      const std::size_t pixel = static_cast<std::size_t>(py) * static_cast<std::size_t>(width) + static_cast<std::size_t>(px);
+      const std::size_t pixel =
+          static_cast<std::size_t>(py) * static_cast<std::size_t>(width) + static_cast<std::size_t>(px);
       if (const auto hit = trace(kCamera, dir)) {
         store(passes.color, pixel, hit->color);
         store(passes.normal, pixel, hit->normal);

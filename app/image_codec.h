@@ -28,9 +28,9 @@ struct PartHeader {
   DD::Image::Box display;             ///< display window
   int tile_width = 0;                 ///< 0 for scanline images
   int tile_height = 0;
-  int block_lines = 1;                ///< lines stored (and decoded) together by a scanline image
+  int block_lines = 1;  ///< lines stored (and decoded) together by a scanline image
   bool deep = false;
-  int depth = 1;                      ///< more than 1 for volumes
+  int depth = 1;  ///< more than 1 for volumes
 };
 
 /// An open file being read. Not for use from two threads at once.
@@ -44,8 +44,8 @@ class ImageDecoder {
   /// float: the sample of column x, line y, channel c lands at byte offset
   /// (x - data.x) * xstride + (y - y_begin) * ystride + (c - ch_begin) * 4 from `dst`. Tiled parts are read
   /// in whole tile rows, so y_begin must start one and y_end end one (or the window). Throws codec_error.
-  virtual void read(int part, int y_begin, int y_end, int ch_begin, int ch_end, float* dst, std::ptrdiff_t xstride,
-                    std::ptrdiff_t ystride) = 0;
+  virtual void read(int part, int y_begin, int y_end, int ch_begin, int ch_end, float* dst,
+                    std::ptrdiff_t xstride, std::ptrdiff_t ystride) = 0;
 };
 
 /// How a file is to be written.
@@ -55,7 +55,7 @@ struct EncoderSpec {
   std::vector<std::string> channels;  ///< names, in sample order
   bool eight_bit = false;             ///< 8-bit codes instead of 32-bit float
   bool srgb = false;                  ///< the codes carry the sRGB transfer (else linear)
-  bool keep_windows = true;           ///< store the windows where the format can (else the image starts at 0, 0)
+  bool keep_windows = true;  ///< store the windows where the format can (else the image starts at 0, 0)
 };
 
 /// A file being written, lines in order top to bottom. Destroying it before close() leaves the file
@@ -84,8 +84,9 @@ class ImageLibrary {
   virtual void set_threads(int threads) const = 0;
   /// Reads the previews as float RGB, composes the sheet and writes it, 8-bit, to `file` in the format of
   /// `path`. Labels go below each preview. Throws codec_error.
-  virtual void write_contact_sheet(const std::vector<std::string>& previews, const std::vector<std::string>& labels,
-                                   int columns, const std::string& path, const std::string& file) const = 0;
+  virtual void write_contact_sheet(const std::vector<std::string>& previews,
+                                   const std::vector<std::string>& labels, int columns,
+                                   const std::string& path, const std::string& file) const = 0;
 };
 
 /// The entry point the module exports, looked up by this name.

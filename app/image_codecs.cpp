@@ -2,12 +2,11 @@
 #include "app/image_codecs.h"
 
 #include <dlfcn.h>
+#include <fmt/format.h>
 
 #include <atomic>
 #include <filesystem>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "app/exr/exr_decoder.h"
 #include "app/exr/exr_encoder.h"
@@ -24,7 +23,9 @@ std::vector<std::string> module_candidates() {
   std::vector<std::string> out;
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec) out.push_back((exe.parent_path() / ".." / QUORLEN_IMAGE_MODULE_SUBDIR / kImageModuleFileName).lexically_normal());
+  if (!ec)
+    out.push_back(
+        (exe.parent_path() / ".." / QUORLEN_IMAGE_MODULE_SUBDIR / kImageModuleFileName).lexically_normal());
   out.push_back((fs::path(QUORLEN_BUILD_IMAGE_MODULE_DIR) / kImageModuleFileName).string());
   return out;
 }
@@ -45,15 +46,17 @@ Loaded load() {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
       const char* why = dlerror();
-      return {nullptr, fmt::format("cannot load the image library module \"{}\": {}", path, why ? why : "unknown")};
+      return {nullptr,
+              fmt::format("cannot load the image library module \"{}\": {}", path, why ? why : "unknown")};
     }
     const auto entry = reinterpret_cast<ImageLibraryEntry>(dlsym(handle, kImageLibraryEntry));
     if (!entry) return {nullptr, fmt::format("\"{}\" is not the image library module", path)};
     return {entry(), {}};
   }
-  return {nullptr, fmt::format("the image library module was not found (looked for {}); only EXR files can be "
-                               "read and written without it",
-                               tried)};
+  return {nullptr,
+          fmt::format("the image library module was not found (looked for {}); only EXR files can be "
+                      "read and written without it",
+                      tried)};
 }
 
 }  // namespace
@@ -87,7 +90,8 @@ std::string output_format(const std::string& path) {
   return image_library().writer_format(path);
 }
 
-std::unique_ptr<ImageEncoder> create_image(const std::string& path, const std::string& file, const EncoderSpec& spec) {
+std::unique_ptr<ImageEncoder> create_image(const std::string& path, const std::string& file,
+                                           const EncoderSpec& spec) {
   if (has_exr_extension(path)) return create_exr(file, spec);
   return image_library().create(path, file, spec);
 }

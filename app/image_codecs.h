@@ -16,7 +16,8 @@ std::unique_ptr<ImageDecoder> open_image(const std::string& path);
 std::string output_format(const std::string& path);
 
 /// Creates `file` in the format `path` names: EXR with OpenEXR, others with the module. Throws codec_error.
-std::unique_ptr<ImageEncoder> create_image(const std::string& path, const std::string& file, const EncoderSpec& spec);
+std::unique_ptr<ImageEncoder> create_image(const std::string& path, const std::string& file,
+                                           const EncoderSpec& spec);
 
 /// The image library module, loaded on first use (once, whichever thread asks). Throws codec_error when it
 /// cannot be found or loaded.

@@ -1,12 +1,12 @@
 /// \file image_input.cpp  Opening image files, finding their layers and reading three components of one.
 #include "app/image_input.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <map>
-
-#include <fmt/format.h>
 
 #include "app/errors.h"
 #include "app/image_codecs.h"
@@ -92,8 +92,10 @@ std::array<int, 3> component_positions(const LayerInfo& layer, const std::string
     throw usage_error(fmt::format("layer {} of \"{}\" has {} channel{} ({}); three are needed",
                                   layer.shown_name(), path, n, n == 1 ? "" : "s", list));
   }
-  static const std::array<std::array<const char*, 3>, 3> xyz_first = {{{"x", "y", "z"}, {"r", "g", "b"}, {"red", "green", "blue"}}};
-  static const std::array<std::array<const char*, 3>, 3> rgb_first = {{{"r", "g", "b"}, {"red", "green", "blue"}, {"x", "y", "z"}}};
+  static const std::array<std::array<const char*, 3>, 3> xyz_first = {
+      {{"x", "y", "z"}, {"r", "g", "b"}, {"red", "green", "blue"}}};
+  static const std::array<std::array<const char*, 3>, 3> rgb_first = {
+      {{"r", "g", "b"}, {"red", "green", "blue"}, {"x", "y", "z"}}};
   const auto& triples = layer.name.empty() ? rgb_first : xyz_first;
   for (const auto& triple : triples) {
     std::array<int, 3> positions{-1, -1, -1};
@@ -152,8 +154,9 @@ const LayerInfo& ImageFile::layer(std::string_view name) const {
   const LayerInfo* l = name.empty() ? plain_layer() : find_layer(name);
   if (l) return *l;
   if (name.empty())
-    throw usage_error(fmt::format("\"{}\" has no plain R, G, B channels; name a layer as FILE:LAYER (layers: {})",
-                                  path_, layer_list()));
+    throw usage_error(
+        fmt::format("\"{}\" has no plain R, G, B channels; name a layer as FILE:LAYER (layers: {})", path_,
+                    layer_list()));
   throw usage_error(fmt::format("\"{}\" has no layer \"{}\" (layers: {})", path_, name, layer_list()));
 }
 
@@ -172,7 +175,8 @@ const PartHeader& ImageFile::part(int subimage) const {
   return decoder_->parts().at(static_cast<std::size_t>(subimage));
 }
 
-LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_pixels) : file_(std::move(file)) {
+LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_pixels)
+    : file_(std::move(file)) {
   const LayerInfo& info = file_.layer(layer);
   const auto positions = component_positions(info, file_.path());
   subimage_ = info.subimage;
@@ -182,8 +186,10 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
     names_[k] = info.channel_names[static_cast<std::size_t>(positions[k])];
   }
   const PartHeader& spec = file_.part(subimage_);
-  if (spec.deep) throw usage_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));
-  if (spec.depth > 1) throw usage_error(fmt::format("\"{}\" is a volume image, which cannot be read as a pass", file_.path()));
+  if (spec.deep)
+    throw usage_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));
+  if (spec.depth > 1)
+    throw usage_error(fmt::format("\"{}\" is a volume image, which cannot be read as a pass", file_.path()));
   geometry_ = file_.geometry(subimage_);
   // Sizes come from the header alone; they are checked before any buffer of that size exists.
   const long long width = static_cast<long long>(spec.data.r()) - spec.data.x();
@@ -191,9 +197,10 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
   if (width <= 0 || height <= 0)
     throw usage_error(fmt::format("\"{}\" holds an image of no pixels ({}x{})", file_.path(), width, height));
   if (width * height > max_pixels)
-    throw usage_error(fmt::format("\"{}\" claims {}x{} pixels, more than the limit of {}; raise it with --max-pixels "
-                                  "if the file is genuine",
-                                  file_.path(), width, height, max_pixels));
+    throw usage_error(
+        fmt::format("\"{}\" claims {}x{} pixels, more than the limit of {}; raise it with --max-pixels "
+                    "if the file is genuine",
+                    file_.path(), width, height, max_pixels));
 }
 
 LayerReader::~LayerReader() = default;
@@ -201,8 +208,8 @@ LayerReader::LayerReader(LayerReader&&) noexcept = default;
 LayerReader& LayerReader::operator=(LayerReader&&) noexcept = default;
 
 std::string LayerReader::description() const {
-  return fmt::format("{}{}{} ({}, {}, {})", file_.path(), layer_.empty() ? "" : ":", layer_, names_[0], names_[1],
-                     names_[2]);
+  return fmt::format("{}{}{} ({}, {}, {})", file_.path(), layer_.empty() ? "" : ":", layer_, names_[0],
+                     names_[1], names_[2]);
 }
 
 int LayerReader::chunk_lines() const {
@@ -239,8 +246,8 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
   // straight into dst.
   const bool in_order = ch_end - ch_begin == 3 && channels_[0] == ch_begin && channels_[1] == ch_begin + 1 &&
                         green == red + 1 && blue == red + 2;
-  if (spec.tile_width <= 0 && in_order && red >= 0 && overlap.x() == dst.box().x() && overlap.w() == dst.box().w() &&
-      window.x() == overlap.x() && window.w() == overlap.w()) {
+  if (spec.tile_width <= 0 && in_order && red >= 0 && overlap.x() == dst.box().x() &&
+      overlap.w() == dst.box().w() && window.x() == overlap.x() && window.w() == overlap.w()) {
     const auto pixel = static_cast<std::ptrdiff_t>(sizeof(float)) * n;
     read(overlap.y(), overlap.t(), dst.line(overlap.y()) + red, pixel, pixel * dst.box().w());
     return;
@@ -253,14 +260,16 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
     y_begin = window.y() + (overlap.y() - window.y()) / th * th;
     y_end = std::min(window.t(), window.y() + (overlap.t() - window.y() + th - 1) / th * th);
   }
-  std::vector<float> lines(static_cast<std::size_t>(y_end - y_begin) * static_cast<std::size_t>(window.w()) * stride);
+  std::vector<float> lines(static_cast<std::size_t>(y_end - y_begin) * static_cast<std::size_t>(window.w()) *
+                           stride);
   const auto pixel = static_cast<std::ptrdiff_t>(sizeof(float) * stride);
   read(y_begin, y_end, lines.data(), pixel, pixel * window.w());
 
   for (int y = overlap.y(); y < overlap.t(); ++y) {
-    const float* src = lines.data() + (static_cast<std::size_t>(y - y_begin) * static_cast<std::size_t>(window.w()) +
-                                       static_cast<std::size_t>(overlap.x() - window.x())) *
-                                          stride;
+    const float* src =
+        lines.data() + (static_cast<std::size_t>(y - y_begin) * static_cast<std::size_t>(window.w()) +
+                        static_cast<std::size_t>(overlap.x() - window.x())) *
+                           stride;
     float* out = dst.line(y) + static_cast<std::ptrdiff_t>(overlap.x() - dst.box().x()) * n;
     for (int x = overlap.x(); x < overlap.r(); ++x, src += stride, out += n)
       for (std::size_t k = 0; k < 3; ++k)

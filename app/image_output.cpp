@@ -1,11 +1,11 @@
 /// \file image_output.cpp  Writing rendered lines: float for data formats, sRGB 8-bit for previews.
 #include "app/image_output.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "app/errors.h"
 #include "app/image_codecs.h"
@@ -24,7 +24,8 @@ EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
   spec.data = g.data;
   spec.display = g.display;
   const bool rgba = plan.encoding == OutputEncoding::float_rgba;
-  spec.channels = rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
+  spec.channels =
+      rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
   spec.eight_bit = plan.encoding == OutputEncoding::srgb8_rgb;
   spec.srgb = spec.eight_bit;
   // Formats that hold a data window keep the colour input's windows.
@@ -44,16 +45,21 @@ OutputPlan plan_output(const std::string& path) {
   if (format.empty())
     throw usage_error(fmt::format("cannot write \"{}\": no image format is known for its extension", path));
   OutputPlan plan{path, format, OutputEncoding::srgb8_rgb};
-  if (plan.format_name == "openexr" || plan.format_name == "tiff") plan.encoding = OutputEncoding::float_rgba;
-  else if (plan.format_name == "hdr") plan.encoding = OutputEncoding::float_rgb;
+  if (plan.format_name == "openexr" || plan.format_name == "tiff")
+    plan.encoding = OutputEncoding::float_rgba;
+  else if (plan.format_name == "hdr")
+    plan.encoding = OutputEncoding::float_rgb;
   return plan;
 }
 
 std::string describe(const OutputPlan& plan) {
   switch (plan.encoding) {
-    case OutputEncoding::float_rgba: return fmt::format("32-bit float RGBA, linear ({})", plan.format_name);
-    case OutputEncoding::float_rgb: return fmt::format("32-bit float RGB, linear ({})", plan.format_name);
-    case OutputEncoding::srgb8_rgb: return fmt::format("8-bit RGB, sRGB ({})", plan.format_name);
+    case OutputEncoding::float_rgba:
+      return fmt::format("32-bit float RGBA, linear ({})", plan.format_name);
+    case OutputEncoding::float_rgb:
+      return fmt::format("32-bit float RGB, linear ({})", plan.format_name);
+    case OutputEncoding::srgb8_rgb:
+      return fmt::format("8-bit RGB, sRGB ({})", plan.format_name);
   }
   return plan.format_name;
 }
@@ -76,8 +82,8 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
   const int n = rgba.channel_count();
   const int r = rgba.channel_index(Chan_Red), g = rgba.channel_index(Chan_Green);
   const int b = rgba.channel_index(Chan_Blue), a = rgba.channel_index(Chan_Alpha);
-  if (box.y() != next_line_ || box.x() != geometry_.data.x() || box.w() != geometry_.data.w() || r < 0 || g < 0 ||
-      b < 0 || a < 0)
+  if (box.y() != next_line_ || box.x() != geometry_.data.x() || box.w() != geometry_.data.w() || r < 0 ||
+      g < 0 || b < 0 || a < 0)
     throw output_error(fmt::format("cannot write \"{}\": lines handed over out of order", plan_.path));
 
   const std::size_t pixels = static_cast<std::size_t>(box.w()) * static_cast<std::size_t>(box.h());
@@ -91,7 +97,8 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
         bytes[i * 3 + 2] = srgb_encode_8bit(src[b]);
       }
       out_->write(box.h(), bytes.data());
-    } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 && a == 3) {
+    } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 &&
+               a == 3) {
       out_->write(box.h(), rgba.data());
     } else {
       const int count = plan_.encoding == OutputEncoding::float_rgba ? 4 : 3;

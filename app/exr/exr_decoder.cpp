@@ -1,12 +1,6 @@
 /// \file exr_decoder.cpp  EXR parts read through OpenEXR's multi-part interface, in the caller's thread.
 #include "app/exr/exr_decoder.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
-#include <cstdint>
-#include <fstream>
-
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
@@ -15,6 +9,12 @@
 #include <OpenEXR/ImfPartType.h>
 #include <OpenEXR/ImfTiledInputPart.h>
 #include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <fstream>
 
 #include "app/exr/exr_support.h"
 
@@ -41,13 +41,17 @@ int colour_rank(const std::string& channel) {
 int block_lines(Imf::Compression c) {
   switch (c) {
     case Imf::ZIP_COMPRESSION:
-    case Imf::PXR24_COMPRESSION: return 16;
+    case Imf::PXR24_COMPRESSION:
+      return 16;
     case Imf::PIZ_COMPRESSION:
     case Imf::B44_COMPRESSION:
     case Imf::B44A_COMPRESSION:
-    case Imf::DWAA_COMPRESSION: return 32;
-    case Imf::DWAB_COMPRESSION: return 256;
-    default: return 1;
+    case Imf::DWAA_COMPRESSION:
+      return 32;
+    case Imf::DWAB_COMPRESSION:
+      return 256;
+    default:
+      return 1;
   }
 }
 
@@ -86,8 +90,8 @@ std::string header_lengths_problem(const std::string& path) {
     }
     unsigned char length_bytes[4] = {};
     if (!read_text(type) || !in.read(reinterpret_cast<char*>(length_bytes), 4)) return {};
-    const std::uint32_t length = length_bytes[0] | length_bytes[1] << 8 | length_bytes[2] << 16 |
-                                 std::uint32_t{length_bytes[3]} << 24;
+    const std::uint32_t length =
+        length_bytes[0] | length_bytes[1] << 8 | length_bytes[2] << 16 | std::uint32_t{length_bytes[3]} << 24;
     const auto at = static_cast<std::uint64_t>(in.tellg());
     if (length > size - at)
       return fmt::format("damaged header: attribute \"{}\" claims {} bytes, the file holds {} more", name,
@@ -129,7 +133,8 @@ class ExrDecoder final : public ImageDecoder {
     const Imf::Header& h = file_.header(part);
     // OpenEXR addresses a sample as base + x * xstride + y * ystride with the window's own coordinates, so
     // the base lies before dst; unsigned arithmetic keeps forming it defined.
-    const auto origin = reinterpret_cast<std::uintptr_t>(dst) - static_cast<std::uintptr_t>(p.data.x()) * xstride -
+    const auto origin = reinterpret_cast<std::uintptr_t>(dst) -
+                        static_cast<std::uintptr_t>(p.data.x()) * xstride -
                         static_cast<std::uintptr_t>(y_begin) * ystride;
     Imf::FrameBuffer frame;
     for (int c = ch_begin; c < ch_end; ++c) {
@@ -138,7 +143,8 @@ class ExrDecoder final : public ImageDecoder {
       if (!channel) throw codec_error(fmt::format("channel \"{}\" is missing", name));
       if (channel->xSampling != 1 || channel->ySampling != 1)
         throw codec_error(fmt::format("channel \"{}\" is subsampled, which is not supported", name));
-      char* base = reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c - ch_begin) * sizeof(float));
+      char* base =
+          reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c - ch_begin) * sizeof(float));
       frame.insert(name, Imf::Slice(Imf::FLOAT, base, static_cast<std::size_t>(xstride),
                                     static_cast<std::size_t>(ystride)));
     }

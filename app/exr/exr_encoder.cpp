@@ -1,18 +1,18 @@
 /// \file exr_encoder.cpp  Float EXR output through OpenEXR, line blocks in order.
 #include "app/exr/exr_encoder.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfIO.h>
 #include <OpenEXR/ImfOutputFile.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "app/exr/exr_support.h"
 
@@ -71,9 +71,11 @@ class ExrEncoder final : public ImageEncoder {
                         static_cast<std::uintptr_t>(next_) * static_cast<std::uintptr_t>(ystride);
     Imf::FrameBuffer frame;
     for (std::ptrdiff_t c = 0; c < n; ++c)
-      frame.insert(spec_.channels[static_cast<std::size_t>(c)],
-                   Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c) * sizeof(float)),
-                              static_cast<std::size_t>(xstride), static_cast<std::size_t>(ystride)));
+      frame.insert(
+          spec_.channels[static_cast<std::size_t>(c)],
+          Imf::Slice(Imf::FLOAT,
+                     reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c) * sizeof(float)),
+                     static_cast<std::size_t>(xstride), static_cast<std::size_t>(ystride)));
     try {
       out_->setFrameBuffer(frame);
       out_->writePixels(count);

@@ -1,11 +1,11 @@
 /// \file oiio_library.cpp  The image library module: every format OpenImageIO knows, behind the command's
 /// own codec interface. Only the entry point is exported.
+#include <OpenImageIO/imageio.h>
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
-
-#include <OpenImageIO/imageio.h>
-#include <fmt/format.h>
 
 #include "app/image_codec.h"
 #include "app/oiio/oiio_contact_sheet.h"
@@ -37,7 +37,8 @@ class OiioDecoder final : public ImageDecoder {
       part.name = spec.get_string_attribute("oiio:subimagename");
       part.channels = spec.channelnames;
       part.data = {spec.x, spec.y, spec.x + spec.width, spec.y + spec.height};
-      part.display = {spec.full_x, spec.full_y, spec.full_x + spec.full_width, spec.full_y + spec.full_height};
+      part.display = {spec.full_x, spec.full_y, spec.full_x + spec.full_width,
+                      spec.full_y + spec.full_height};
       part.tile_width = spec.tile_width;
       part.tile_height = spec.tile_width > 0 ? std::max(1, spec.tile_height) : 0;
       part.deep = spec.deep;
@@ -55,10 +56,10 @@ class OiioDecoder final : public ImageDecoder {
     const PartHeader& p = parts_.at(static_cast<std::size_t>(part));
     if (y_begin >= y_end || ch_begin >= ch_end) return;
     const bool ok = p.tile_width > 0
-                        ? input_->read_tiles(part, 0, p.data.x(), p.data.r(), y_begin, y_end, 0, 1, ch_begin, ch_end,
-                                             OIIO::TypeFloat, dst, xstride, ystride)
-                        : input_->read_scanlines(part, 0, y_begin, y_end, 0, ch_begin, ch_end, OIIO::TypeFloat, dst,
-                                                 xstride, ystride);
+                        ? input_->read_tiles(part, 0, p.data.x(), p.data.r(), y_begin, y_end, 0, 1, ch_begin,
+                                             ch_end, OIIO::TypeFloat, dst, xstride, ystride)
+                        : input_->read_scanlines(part, 0, y_begin, y_end, 0, ch_begin, ch_end,
+                                                 OIIO::TypeFloat, dst, xstride, ystride);
     if (!ok) throw codec_error(error_of(input_.get()));
   }
 
@@ -74,10 +75,12 @@ class OiioEncoder final : public ImageEncoder {
     out_ = OIIO::ImageOutput::create(path);
     if (!out_) throw codec_error(error_of<OIIO::ImageOutput>(nullptr));
     const int n = static_cast<int>(spec.channels.size());
-    OIIO::ImageSpec layout(spec.data.w(), spec.data.h(), n, spec.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat);
+    OIIO::ImageSpec layout(spec.data.w(), spec.data.h(), n,
+                           spec.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat);
     layout.channelnames = spec.channels;
     const auto alpha = std::find(spec.channels.begin(), spec.channels.end(), "A");
-    layout.alpha_channel = alpha == spec.channels.end() ? -1 : static_cast<int>(alpha - spec.channels.begin());
+    layout.alpha_channel =
+        alpha == spec.channels.end() ? -1 : static_cast<int>(alpha - spec.channels.begin());
     if (spec.keep_windows) {
       layout.x = spec.data.x();
       layout.y = spec.data.y();
@@ -97,7 +100,8 @@ class OiioEncoder final : public ImageEncoder {
 
   void write(int count, const void* samples) override {
     if (count <= 0) return;
-    if (!out_->write_scanlines(next_, next_ + count, 0, spec_.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat, samples))
+    if (!out_->write_scanlines(next_, next_ + count, 0, spec_.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat,
+                               samples))
       throw codec_error(error_of(out_.get()));
     next_ += count;
   }

@@ -1,5 +1,10 @@
 // The in-process EXR reader and writer against OpenImageIO's view of the same files: windows, channel order,
 // every sample bit for bit, strided partial reads, and the failures that must be reported.
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfOutputFile.h>
+#include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,12 +14,6 @@
 #include <limits>
 #include <random>
 
-#include <OpenEXR/ImfChannelList.h>
-#include <OpenEXR/ImfFrameBuffer.h>
-#include <OpenEXR/ImfHeader.h>
-#include <OpenEXR/ImfOutputFile.h>
-#include <OpenImageIO/imageio.h>
-
 #include "AppTestSupport.h"
 #include "app/exr/exr_decoder.h"
 #include "app/exr/exr_encoder.h"
@@ -23,16 +22,21 @@
 namespace {
 
 using namespace quorlen::app;
-using quorlen::app_test::TempDir;
 using DD::Image::Box;
+using quorlen::app_test::TempDir;
 
 // Samples that exercise conversion: signs, tiny and huge values, and the special ones.
 std::vector<float> samples(std::size_t count, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> value(-4.0f, 4.0f);
-  const float specials[] = {0.0f, -0.0f, std::numeric_limits<float>::infinity(),
-                            -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(), 1e-30f,
-                            65504.0f, 7e5f};
+  const float specials[] = {0.0f,
+                            -0.0f,
+                            std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(),
+                            std::numeric_limits<float>::quiet_NaN(),
+                            1e-30f,
+                            65504.0f,
+                            7e5f};
   std::vector<float> out(count);
   for (std::size_t i = 0; i < count; ++i) out[i] = i % 11 == 0 ? specials[(i / 11) % 8] : value(rng);
   return out;
@@ -64,7 +68,8 @@ void write_kind(const std::string& path, const FileKind& k) {
   auto out = OIIO::ImageOutput::create(path);
   ASSERT_TRUE(out);
   ASSERT_TRUE(out->open(path, spec)) << out->geterror();
-  const auto data = samples(static_cast<std::size_t>(k.data.w()) * static_cast<std::size_t>(k.data.h()) * 7, 7);
+  const auto data =
+      samples(static_cast<std::size_t>(k.data.w()) * static_cast<std::size_t>(k.data.h()) * 7, 7);
   ASSERT_TRUE(out->write_image(OIIO::TypeFloat, data.data())) << out->geterror();
   ASSERT_TRUE(out->close());
 }
@@ -91,7 +96,8 @@ TEST_P(ExrDecoderAgrees, WithOpenImageIOOnWindowsChannelsAndEverySample) {
   const std::size_t count = static_cast<std::size_t>(k.data.w()) * static_cast<std::size_t>(k.data.h()) * 7;
   std::vector<float> expected(count), got(count, 123.0f);
   ASSERT_TRUE(in->read_image(0, 0, 0, 7, OIIO::TypeFloat, expected.data()));
-  decoder->read(0, k.data.y(), k.data.t(), 0, 7, got.data(), 7 * sizeof(float), 7 * sizeof(float) * k.data.w());
+  decoder->read(0, k.data.y(), k.data.t(), 0, 7, got.data(), 7 * sizeof(float),
+                7 * sizeof(float) * k.data.w());
   EXPECT_EQ(std::memcmp(expected.data(), got.data(), count * sizeof(float)), 0);
 
   // A band of lines and three channels, into a wider buffer whose other floats must stay untouched.
@@ -105,26 +111,31 @@ TEST_P(ExrDecoderAgrees, WithOpenImageIOOnWindowsChannelsAndEverySample) {
       for (std::size_t c = 0; c < pixel; ++c) {
         const float v = band[(static_cast<std::size_t>(y - y0) * width + x) * pixel + c];
         const std::size_t source = ((static_cast<std::size_t>(y - k.data.y())) * width + x) * 7 + 3 + c;
-        if (c >= 1 && c <= 3) ASSERT_EQ(std::memcmp(&v, &expected[source], sizeof v), 0) << x << "," << y << "," << c;
-        else ASSERT_EQ(v, -7.0f) << "written outside the channels asked for at " << x << "," << y;
+        if (c >= 1 && c <= 3)
+          ASSERT_EQ(std::memcmp(&v, &expected[source], sizeof v), 0) << x << "," << y << "," << c;
+        else
+          ASSERT_EQ(v, -7.0f) << "written outside the channels asked for at " << x << "," << y;
       }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ExrDecoderAgrees,
-    ::testing::Values(FileKind{"float_zip_offset", OIIO::TypeFloat, "zip", 0, Box(-3, 5, 37, 45), Box(0, 0, 32, 48)},
-                      FileKind{"half_piz", OIIO::TypeHalf, "piz", 0, Box(0, 0, 29, 70), Box(0, 0, 29, 70)},
-                      FileKind{"float_uncompressed", OIIO::TypeFloat, "none", 0, Box(2, -4, 19, 9), Box(0, 0, 16, 8)},
-                      FileKind{"tiled_partial", OIIO::TypeHalf, "zip", 16, Box(-5, -9, 36, 30), Box(0, 0, 32, 24)},
-                      FileKind{"tiled_float_zips", OIIO::TypeFloat, "zips", 8, Box(0, 0, 40, 24), Box(0, 0, 40, 24)}),
+    ::testing::Values(
+        FileKind{"float_zip_offset", OIIO::TypeFloat, "zip", 0, Box(-3, 5, 37, 45), Box(0, 0, 32, 48)},
+        FileKind{"half_piz", OIIO::TypeHalf, "piz", 0, Box(0, 0, 29, 70), Box(0, 0, 29, 70)},
+        FileKind{"float_uncompressed", OIIO::TypeFloat, "none", 0, Box(2, -4, 19, 9), Box(0, 0, 16, 8)},
+        FileKind{"tiled_partial", OIIO::TypeHalf, "zip", 16, Box(-5, -9, 36, 30), Box(0, 0, 32, 24)},
+        FileKind{"tiled_float_zips", OIIO::TypeFloat, "zips", 8, Box(0, 0, 40, 24), Box(0, 0, 40, 24)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ExrDecoder, PresentsPlainChannelsFirstAndColourOrderWithinLayers) {
   // OpenEXR stores channels sorted by name.
   EXPECT_EQ(presented_channel_order({"A", "B", "G", "N.X", "N.Y", "N.Z", "R", "Z"}),
             (std::vector<std::string>{"R", "G", "B", "A", "Z", "N.X", "N.Y", "N.Z"}));
-  EXPECT_EQ(presented_channel_order({"diffuse.A", "diffuse.B", "diffuse.G", "diffuse.R", "foo.u", "foo.v", "foo.w"}),
-            (std::vector<std::string>{"diffuse.R", "diffuse.G", "diffuse.B", "diffuse.A", "foo.u", "foo.v", "foo.w"}));
+  EXPECT_EQ(presented_channel_order(
+                {"diffuse.A", "diffuse.B", "diffuse.G", "diffuse.R", "foo.u", "foo.v", "foo.w"}),
+            (std::vector<std::string>{"diffuse.R", "diffuse.G", "diffuse.B", "diffuse.A", "foo.u", "foo.v",
+                                      "foo.w"}));
   EXPECT_EQ(presented_channel_order({"blue", "green", "red", "x"}),
             (std::vector<std::string>{"red", "green", "blue", "x"}));
   // Layers nested by dots group by everything before the last dot.
@@ -135,9 +146,10 @@ TEST(ExrDecoder, PresentsPlainChannelsFirstAndColourOrderWithinLayers) {
 TEST(ExrDecoder, MultiPartFilesListEachPartAndFailuresNameTheProblem) {
   const TempDir dir;
   const std::string parts = dir / "parts.exr";
-  quorlen::app_test::write_multipart(parts, 3, 2,
-                                     {{"beauty", quorlen::app_test::constant_layer({"R", "G", "B"}, {1, 2, 3}, 3, 2)},
-                                      {"Normal", quorlen::app_test::constant_layer({"X", "Y", "Z"}, {0, 0, 1}, 3, 2)}});
+  quorlen::app_test::write_multipart(
+      parts, 3, 2,
+      {{"beauty", quorlen::app_test::constant_layer({"R", "G", "B"}, {1, 2, 3}, 3, 2)},
+       {"Normal", quorlen::app_test::constant_layer({"X", "Y", "Z"}, {0, 0, 1}, 3, 2)}});
   const auto decoder = open_exr(parts);
   ASSERT_EQ(decoder->parts().size(), 2u);
   EXPECT_EQ(decoder->parts()[1].name, "Normal");
@@ -207,7 +219,8 @@ TEST(ExrEncoder, WritesWindowsAndSamplesOpenImageIOReadsBackExactly) {
   spec.data = Box(-3, 5, 14, 26);
   spec.display = Box(0, 0, 20, 20);
   spec.channels = {"R", "G", "B", "A"};
-  const auto data = samples(static_cast<std::size_t>(spec.data.w()) * static_cast<std::size_t>(spec.data.h()) * 4, 3);
+  const auto data =
+      samples(static_cast<std::size_t>(spec.data.w()) * static_cast<std::size_t>(spec.data.h()) * 4, 3);
   {
     auto out = create_exr(path, spec);
     const std::size_t line = static_cast<std::size_t>(spec.data.w()) * 4;
@@ -244,7 +257,8 @@ TEST(ImageCodecs, EverythingButExrGoesThroughTheModule) {
   EXPECT_EQ(output_format(dir / "a.unknown-extension"), "");
   // A PNG read through the module agrees with OpenImageIO read directly.
   const std::string png = dir / "in.png";
-  quorlen::app_test::write_image(png, 5, 3, {quorlen::app_test::constant_layer({"R", "G", "B"}, {0.2f, 0.4f, 1.0f}, 5, 3)});
+  quorlen::app_test::write_image(
+      png, 5, 3, {quorlen::app_test::constant_layer({"R", "G", "B"}, {0.2f, 0.4f, 1.0f}, 5, 3)});
   const auto decoder = open_image(png);
   EXPECT_EQ(decoder->format_name(), "png");
   std::vector<float> got(15 * 3), expected(15 * 3);
