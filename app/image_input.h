@@ -63,8 +63,6 @@ class ImageFile {
 
   ImageGeometry geometry(int subimage) const;
   ImageDecoder& decoder() { return *decoder_; }
-  /// The library's name of the file's format ("openexr", "png", ...).
-  std::string format_name() const { return decoder_->format_name(); }
   const PartHeader& part(int subimage) const;
 
  private:
