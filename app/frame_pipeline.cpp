@@ -132,36 +132,49 @@ StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& wr
   StageTimes times;
   int next = data.y();
 
+  // Bands live in slots owned here and only pointers travel through the pipeline: oneTBB does not destroy
+  // the items still queued between stages when a stage throws, so owning items would leak on every failed
+  // or interrupted frame. With as many slots as tokens and every stage serial and in order, band k + slots
+  // is read only after band k has been written, so a slot is never reused while in use.
+  const std::size_t slots = static_cast<std::size_t>(std::max(1, options.bands_in_flight));
+  struct Slot {
+    BandInputs inputs;
+    std::shared_ptr<ImageBuffer> rgba;
+  };
+  std::vector<Slot> ring(slots);
+  std::size_t bands_read = 0;
+
   // Every stage is serial, so each time is only ever added to by one thread at a time.
-  const auto read = [&](tbb::flow_control& control) -> std::shared_ptr<BandInputs> {
+  const auto read = [&](tbb::flow_control& control) -> Slot* {
     if (next >= data.t()) {
       control.stop();
       return nullptr;
     }
     Stopwatch clock;
-    auto band = std::make_shared<BandInputs>(inputs.read_band(next, std::min(data.t(), next + lines)));
-    next = band->box.t();
+    Slot& slot = ring[bands_read++ % slots];
+    slot.inputs = inputs.read_band(next, std::min(data.t(), next + lines));
+    next = slot.inputs.box.t();
     times.read += clock.lap();
-    return band;
+    return &slot;
   };
-  const auto render = [&](std::shared_ptr<BandInputs> band) {
+  const auto render = [&](Slot* slot) {
     Stopwatch clock;
-    auto rgba = renderer.render(*band, geometry, lines_done);
+    slot->rgba = renderer.render(slot->inputs, geometry, lines_done);
+    slot->inputs = {};  // the input lines are not needed any more
     times.render += clock.lap();
-    return rgba;
+    return slot;
   };
-  const auto write = [&](std::shared_ptr<ImageBuffer> rgba) {
+  const auto write = [&](Slot* slot) {
     Stopwatch clock;
-    writer.write_lines(*rgba);
+    writer.write_lines(*slot->rgba);
+    slot->rgba.reset();
     times.write += clock.lap();
   };
   const auto run = [&] {
     using tbb::filter_mode;
-    tbb::parallel_pipeline(static_cast<std::size_t>(std::max(1, options.bands_in_flight)),
-                           tbb::make_filter<void, std::shared_ptr<BandInputs>>(filter_mode::serial_in_order, read) &
-                               tbb::make_filter<std::shared_ptr<BandInputs>, std::shared_ptr<ImageBuffer>>(
-                                   filter_mode::serial_in_order, render) &
-                               tbb::make_filter<std::shared_ptr<ImageBuffer>, void>(filter_mode::serial_in_order, write));
+    tbb::parallel_pipeline(slots, tbb::make_filter<void, Slot*>(filter_mode::serial_in_order, read) &
+                                      tbb::make_filter<Slot*, Slot*>(filter_mode::serial_in_order, render) &
+                                      tbb::make_filter<Slot*, void>(filter_mode::serial_in_order, write));
   };
   if (options.threads > 0) {
     tbb::task_arena arena(options.threads);

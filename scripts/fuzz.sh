@@ -35,7 +35,7 @@ for target in "${targets[@]}"; do
   log="build-fuzz/logs/$target.log"
   mkdir -p "$corpus"
   reports="$PWD/build-fuzz/logs/$target.sanitizer"
-  export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:log_path=$reports"
+  export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0:log_path=$reports"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports"
   status=0
   "build-fuzz/bin/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=65536 \
@@ -52,6 +52,6 @@ for target in "${targets[@]}"; do
   fi
 done
 ((failed == 0)) || exit 1
-export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1"
+export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 ctest --test-dir build-fuzz --output-on-failure --no-tests=error -R "^($(IFS='|'; echo "${targets[*]}"))_regressions\$"
