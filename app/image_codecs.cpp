@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "app/declared_lengths.h"
 #include "app/exr/exr_decoder.h"
 #include "app/exr/exr_encoder.h"
 
@@ -82,6 +83,7 @@ void set_library_threads(int threads) {
 
 std::unique_ptr<ImageDecoder> open_image(const std::string& path) {
   if (is_exr_file(path)) return open_exr(path);
+  if (std::string problem = png_chunks_problem(path); !problem.empty()) throw codec_error(problem);
   return image_library().open(path);
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <fstream>
 
+#include "app/declared_lengths.h"
 #include "app/exr/exr_support.h"
 
 namespace quorlen::app {
@@ -59,45 +60,6 @@ DD::Image::Box box_of(const Imath::Box2i& b) {
   // Windows are inclusive in the file; a malformed one (max below min) becomes an empty box.
   const auto end = [](int max) { return max == INT32_MAX ? max : max + 1; };
   return {b.min.x, b.min.y, std::max(b.min.x, end(b.max.x)), std::max(b.min.y, end(b.max.y))};
-}
-
-// OpenEXR allocates (and tries to fill) an attribute's declared length before it notices the file is too
-// short, so a few damaged bytes could claim gigabytes. The headers are walked first and every declared
-// length is checked against what the file holds. Returns the problem, or "" when the lengths fit.
-std::string header_lengths_problem(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return {};  // OpenEXR reports unreadable files itself
-  const auto size = static_cast<std::uint64_t>(in.tellg());
-  in.seekg(0);
-  unsigned char start[8] = {};
-  if (!in.read(reinterpret_cast<char*>(start), 8)) return {};
-  const bool multipart = (start[5] & 0x10) != 0;
-  const auto read_text = [&](std::string& text) {
-    text.clear();
-    for (char c; in.get(c);) {
-      if (c == 0) return true;
-      if (text.size() == 255) return false;  // longer than any name the format allows
-      text.push_back(c);
-    }
-    return false;
-  };
-  std::string name, type;
-  while (true) {
-    if (!read_text(name)) return {};  // cut short: OpenEXR says so in its own words
-    if (name.empty()) {               // end of a header; a multi-part file's headers end with an empty one
-      if (!multipart || in.peek() == 0 || in.peek() == std::char_traits<char>::eof()) return {};
-      continue;
-    }
-    unsigned char length_bytes[4] = {};
-    if (!read_text(type) || !in.read(reinterpret_cast<char*>(length_bytes), 4)) return {};
-    const std::uint32_t length =
-        length_bytes[0] | length_bytes[1] << 8 | length_bytes[2] << 16 | std::uint32_t{length_bytes[3]} << 24;
-    const auto at = static_cast<std::uint64_t>(in.tellg());
-    if (length > size - at)
-      return fmt::format("damaged header: attribute \"{}\" claims {} bytes, the file holds {} more", name,
-                         static_cast<std::int32_t>(length), size - at);
-    in.seekg(static_cast<std::streamoff>(length), std::ios::cur);
-  }
 }
 
 class ExrDecoder final : public ImageDecoder {
@@ -181,7 +143,7 @@ bool is_exr_file(const std::string& path) {
 }
 
 std::unique_ptr<ImageDecoder> open_exr(const std::string& path) {
-  if (std::string problem = header_lengths_problem(path); !problem.empty()) throw codec_error(problem);
+  if (std::string problem = exr_header_problem(path); !problem.empty()) throw codec_error(problem);
   try {
     return std::make_unique<ExrDecoder>(path);
   } catch (const codec_error&) {

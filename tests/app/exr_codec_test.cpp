@@ -15,6 +15,7 @@
 #include <random>
 
 #include "AppTestSupport.h"
+#include "app/declared_lengths.h"
 #include "app/exr/exr_decoder.h"
 #include "app/exr/exr_encoder.h"
 #include "app/image_codecs.h"
@@ -271,6 +272,31 @@ TEST(ImageCodecs, EverythingButExrGoesThroughTheModule) {
   std::filesystem::copy_file(png, fake);
   EXPECT_FALSE(is_exr_file(fake));
   EXPECT_EQ(open_image(fake)->format_name(), "png");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ImageCodecs, ChunksClaimingMoreThanTheFileHoldsAreRefusedBeforeAnyLibraryReads) {
+  const TempDir dir;
+  const std::string png = dir / "in.png";
+  quorlen::app_test::write_image(png, 4, 4, {quorlen::app_test::constant_layer({"R", "G", "B"}, {0.5f, 0.5f, 0.5f}, 4, 4)});
+  std::string bytes = quorlen::app_test::slurp(png);
+  EXPECT_EQ(png_chunks_problem(png), "");  // a whole file passes
+  const std::size_t idat = bytes.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  bytes.replace(idat - 4, 4, std::string("\x74\x00\x00\x00", 4));
+  const std::string damaged = dir / "damaged.png";
+  std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  try {
+    open_image(damaged);
+    FAIL() << "a chunk claiming 1.9 GB was handed to the library";
+  } catch (const codec_error& e) {
+    EXPECT_TRUE(quorlen::app_test::contains(e.what(), "chunk \"IDAT\" claims 1946157056 bytes")) << e.what();
+  }
+  // A file that cannot be opened is left for the library to report.
+  EXPECT_EQ(png_chunks_problem(dir / "missing.png"), "");
 }
 
 }  // namespace
