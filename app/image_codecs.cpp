@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -21,6 +22,8 @@ std::atomic<int> requested_threads{0};
 std::atomic<const ImageLibrary*> loaded_library{nullptr};
 
 std::vector<std::string> module_candidates() {
+  // A module named in the environment is the only one tried.
+  if (const char* chosen = std::getenv("QUORLEN_IMAGE_MODULE"); chosen && *chosen) return {chosen};
   std::vector<std::string> out;
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);

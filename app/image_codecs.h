@@ -26,7 +26,8 @@ const ImageLibrary& image_library();
 /// Threads the module's library may use of its own (0: its choice); applied now or when it loads.
 void set_library_threads(int threads);
 
-/// The file name of the module and where it is looked for: beside the installed command, then in the build.
+/// The file name of the module. It is looked for in lib/quorlen beside the installed command, then in the
+/// build tree; QUORLEN_IMAGE_MODULE, when set, names the one file to load instead.
 inline constexpr const char* kImageModuleFileName = "quorlen_images.so";
 
 }  // namespace quorlen::app

@@ -34,6 +34,8 @@ class Errors : public ::testing::Test {
     std::ofstream(dir / "list.json") << "[1, 2]";
     std::ofstream(dir / "unknown.json") << R"({"lightType": "point", "nope": 1})";
     std::ofstream(dir / "a_file") << "x";
+    // Its bytes do not matter: the module that would read it fails to load first.
+    std::ofstream(dir / "preview.png") << "\x89PNG\r\n\x1a\n";
     fs::create_directory(dir / "outdir.exr");
     fs::create_directory(dir / "plugins-garbage");
     std::ofstream(dir / "plugins-garbage/Quorlen.so") << "not a module";
@@ -111,6 +113,12 @@ TEST_F(Errors, EachFailureIsOneLineWithItsExitCodeAndLeavesNoFile) {
        "QUORLEN_PLUGIN_PATH=@/plugins-garbage"},
       {"plug-in of another layer version", with({"-o", "@/out.exr", "--plugin-path", "@/plugins-foreign"}), 2,
        "plug-in \"@/plugins-foreign/Quorlen.so\" registered no \"Quorlen\" operator: class \"ForeignAbi\" was built for host layer version"},
+      {"image module missing, PNG output", with({"-o", "@/out.png"}), 1,
+       "cannot write \"@/out.png\": the image library module was not found (looked for @/no-module.so)",
+       "QUORLEN_IMAGE_MODULE=@/no-module.so"},
+      {"image module not a module, PNG input", {"render", "--normal", "@/preview.png", "-o", "@/out.exr"}, 1,
+       "cannot read \"@/preview.png\": cannot load the image library module \"@/plugins-garbage/Quorlen.so\"",
+       "QUORLEN_IMAGE_MODULE=@/plugins-garbage/Quorlen.so"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args;
@@ -124,6 +132,14 @@ TEST_F(Errors, EachFailureIsOneLineWithItsExitCodeAndLeavesNoFile) {
     EXPECT_EQ(r.out, "") << c.name;
     EXPECT_EQ(dir.files(), before) << c.name << ": a file was left behind";
   }
+}
+
+TEST_F(Errors, EXRWorkNeedsNoImageLibraryModule) {
+  const RunResult r = run_quorlen({"render", "--color", dir / "color.exr", "--normal", dir / "passes.exr:N", "-o",
+                                   dir / "out.exr"},
+                                  scratch, "QUORLEN_IMAGE_MODULE=" + dir / "no-module.so");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "out.exr"));
 }
 
 TEST_F(Errors, AFailedFrameKeepsTheFramesBeforeItAndLeavesNothingOfItsOwn) {
