@@ -267,6 +267,20 @@ TEST(ImageCodecs, EverythingButExrGoesThroughTheModule) {
   auto in = OIIO::ImageInput::open(png);
   ASSERT_TRUE(in && in->read_image(0, 0, 0, 3, OIIO::TypeFloat, expected.data()));
   EXPECT_EQ(got, expected);
+  // Tiled files of other formats are read in whole tile rows through the module too.
+  const std::string tif = dir / "tiled.tif";
+  {
+    OIIO::ImageSpec spec(37, 21, 3, OIIO::TypeFloat);
+    spec.tile_width = spec.tile_height = 16;
+    const auto values = samples(37 * 21 * 3, 5);
+    auto out = OIIO::ImageOutput::create(tif);
+    ASSERT_TRUE(out && out->open(tif, spec) && out->write_image(OIIO::TypeFloat, values.data()) && out->close());
+    const auto tiled = open_image(tif);
+    ASSERT_EQ(tiled->parts().at(0).tile_height, 16);
+    std::vector<float> rows(37 * 21 * 3);
+    tiled->read(0, 0, 21, 0, 3, rows.data(), 12, 12 * 37);
+    EXPECT_EQ(std::memcmp(rows.data(), values.data(), rows.size() * sizeof(float)), 0);
+  }
   // A file named .exr that is not one is not taken for EXR.
   const std::string fake = dir / "fake.exr";
   std::filesystem::copy_file(png, fake);
