@@ -18,9 +18,7 @@ tsan_regex='ConcurrentRender\.'
 for kind in "${which[@]}"; do
   case "$kind" in
     asan)
-      # Allocation stacks are unwound fully: the libraries' frames have no frame pointers, so the fast
-      # unwinder stops before reaching the library a leak suppression names.
-      export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1:fast_unwind_on_malloc=0"
+      export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1"
       export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
       export LSAN_OPTIONS="suppressions=$PWD/tests/reliability/lsan.supp:print_suppressions=0"
       cmake --preset asan
