@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/declared_lengths.h"
+#include "app/executable_dir.h"
 #include "app/exr/exr_decoder.h"
 #include "app/exr/exr_encoder.h"
 
@@ -25,11 +26,9 @@ std::vector<std::string> module_candidates() {
   // A module named in the environment is the only one tried.
   if (const char* chosen = std::getenv("QUORLEN_IMAGE_MODULE"); chosen && *chosen) return {chosen};
   std::vector<std::string> out;
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec)
+  if (const std::string exe = executable_dir(); !exe.empty())
     out.push_back(
-        (exe.parent_path() / ".." / QUORLEN_IMAGE_MODULE_SUBDIR / kImageModuleFileName).lexically_normal());
+        (fs::path(exe) / ".." / QUORLEN_IMAGE_MODULE_SUBDIR / kImageModuleFileName).lexically_normal());
   out.push_back((fs::path(QUORLEN_BUILD_IMAGE_MODULE_DIR) / kImageModuleFileName).string());
   return out;
 }

@@ -2,28 +2,22 @@
 #include "app/plugin_loader.h"
 
 #include <dlfcn.h>
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
-#include <fmt/format.h>
-
 #include "DDImage/Registry.h"
 #include "DDImage/Version.h"
 #include "app/errors.h"
+#include "app/executable_dir.h"
 
 namespace quorlen::app {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string executable_dir() {
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
-}
 
 std::string joined(const std::vector<std::string>& items) {
   std::string out;
@@ -66,8 +60,9 @@ std::optional<std::string> find_module(const std::vector<std::string>& dirs) {
 
 const DD::Image::Op::Description& load_module(const std::string& path) {
   if (DD::Image::loaded_abi_version() != DD::Image::kAbiVersion)
-    throw plugin_error(fmt::format("host layer version mismatch: quorlen was built for {}, the loaded libddimage is {}",
-                                   DD::Image::kAbiVersion, DD::Image::loaded_abi_version()));
+    throw plugin_error(
+        fmt::format("host layer version mismatch: quorlen was built for {}, the loaded libddimage is {}",
+                    DD::Image::kAbiVersion, DD::Image::loaded_abi_version()));
   // A relative path without a slash would make dlopen search the library path instead.
   const std::string target = path.find('/') == std::string::npos ? "./" + path : path;
   // A module loaded before registered its records then; loading it again registers nothing new.
@@ -85,10 +80,12 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
   const auto refused = DD::Image::take_registration_errors();
   // Only a record this module added counts; one of the same name from another module does not.
   for (const auto* d : DD::Image::registered_descriptions())
-    if (std::string_view(d->name()) == kOperatorClass && std::find(before.begin(), before.end(), d) == before.end())
+    if (std::string_view(d->name()) == kOperatorClass &&
+        std::find(before.begin(), before.end(), d) == before.end())
       return *d;
   if (!refused.empty())
-    throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator: {}", path, kOperatorClass, refused.front()));
+    throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator: {}", path, kOperatorClass,
+                                   refused.front()));
   throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
 }
 
@@ -99,8 +96,9 @@ const DD::Image::Op::Description& load_operator(const std::optional<std::string>
   const auto dirs = plugin_search_dirs(cli_dir, std::getenv("QUORLEN_PLUGIN_PATH"));
   const auto module = find_module(dirs);
   if (!module)
-    throw plugin_error(fmt::format("plug-in module {} not found (searched {}); use --plugin-path DIR or set QUORLEN_PLUGIN_PATH",
-                                   kModuleFileName, joined(dirs)));
+    throw plugin_error(fmt::format(
+        "plug-in module {} not found (searched {}); use --plugin-path DIR or set QUORLEN_PLUGIN_PATH",
+        kModuleFileName, joined(dirs)));
   return load_module(*module);
 }
 

@@ -17,7 +17,7 @@
 #include <fstream>
 
 #include "app/declared_lengths.h"
-#include "app/exr/exr_support.h"
+#include "app/one_line.h"
 
 namespace quorlen::app {
 namespace {
@@ -124,7 +124,7 @@ class ExrDecoder final : public ImageDecoder {
         in.readPixels(y_begin, y_end - 1);
       }
     } catch (const std::exception& e) {
-      throw codec_error(exr_message(e));
+      throw codec_error(one_line(e.what()));
     }
   }
 
@@ -149,7 +149,7 @@ std::unique_ptr<ImageDecoder> open_exr(const std::string& path) {
   } catch (const codec_error&) {
     throw;
   } catch (const std::exception& e) {
-    throw codec_error(exr_message(e));
+    throw codec_error(one_line(e.what()));
   }
 }
 

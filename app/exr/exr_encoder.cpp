@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/exr/exr_support.h"
+#include "app/one_line.h"
 
 namespace quorlen::app {
 namespace {
@@ -80,7 +80,7 @@ class ExrEncoder final : public ImageEncoder {
       out_->setFrameBuffer(frame);
       out_->writePixels(count);
     } catch (const std::exception& e) {
-      throw codec_error(exr_message(e));
+      throw codec_error(one_line(e.what()));
     }
     next_ += count;
   }
@@ -90,7 +90,7 @@ class ExrEncoder final : public ImageEncoder {
     try {
       out_.reset();  // the file is finished by the destructor
     } catch (const std::exception& e) {
-      throw codec_error(exr_message(e));
+      throw codec_error(one_line(e.what()));
     }
     if (!stream_->finish()) throw codec_error(std::strerror(errno != 0 ? errno : EIO));
   }
@@ -116,7 +116,7 @@ std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderS
   } catch (const codec_error&) {
     throw;
   } catch (const std::exception& e) {
-    throw codec_error(exr_message(e));
+    throw codec_error(one_line(e.what()));
   }
 }
 

@@ -9,15 +9,10 @@
 
 #include "app/image_codec.h"
 #include "app/oiio/oiio_contact_sheet.h"
+#include "app/one_line.h"
 
 namespace quorlen::app {
 namespace {
-
-std::string one_line(std::string message) {
-  std::replace(message.begin(), message.end(), '\n', ' ');
-  while (!message.empty() && message.back() == ' ') message.pop_back();
-  return message.empty() ? std::string("unknown error") : message;
-}
 
 // OpenImageIO keeps its last error per thread and per object; both are drained so a later message is not
 // stale.

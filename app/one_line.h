@@ -1,15 +1,14 @@
-/// \file exr_support.h  What the EXR reader and writer share.
+/// \file one_line.h  A library's message made fit for the command's one-line errors.
 #pragma once
 
 #include <algorithm>
-#include <exception>
 #include <string>
 
 namespace quorlen::app {
 
-/// An OpenEXR exception's message on one line.
-inline std::string exr_message(const std::exception& e) {
-  std::string message = e.what();
+/// `message` with its line breaks turned into spaces and trailing spaces dropped; "unknown error" when
+/// nothing is left.
+inline std::string one_line(std::string message) {
   std::replace(message.begin(), message.end(), '\n', ' ');
   while (!message.empty() && message.back() == ' ') message.pop_back();
   return message.empty() ? std::string("unknown error") : message;
