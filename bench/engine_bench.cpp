@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <random>
 
-#include "DDImage/Executor.h"
-#include "DDImage/KnobAccess.h"
-#include "DDImage/MemorySource.h"
-#include "DDImage/NodeHost.h"
-#include "DDImage/Registry.h"
+#include "DDImageHost/Executor.h"
+#include "DDImageHost/KnobAccess.h"
+#include "DDImageHost/MemorySource.h"
+#include "DDImageHost/NodeHost.h"
+#include "DDImageHost/Registry.h"
 
 namespace {
 

@@ -10,14 +10,14 @@
 
 #include <OpenImageIO/imageio.h>
 
-#include "app/frame_pipeline.h"
-#include "app/node_settings.h"
-#include "app/plugin_loader.h"
-#include "DDImage/KnobAccess.h"
+#include "hosting/frames/frame_pipeline.h"
+#include "hosting/node/node.h"
+#include "hosting/loader/operator_module.h"
+#include "DDImageHost/KnobAccess.h"
 
 namespace {
 
-using namespace quorlen::app;
+using namespace quorlen::hosting;
 namespace fs = std::filesystem;
 
 // The pass set, written once per width into a temporary directory removed at exit.
@@ -61,7 +61,7 @@ struct PassSet {
 void run(benchmark::State& state, bool noise) {
   static PassSet passes(1920);
   static const auto& description = load_module(QUORLEN_BENCH_PLUGIN);
-  auto node = create_node(description);
+  auto node = std::make_unique<Node>(description);
   std::string error;
   if (noise) {
     DD::Image::set_knob(node->op(), "surfaceNoise", "on", error);

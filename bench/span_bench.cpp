@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "shading/RowEngine.h"
+#include "shading/SpanEngine.h"
 
 namespace {
 
@@ -30,19 +30,20 @@ struct Frame {
       for (int x = 0; x < w; ++x) {
         const std::size_t i = static_cast<std::size_t>(y) * w + x;
         const float sx = 2.0f * x / w - 1.0f, sy = 2.0f * y / h - 1.0f;
-        const float v[12] = {u(rng), u(rng), u(rng), sx, sy, -0.5f, sx * 10, sy * 10, 5.0f - sx, sx * 10, sy * 10, 5.0f - sx};
+        const float v[12] = {u(rng),  u(rng),  u(rng),    sx,      sy,      -0.5f,
+                             sx * 10, sy * 10, 5.0f - sx, sx * 10, sy * 10, 5.0f - sx};
         for (int k = 0; k < 12; ++k) planes[k][i] = v[k];
       }
   }
 
-  void shade_line(const Parameters& p, bool fast, int y) {
+  void shade_line(const ShadingSettings& s, bool fast, int y) {
     const std::size_t row = static_cast<std::size_t>(y) * w;
     SpanInputs in{};
     const float** targets[4] = {in.color, in.normal, in.position, in.noise_position};
     for (int k = 0; k < 12; ++k) targets[k / 3][k % 3] = planes[k].data() + row;
     in.noise_channels = &noise_channels;
     const SpanOutputs o{{out[0].data() + row, out[1].data() + row, out[2].data() + row, out[3].data() + row}};
-    (fast ? shade_span : shade_span_reference)(p, in, o, 0, w);
+    (fast ? shade_span : shade_span_reference)(s, in, o, 0, w);
   }
 };
 
@@ -51,11 +52,11 @@ Frame& frame(int w) {
   return w == 1920 ? f1920 : f3840;
 }
 
-void run(benchmark::State& state, Parameters p) {
+void run(benchmark::State& state, ShadingSettings p) {
   const int w = static_cast<int>(state.range(0));
   const bool fast = state.range(1) != 0;
   Frame& f = frame(w);
-  p.formatWidth = w;
+  p.format_width = w;
   tbb::task_arena arena(static_cast<int>(state.range(2)));
   for (auto _ : state)
     arena.execute([&] {
@@ -67,35 +68,59 @@ void run(benchmark::State& state, Parameters p) {
       benchmark::Counter(static_cast<double>(f.w) * f.h / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-Parameters with(void (*set)(Parameters&)) {
-  Parameters p;
-  p._surfaceSpecular = {0.5f, 0.5f, 0.5f};
+ShadingSettings with(void (*set)(ShadingSettings&)) {
+  ShadingSettings p;
+  p.surface_specular = {0.5f, 0.5f, 0.5f};
   set(p);
   return p;
 }
 
-void BM_SpanParallel(benchmark::State& s) { run(s, with([](Parameters&) {})); }
+void BM_SpanParallel(benchmark::State& s) {
+  run(s, with([](ShadingSettings&) {}));
+}
 // The point light sits in front of the surfaces, so most pixels get both light terms.
 void BM_SpanPoint(benchmark::State& s) {
-  run(s, with([](Parameters& p) { p.lightType = 1; p._pointLightPos = {0, 0, 20}; p.pointLightFalloff = 1; }));
+  run(s, with([](ShadingSettings& p) {
+        p.light_type = LightType::point;
+        p.point_light_position = {0, 0, 20};
+        p.point_light_falloff = 1;
+      }));
 }
-void BM_SpanParallelLightOutput(benchmark::State& s) { run(s, with([](Parameters& p) { p.outputType = 1; })); }
+void BM_SpanParallelLightOutput(benchmark::State& s) {
+  run(s, with([](ShadingSettings& p) { p.output_type = OutputType::light; }));
+}
 void BM_SpanPointLightOutput(benchmark::State& s) {
-  run(s, with([](Parameters& p) {
-    p.lightType = 1; p._pointLightPos = {0, 0, 20}; p.pointLightFalloff = 1; p.outputType = 1;
-  }));
+  run(s, with([](ShadingSettings& p) {
+        p.light_type = LightType::point;
+        p.point_light_position = {0, 0, 20};
+        p.point_light_falloff = 1;
+        p.output_type = OutputType::light;
+      }));
 }
 void BM_SpanStripes(benchmark::State& s) {
-  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 0; p.stripesNoiseDir = 1; }));
+  run(s, with([](ShadingSettings& p) {
+        p.surface_noise = true;
+        p.noise_type = NoiseType::stripes;
+        p.stripe_directions = 1;
+      }));
 }
 void BM_SpanTurbulence1(benchmark::State& s) {
-  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 1; }));
+  run(s, with([](ShadingSettings& p) {
+        p.surface_noise = true;
+        p.noise_type = NoiseType::turbulence1;
+      }));
 }
 void BM_SpanTurbulence2(benchmark::State& s) {
-  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 2; }));
+  run(s, with([](ShadingSettings& p) {
+        p.surface_noise = true;
+        p.noise_type = NoiseType::turbulence2;
+      }));
 }
 void BM_SpanSnoise(benchmark::State& s) {
-  run(s, with([](Parameters& p) { p.surfaceNoise = true; p.surfaceNoiseType = 3; }));
+  run(s, with([](ShadingSettings& p) {
+        p.surface_noise = true;
+        p.noise_type = NoiseType::snoise;
+      }));
 }
 
 // Arguments: width (height is 9/16 of it), engine (0 = reference, 1 = fast), threads.

@@ -9,13 +9,13 @@
 #include <string>
 
 #include "DDImage/Op.h"
-#include "app/plugin_loader.h"
+#include "hosting/loader/operator_module.h"
 
 namespace quorlen::fuzz {
 
 /// The operator class of the built module, loaded once.
 inline const DD::Image::Op::Description& description() {
-  static const DD::Image::Op::Description& d = quorlen::app::load_module(QUORLEN_FUZZ_PLUGIN);
+  static const DD::Image::Op::Description& d = quorlen::hosting::load_module(QUORLEN_FUZZ_PLUGIN);
   return d;
 }
 

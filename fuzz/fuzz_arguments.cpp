@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/errors.h"
-#include "app/frame_pattern.h"
-#include "app/input_spec.h"
+#include "hosting/errors.h"
+#include "hosting/frames/frame_pattern.h"
+#include "hosting/images/input_spec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -15,21 +15,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view path =
       newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
   try {
-    const quorlen::app::FrameRange range = quorlen::app::parse_frame_range(range_text);
+    const quorlen::hosting::FrameRange range = quorlen::hosting::parse_frame_range(range_text);
     const auto frames = range.frames();
     if (frames.empty() || frames.front() != range.first || frames.back() > range.last) __builtin_trap();
-    if (quorlen::app::has_frame_pattern(path)) {
-      (void)quorlen::app::substitute_frame(path, frames.front());
-      (void)quorlen::app::substitute_frame(path, frames.back());
+    if (quorlen::hosting::has_frame_pattern(path)) {
+      (void)quorlen::hosting::substitute_frame(path, frames.front());
+      (void)quorlen::hosting::substitute_frame(path, frames.back());
     }
-  } catch (const quorlen::app::AppError&) {
+  } catch (const quorlen::hosting::AppError&) {
   }
   // "Files" exist when their name has an even length, so both readings of a colon are reached.
   try {
     const auto spec =
-        quorlen::app::parse_input_spec(path, [](const std::string& p) { return p.size() % 2 == 0; });
+        quorlen::hosting::parse_input_spec(path, [](const std::string& p) { return p.size() % 2 == 0; });
     if (spec.file.empty()) __builtin_trap();
-  } catch (const quorlen::app::AppError&) {
+  } catch (const quorlen::hosting::AppError&) {
   }
   return 0;
 }

@@ -6,12 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "DDImage/ImageBuffer.h"
+#include "DDImageHost/ImageBuffer.h"
 #include "FuzzSupport.h"
-#include "app/errors.h"
-#include "app/image_codecs.h"
-#include "app/image_input.h"
-#include "app/layer_mapping.h"
+#include "hosting/errors.h"
+#include "hosting/images/codecs.h"
+#include "hosting/images/image_file.h"
+#include "hosting/images/layer_mapping.h"
 
 namespace {
 
@@ -92,7 +92,7 @@ bool lengths_fit(const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool once = [] {
-    quorlen::app::set_library_threads(1);
+    quorlen::hosting::set_library_threads(1);
     return true;
   }();
   (void)once;
@@ -102,18 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const quorlen::fuzz::ScratchFile scratch(data + 1, size - 1, extensions[data[0] % extensions.size()]);
   const std::string& path = scratch.path();
   try {
-    const quorlen::app::ImageFile file(path);
-    (void)quorlen::app::map_passes(file.layers());
+    const quorlen::hosting::ImageFile file(path);
+    (void)quorlen::hosting::map_passes(file.layers());
     for (const auto& layer : file.layers()) {
       try {
-        quorlen::app::LayerReader reader(quorlen::app::ImageFile(path), layer.name, kPixelLimit);
+        quorlen::hosting::LayerReader reader(quorlen::hosting::ImageFile(path), layer.name, kPixelLimit);
         DD::Image::ImageBuffer buffer(reader.geometry().data,
                                       {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
         reader.read_into(buffer);
-      } catch (const quorlen::app::AppError&) {
+      } catch (const quorlen::hosting::AppError&) {
       }
     }
-  } catch (const quorlen::app::AppError&) {
+  } catch (const quorlen::hosting::AppError&) {
   }
   return 0;
 }

@@ -2,27 +2,27 @@
 #include <cstdint>
 #include <string>
 
-#include "DDImage/KnobAccess.h"
+#include "DDImageHost/KnobAccess.h"
 #include "FuzzSupport.h"
-#include "app/errors.h"
-#include "app/node_settings.h"
+#include "hosting/errors.h"
+#include "hosting/node/node.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  static auto node = quorlen::app::create_node(quorlen::fuzz::description());
+  static auto node = std::make_unique<quorlen::hosting::Node>(quorlen::fuzz::description());
   DD::Image::Op& op = node->op();
   const auto knobs = DD::Image::value_knobs(op);
   DD::Image::Knob* knob = knobs[data[0] % knobs.size()];
-  quorlen::app::NodeSettings settings;
+  quorlen::hosting::NodeSettings settings;
   settings.sets.push_back({knob->name(), std::string(reinterpret_cast<const char*>(data + 1), size - 1)});
   try {
-    quorlen::app::apply_settings(op, settings);
+    quorlen::hosting::apply_settings(op, settings);
     // A value taken must print back as text that is taken again.
     const std::string text = DD::Image::knob_value_text(*knob);
     std::string error;
     if (!DD::Image::set_knob(op, knob->name(), text, error)) __builtin_trap();
     DD::Image::open_panel(op);
-  } catch (const quorlen::app::AppError&) {
+  } catch (const quorlen::hosting::AppError&) {
   }
   return 0;
 }

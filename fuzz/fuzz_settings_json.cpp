@@ -2,17 +2,17 @@
 #include <cstdint>
 
 #include "FuzzSupport.h"
-#include "app/errors.h"
-#include "app/node_settings.h"
+#include "hosting/errors.h"
+#include "hosting/node/node.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto node = quorlen::app::create_node(quorlen::fuzz::description());
-  quorlen::app::NodeSettings settings;
+  auto node = std::make_unique<quorlen::hosting::Node>(quorlen::fuzz::description());
+  quorlen::hosting::NodeSettings settings;
   const quorlen::fuzz::ScratchFile scratch(data, size, ".json");
   settings.settings_file = scratch.path();
   try {
-    quorlen::app::apply_settings(node->op(), settings);
-  } catch (const quorlen::app::AppError&) {
+    quorlen::hosting::apply_settings(node->op(), settings);
+  } catch (const quorlen::hosting::AppError&) {
   }
   return 0;
 }

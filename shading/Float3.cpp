@@ -1,23 +1,13 @@
-/// \file Float3.cpp  Normalisation, the clamped dot product, the specular term and the linear ramp.
+/// \file Float3.cpp  The clamped dot product, the specular term and the linear ramp.
 #include "shading/Float3.h"
 
 #include "shading/math.h"
 
 namespace quorlen {
 
-void Float3::normalize() {
-  const float length = sqrt_f((x * x + y * y) + z * z);
-  // Three divisions rather than one reciprocal: each component keeps a single rounding.
-  x = x / length;
-  y = y / length;
-  z = z / length;
-}
-
 float Float3::clamped_dot(Float3& light) const {
   light.normalize();
-  const float dot = (x * light.x + y * light.y) + z * light.z;
-  // The strict test sends NaN and -0 to +0, so a degenerate vector simply receives no light.
-  return dot > 0.0f ? dot : 0.0f;
+  return positive_dot(*this, light);
 }
 
 float Float3::specular(Float3& light, float power) const {

@@ -1,4 +1,4 @@
-/// \file SpanEngine.cpp  The fast span relighting: constants hoisted, noise batched, light in SSE2 lanes.
+/// \file SpanEngine.cpp  The fast span engine: constants hoisted, noise batched, light in SSE2 lanes.
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -8,7 +8,8 @@
 #endif
 
 #include "shading/Float3.h"
-#include "shading/RowEngine.h"
+#include "shading/ShadingFormulas.h"
+#include "shading/SpanEngine.h"
 #include "shading/SurfaceNoiseBatch.h"
 #include "shading/math.h"
 
@@ -17,21 +18,6 @@ namespace {
 
 // Pixels per chunk: each takes four noise points, which fill one noise batch.
 constexpr int kChunk = kNoiseBatchPoints / 4;
-
-inline float step_coordinate(float v) { return static_cast<float>(static_cast<double>(v) + 0.01); }
-
-// The arithmetic of Float3::normalize and Float3::clamped_dot, inlined into the pixel loop.
-inline void normalize(Float3& v) {
-  const float length = sqrt_f((v.x * v.x + v.y * v.y) + v.z * v.z);
-  v.x = v.x / length;
-  v.y = v.y / length;
-  v.z = v.z / length;
-}
-
-inline float clamped_dot(const Float3& n, const Float3& unit) {
-  const float dot = (n.x * unit.x + n.y * unit.y) + n.z * unit.z;
-  return dot > 0.0f ? dot : 0.0f;
-}
 
 /// pow_f with a fixed exponent, skipping the call where the result is exactly known: x^1 = x for a
 /// number (the library returns a NaN of its own sign), x^0 = 1 (NaN included), and +0 for a base from +0
@@ -67,20 +53,23 @@ struct SpanConstants {
   Float3 light_twice;  // and after the diffuse term's second one
 };
 
-SpanConstants span_constants(const Parameters& p, const SpanInputs& in) {
-  SpanConstants k{FixedPower((p.surfaceSpecularPower - 1.0f) * 20.0f + 1.0f), FixedPower(p.pointLightFalloff),
-                  in.noise_channels->size() == 0, integer_frequency(p.noiseFrequency), {}, {}};
-  const Float3& d = p._parallelLightDir;
-  k.light_once = {d.x, d.y, -d.z};
-  normalize(k.light_once);
+SpanConstants span_constants(const ShadingSettings& s, const SpanInputs& in) {
+  SpanConstants k{FixedPower(specular_exponent(s.surface_specular_power)),
+                  FixedPower(s.point_light_falloff),
+                  in.noise_channels->size() == 0,
+                  integer_frequency(s.noise_frequency),
+                  {},
+                  {}};
+  k.light_once = light_vector(s.parallel_light_direction);
+  k.light_once.normalize();
   k.light_twice = k.light_once;
-  normalize(k.light_twice);
+  k.light_twice.normalize();
   return k;
 }
 
 /// Bumps the normals of pixels [i0, i0 + count) with four noise points each, all in one batch.
 template <class HostNoise>
-void bump_chunk(const Parameters& p, const SpanConstants& k, const SpanInputs& in, int i0, int count,
+void bump_chunk(const ShadingSettings& s, const SpanConstants& k, const SpanInputs& in, int i0, int count,
                 Float3* normals) {
   NoiseBatch batch;
   batch.count = 4 * count;
@@ -89,7 +78,7 @@ void bump_chunk(const Parameters& p, const SpanConstants& k, const SpanInputs& i
     const Float3 q = k.noise_at_normal
                          ? normals[j]
                          : Float3{in.noise_position[0][i], in.noise_position[1][i], in.noise_position[2][i]};
-    const float sx = step_coordinate(q.x), sy = step_coordinate(q.y), sz = step_coordinate(q.z);
+    const float sx = gradient_coordinate(q.x), sy = gradient_coordinate(q.y), sz = gradient_coordinate(q.z);
     const float xs[4] = {q.x, sx, q.x, q.x}, ys[4] = {q.y, q.y, sy, q.y}, zs[4] = {q.z, q.z, q.z, sz};
     for (int m = 0; m < 4; ++m) {
       batch.x[4 * j + m] = xs[m];
@@ -98,45 +87,45 @@ void bump_chunk(const Parameters& p, const SpanConstants& k, const SpanInputs& i
     }
   }
   float value[kNoiseBatchPoints];
-  surface_noise_batch<HostNoise>(batch, p.surfaceNoiseType, p.stripesNoiseDir, p.formatWidth, k.frequency,
-                                 p.noiseOffset, value);
+  surface_noise_batch<HostNoise>(batch, s.noise_type, s.stripe_directions, s.format_width, k.frequency,
+                                 s.noise_offset, value);
   for (int j = 0; j < count; ++j) {
     const float* v = value + 4 * j;
     Float3& n = normals[j];
-    n.x = n.x - ((v[1] - v[0]) * p.noiseMultiply) * 100.0f;
-    n.y = n.y - ((v[2] - v[0]) * p.noiseMultiply) * 100.0f;
-    n.z = n.z - ((v[3] - v[0]) * p.noiseMultiply) * 100.0f;
+    n.x = bumped(n.x, v[1], v[0], s.noise_multiply);
+    n.y = bumped(n.y, v[2], v[0], s.noise_multiply);
+    n.z = bumped(n.z, v[3], v[0], s.noise_multiply);
   }
 }
 
 /// Light and output of pixel i from its bumped normal n, one pixel at a time (span tails, and targets
 /// without SSE2).
 template <bool kPointLight, bool kTexture>
-void light_pixel(const Parameters& p, const SpanConstants& k, const SpanInputs& in, const SpanOutputs& out,
-                 int i, Float3 n) {
-  const Float3 lc = p._lightColor, ls = p._lightScatter, sd = p._surfaceDiffuse, ss = p._surfaceSpecular;
-  normalize(n);
+void light_pixel(const ShadingSettings& s, const SpanConstants& k, const SpanInputs& in,
+                 const SpanOutputs& out, int i, Float3 n) {
+  const Float3 lc = s.light_color, ls = s.light_scatter, sd = s.surface_diffuse, ss = s.surface_specular;
+  n.normalize();
 
   float intensity, specular, diffuse;
   if constexpr (kPointLight) {
-    const Float3& lp = p._pointLightPos;
-    const float dx = lp.x - in.position[0][i];
-    const float dy = lp.y - in.position[1][i];
-    const float dz = lp.z - in.position[2][i];
-    Float3 light{dx, dy, -dz};
-    const float distance = hypot_f(hypot_f(dx, dy), dz);
-    const float fade = linear_ramp(distance, 0.0f, p.pointLightRadius, 1.0f, 0.0f);
-    intensity = k.falloff(fade) * p.lightBrightness;
-    normalize(light);
-    specular = k.specular_power(clamped_dot(n, light));
-    normalize(light);
-    diffuse = clamped_dot(n, light);
+    const Float3& lp = s.point_light_position;
+    const Float3 toward_light{lp.x - in.position[0][i], lp.y - in.position[1][i], lp.z - in.position[2][i]};
+    Float3 light = light_vector(toward_light);
+    const float distance = point_light_distance(toward_light.x, toward_light.y, toward_light.z);
+    const float fade = point_light_fade(distance, s.point_light_radius);
+    intensity = k.falloff(fade) * s.light_brightness;
+    light.normalize();
+    specular = k.specular_power(positive_dot(n, light));
+    light.normalize();
+    diffuse = positive_dot(n, light);
   } else {
-    intensity = p.lightBrightness;
-    specular = k.specular_power(clamped_dot(n, k.light_once));
-    diffuse = clamped_dot(n, k.light_twice);
+    intensity = s.light_brightness;
+    specular = k.specular_power(positive_dot(n, k.light_once));
+    diffuse = positive_dot(n, k.light_twice);
   }
 
+  // The output formulas of shade_span_reference, written out: in a shared function the compiler orders
+  // the operands differently, which changes the sign of a NaN where two NaNs meet.
   for (int c = 0; c < 3; ++c) {
     if constexpr (kTexture) {
       const float color = in.color[c][i];
@@ -171,7 +160,7 @@ inline void normalize(Lanes3& v) {
   v.z = _mm_div_ps(v.z, length);
 }
 
-inline __m128 clamped_dot(const Lanes3& n, const Lanes3& unit) {
+inline __m128 positive_dot(const Lanes3& n, const Lanes3& unit) {
   const __m128 dot =
       _mm_add_ps(_mm_add_ps(_mm_mul_ps(n.x, unit.x), _mm_mul_ps(n.y, unit.y)), _mm_mul_ps(n.z, unit.z));
   // The mask is clear for NaN and -0, which leaves +0.
@@ -207,14 +196,16 @@ inline __m128 power_lanes(const FixedPower& power, __m128 base) {
   return _mm_load_ps(results);
 }
 
-/// linear_ramp(value, 0, high, 1, 0) in each lane, with its tests and arithmetic in the same order.
-inline __m128 fade_lanes(__m128 value, float high) {
-  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+/// point_light_fade in each lane: linear_ramp's tests and arithmetic in the same order.
+inline __m128 fade_lanes(__m128 value, float radius) {
+  const __m128 low = _mm_set1_ps(kFadeStart), high = _mm_set1_ps(radius);
+  const __m128 at_low = _mm_set1_ps(kFadeAtLight), at_high = _mm_set1_ps(kFadeAtRadius);
   // ((value - low) * (at_high - at_low)) / (high - low) + at_low
   const __m128 inside = _mm_add_ps(
-      _mm_div_ps(_mm_mul_ps(_mm_sub_ps(value, zero), _mm_set1_ps(-1.0f)), _mm_set1_ps(high - 0.0f)), one);
-  const __m128 upper = select(_mm_cmpge_ps(value, _mm_set1_ps(high)), zero, inside);
-  return select(_mm_cmplt_ps(value, zero), one, upper);
+      _mm_div_ps(_mm_mul_ps(_mm_sub_ps(value, low), _mm_sub_ps(at_high, at_low)), _mm_sub_ps(high, low)),
+      at_low);
+  const __m128 upper = select(_mm_cmpge_ps(value, high), at_high, inside);
+  return select(_mm_cmplt_ps(value, low), at_low, upper);
 }
 
 /// What the lanes need of the parameters, broadcast once per span.
@@ -224,18 +215,18 @@ struct LaneConstants {
   __m128 lc[3], ls[3], sd[3], ss[3];
   __m128d lc_wide[3], sd_wide[3];
 
-  LaneConstants(const Parameters& p, const SpanConstants& k)
+  LaneConstants(const ShadingSettings& s, const SpanConstants& k)
       : light_once(broadcast(k.light_once)),
         light_twice(broadcast(k.light_twice)),
-        light_position(broadcast(p._pointLightPos)),
-        brightness(_mm_set1_ps(p.lightBrightness)) {
+        light_position(broadcast(s.point_light_position)),
+        brightness(_mm_set1_ps(s.light_brightness)) {
     for (int c = 0; c < 3; ++c) {
-      lc[c] = _mm_set1_ps(p._lightColor[c]);
-      ls[c] = _mm_set1_ps(p._lightScatter[c]);
-      sd[c] = _mm_set1_ps(p._surfaceDiffuse[c]);
-      ss[c] = _mm_set1_ps(p._surfaceSpecular[c]);
-      lc_wide[c] = _mm_set1_pd(static_cast<double>(p._lightColor[c]));
-      sd_wide[c] = _mm_set1_pd(static_cast<double>(p._surfaceDiffuse[c]));
+      lc[c] = _mm_set1_ps(s.light_color[c]);
+      ls[c] = _mm_set1_ps(s.light_scatter[c]);
+      sd[c] = _mm_set1_ps(s.surface_diffuse[c]);
+      ss[c] = _mm_set1_ps(s.surface_specular[c]);
+      lc_wide[c] = _mm_set1_pd(static_cast<double>(s.light_color[c]));
+      sd_wide[c] = _mm_set1_pd(static_cast<double>(s.surface_diffuse[c]));
     }
   }
 };
@@ -249,8 +240,8 @@ inline __m128 light_output_half(const LaneConstants& q, int c, __m128d intensity
 
 /// light_pixel for pixels i to i + 3, whose bumped normals are in n.
 template <bool kPointLight, bool kTexture>
-void light_four(const Parameters& p, const SpanConstants& k, const LaneConstants& q, const SpanInputs& in,
-                const SpanOutputs& out, int i, Lanes3 n) {
+void light_four(const ShadingSettings& s, const SpanConstants& k, const LaneConstants& q,
+                const SpanInputs& in, const SpanOutputs& out, int i, Lanes3 n) {
   normalize(n);
 
   __m128 intensity, specular, diffuse;
@@ -260,16 +251,16 @@ void light_four(const Parameters& p, const SpanConstants& k, const LaneConstants
     const __m128 dz = _mm_sub_ps(q.light_position.z, _mm_loadu_ps(in.position[2] + i));
     Lanes3 light{dx, dy, _mm_xor_ps(dz, _mm_set1_ps(-0.0f))};
     const __m128 distance = hypot_lanes(hypot_lanes(dx, dy), dz);
-    const __m128 fade = fade_lanes(distance, p.pointLightRadius);
+    const __m128 fade = fade_lanes(distance, s.point_light_radius);
     intensity = _mm_mul_ps(power_lanes(k.falloff, fade), q.brightness);
     normalize(light);
-    specular = power_lanes(k.specular_power, clamped_dot(n, light));
+    specular = power_lanes(k.specular_power, positive_dot(n, light));
     normalize(light);
-    diffuse = clamped_dot(n, light);
+    diffuse = positive_dot(n, light);
   } else {
     intensity = q.brightness;
-    specular = power_lanes(k.specular_power, clamped_dot(n, q.light_once));
-    diffuse = clamped_dot(n, q.light_twice);
+    specular = power_lanes(k.specular_power, positive_dot(n, q.light_once));
+    diffuse = positive_dot(n, q.light_twice);
   }
 
   if constexpr (kTexture) {
@@ -302,24 +293,25 @@ void light_four(const Parameters& p, const SpanConstants& k, const LaneConstants
 
 /// Lights pixels i0 to i0 + count - 1, whose bumped normals are nx[j], ny[j], nz[j] for pixel i0 + j.
 template <bool kPointLight, bool kTexture>
-void light_pixels(const Parameters& p, const SpanConstants& k, const SpanInputs& in, const SpanOutputs& out,
-                  int i0, int count, const float* nx, const float* ny, const float* nz) {
+void light_pixels(const ShadingSettings& s, const SpanConstants& k, const SpanInputs& in,
+                  const SpanOutputs& out, int i0, int count, const float* nx, const float* ny,
+                  const float* nz) {
   int j = 0;
 #if defined(__SSE2__)
-  const LaneConstants q(p, k);
+  const LaneConstants q(s, k);
   for (; j + 4 <= count; j += 4)
-    light_four<kPointLight, kTexture>(p, k, q, in, out, i0 + j,
+    light_four<kPointLight, kTexture>(s, k, q, in, out, i0 + j,
                                       {_mm_loadu_ps(nx + j), _mm_loadu_ps(ny + j), _mm_loadu_ps(nz + j)});
 #endif
-  for (; j < count; ++j) light_pixel<kPointLight, kTexture>(p, k, in, out, i0 + j, {nx[j], ny[j], nz[j]});
+  for (; j < count; ++j) light_pixel<kPointLight, kTexture>(s, k, in, out, i0 + j, {nx[j], ny[j], nz[j]});
 }
 
 template <class HostNoise, bool kPointLight, bool kTexture>
-void shade(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
+void shade(const ShadingSettings& s, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
   if (r <= x) return;
-  const SpanConstants k = span_constants(p, in);
-  if (!p.surfaceNoise) {
-    light_pixels<kPointLight, kTexture>(p, k, in, out, x, r - x, in.normal[0] + x, in.normal[1] + x,
+  const SpanConstants k = span_constants(s, in);
+  if (!s.surface_noise) {
+    light_pixels<kPointLight, kTexture>(s, k, in, out, x, r - x, in.normal[0] + x, in.normal[1] + x,
                                         in.normal[2] + x);
     return;
   }
@@ -329,37 +321,40 @@ void shade(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, in
     const int count = r - i0 < kChunk ? r - i0 : kChunk;
     for (int j = 0; j < count; ++j)
       normals[j] = {in.normal[0][i0 + j], in.normal[1][i0 + j], in.normal[2][i0 + j]};
-    bump_chunk<HostNoise>(p, k, in, i0, count, normals);
+    bump_chunk<HostNoise>(s, k, in, i0, count, normals);
     for (int j = 0; j < count; ++j) {
       nx[j] = normals[j].x;
       ny[j] = normals[j].y;
       nz[j] = normals[j].z;
     }
-    light_pixels<kPointLight, kTexture>(p, k, in, out, i0, count, nx, ny, nz);
+    light_pixels<kPointLight, kTexture>(s, k, in, out, i0, count, nx, ny, nz);
   }
 }
 
 template <class HostNoise>
-void shade_with(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
-  const bool point = p.lightType != 0, texture = p.outputType == 0;
+void shade_with(const ShadingSettings& s, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
+  const bool point = s.light_type == LightType::point, texture = s.output_type == OutputType::texture;
   if (point)
-    texture ? shade<HostNoise, true, true>(p, in, out, x, r) : shade<HostNoise, true, false>(p, in, out, x, r);
+    texture ? shade<HostNoise, true, true>(s, in, out, x, r)
+            : shade<HostNoise, true, false>(s, in, out, x, r);
   else
-    texture ? shade<HostNoise, false, true>(p, in, out, x, r) : shade<HostNoise, false, false>(p, in, out, x, r);
+    texture ? shade<HostNoise, false, true>(s, in, out, x, r)
+            : shade<HostNoise, false, false>(s, in, out, x, r);
 }
 
 }  // namespace
 
-void shade_span(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
+void shade_span(const ShadingSettings& s, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
 #if defined(DDIMAGE_HAS_NOISE_BATCH) && !defined(QUORLEN_SCALAR_NOISE_ONLY)
-  shade_with<BatchedHostNoise>(p, in, out, x, r);
+  shade_with<BatchedHostNoise>(s, in, out, x, r);
 #else
-  shade_with<ScalarHostNoise>(p, in, out, x, r);
+  shade_with<ScalarHostNoise>(s, in, out, x, r);
 #endif
 }
 
-void shade_span_scalar_noise(const Parameters& p, const SpanInputs& in, const SpanOutputs& out, int x, int r) {
-  shade_with<ScalarHostNoise>(p, in, out, x, r);
+void shade_span_scalar_noise(const ShadingSettings& s, const SpanInputs& in, const SpanOutputs& out, int x,
+                             int r) {
+  shade_with<ScalarHostNoise>(s, in, out, x, r);
 }
 
 }  // namespace quorlen

@@ -2,27 +2,12 @@
 #include "shading/SurfaceNoise.h"
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
 
 #include "DDImage/Noise.h"
-#include "shading/math.h"
+#include "shading/ShadingFormulas.h"
 
 namespace quorlen {
-namespace {
-
-// Rotation and scale factor of the sampling position: 0.707 exactly, not 1/sqrt(2); the field depends
-// on it bit for bit.
-constexpr double kRotation = 0.707;
-constexpr double kPi = 3.141592653589793;
-constexpr float kStripeFrequency = 1.6f;
-
-/// An integer product converted to single; formed in 64 bits so that no frequency can overflow.
-float scaled_frequency(int frequency, std::int64_t factor) {
-  return static_cast<float>(static_cast<std::int64_t>(frequency) * factor);
-}
-
-}  // namespace
 
 float stripe_phase(float x, float y, float z, int directions, float twice_t) {
   switch (directions) {
@@ -53,52 +38,46 @@ float stripe_profile(float u, float k) {
 }
 
 float noise_sample(float x, float y, float z, float frequency, const Float3& offset) {
-  const float s = static_cast<float>(static_cast<double>(frequency) * kRotation);
-  const float r = static_cast<float>(kRotation * static_cast<double>(x - z));
-  // The shift and the offset come after the scaling: the offset is a distance in the noise's own space.
-  const float nx = (s * (r - y) + 100.0f) + offset.x;
-  const float ny = s * (r + y) + offset.y;
-  const float nz = s * (x + z) + offset.z;
-  return static_cast<float>(DD::Image::noise(nx, ny, nz));
+  const float r = noise_rotated_difference(x, z);
+  const Float3 n = noise_position(noise_scale(frequency), r - y, r + y, x + z, offset);
+  return static_cast<float>(DD::Image::noise(n.x, n.y, n.z));
 }
 
 float turbulence(float x, float y, float z, float start, int width, const Float3& offset) {
-  float f = start + 1.0f;
-  const float bound = static_cast<float>(width / 12);
-  float sum = -0.5f;
-  // Doubling only ends the loop from a positive start; a zero, negative or NaN one runs no octave.
-  // The bound is finite (at most INT_MAX / 12), so a positive f always doubles past it.
-  if (!(f > 0.0f)) return sum;
+  float f = first_octave(start);
+  const float bound = octave_bound(width);
+  float sum = kOctaveSumStart;
+  if (!octaves_can_run(f)) return sum;
   while (f <= bound) {
-    const float q = noise_sample(x, y, z, f, offset) / f;
-    sum = sum + abs_f(q);
-    f = f * 2.0f;
+    sum = add_octave(sum, noise_sample(x, y, z, f, offset), f);
+    f = next_octave(f);
   }
   return sum;
 }
 
-float surface_noise(float x, float y, float z, int type, int directions, int width, int frequency,
+float surface_noise(float x, float y, float z, NoiseType type, int directions, int width, int frequency,
                     const Float3& offset) {
   switch (type) {
-    case 0:
-    case 1: {
-      const float t = turbulence(x, y, z, scaled_frequency(frequency, 2), width, offset);
-      if (type == 1 || directions < 0 || directions > 7) return -0.05f * t;
-      const float u = stripe_phase(x, y, z, directions, 2.0f * t);
-      return 0.005f * stripe_profile(u, kStripeFrequency);
+    case NoiseType::stripes:
+    case NoiseType::turbulence1: {
+      const float t =
+          turbulence(x, y, z, scaled_frequency(frequency, kStripesTurbulence1Factor), width, offset);
+      if (type == NoiseType::turbulence1 || !stripe_directions_valid(directions)) return turbulence1_value(t);
+      return stripes_value(x, y, z, directions, t);
     }
-    case 2: {
-      const float start = static_cast<float>(frequency);
+    case NoiseType::turbulence2: {
+      const float start = scaled_frequency(frequency, kTurbulence2Factor);
       const float t1 = turbulence(x, y, z, start, width, offset);
       const float t2 = turbulence(x, y, z, start, width, offset);
-      return static_cast<float>(static_cast<double>(-0.1f * t1) * 0.5 * static_cast<double>(t2));
+      return turbulence2_value(t1, t2);
     }
-    case 3:
-      return 0.01f * noise_sample(x, y, z, scaled_frequency(frequency, 8), offset);
-    default:
-      // Unknown noise types leave the surface flat.
-      return 0.0f;
+    case NoiseType::snoise:
+      return snoise_value(noise_sample(x, y, z, scaled_frequency(frequency, kSnoiseFactor), offset));
+    case NoiseType::flat:
+      break;
   }
+  // Codes outside the four types leave the surface flat.
+  return 0.0f;
 }
 
 int integer_frequency(float noiseFrequency) {

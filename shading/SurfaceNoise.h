@@ -2,6 +2,7 @@
 #pragma once
 
 #include "shading/Float3.h"
+#include "shading/ShadingModes.h"
 
 namespace quorlen {
 
@@ -13,9 +14,8 @@ float stripe_phase(float x, float y, float z, int directions, float twice_t);
 float noise_sample(float x, float y, float z, float frequency, const Float3& offset);
 /// Sum of octaves of absolute noise from start + 1 up to (inclusive) width / 12, starting at -0.5.
 float turbulence(float x, float y, float z, float start, int width, const Float3& offset);
-/// The bump field of noise type `type` (0 stripes, 1 turbulence1, 2 turbulence2, 3 snoise; any other
-/// value gives 0).
-float surface_noise(float x, float y, float z, int type, int directions, int width, int frequency,
+/// The bump field of noise type `type`; `flat` gives +0.
+float surface_noise(float x, float y, float z, NoiseType type, int directions, int width, int frequency,
                     const Float3& offset);
 
 /// noiseFrequency as the integer frequency: truncated toward zero, NaN gives 0, saturated to 32 bits.

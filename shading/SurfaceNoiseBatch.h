@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 #include "DDImage/Noise.h"
+#include "shading/ShadingFormulas.h"
 #include "shading/SurfaceNoise.h"
-#include "shading/math.h"
 
 namespace quorlen {
 
@@ -14,8 +13,8 @@ namespace quorlen {
 struct ScalarHostNoise {
   static void evaluate(const float* x, const float* y, const float* z, double* out, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
-      out[i] = DD::Image::noise(static_cast<double>(x[i]), static_cast<double>(y[i]),
-                                static_cast<double>(z[i]));
+      out[i] =
+          DD::Image::noise(static_cast<double>(x[i]), static_cast<double>(y[i]), static_cast<double>(z[i]));
   }
 };
 
@@ -74,7 +73,7 @@ struct SampleTerms {
 
 inline void prepare(const NoiseBatch& b, SampleTerms& t) {
   for (int i = 0; i < b.count; ++i) {
-    const float r = static_cast<float>(0.707 * static_cast<double>(b.x[i] - b.z[i]));
+    const float r = noise_rotated_difference(b.x[i], b.z[i]);
     t.r_minus_y[i] = r - b.y[i];
     t.r_plus_y[i] = r + b.y[i];
     t.x_plus_z[i] = b.x[i] + b.z[i];
@@ -85,11 +84,12 @@ inline void prepare(const NoiseBatch& b, SampleTerms& t) {
 /// single.
 template <class HostNoise>
 void sample_values(SampleTerms& t, int count, float frequency, const Float3& offset) {
-  const float s = static_cast<float>(static_cast<double>(frequency) * 0.707);
+  const float s = noise_scale(frequency);
   for (int i = 0; i < count; ++i) {
-    t.nx[i] = (s * t.r_minus_y[i] + 100.0f) + offset.x;
-    t.ny[i] = s * t.r_plus_y[i] + offset.y;
-    t.nz[i] = s * t.x_plus_z[i] + offset.z;
+    const Float3 n = noise_position(s, t.r_minus_y[i], t.r_plus_y[i], t.x_plus_z[i], offset);
+    t.nx[i] = n.x;
+    t.ny[i] = n.y;
+    t.nz[i] = n.z;
   }
   HostNoise::evaluate(t.nx, t.ny, t.nz, t.value, static_cast<std::size_t>(count));
 }
@@ -97,62 +97,58 @@ void sample_values(SampleTerms& t, int count, float frequency, const Float3& off
 /// turbulence for every point: the octaves depend only on start and width, so all points share them.
 template <class HostNoise>
 void turbulence(SampleTerms& t, int count, float start, int width, const Float3& offset, float* sum) {
-  float f = start + 1.0f;
-  const float bound = static_cast<float>(width / 12);
-  for (int i = 0; i < count; ++i) sum[i] = -0.5f;
-  if (!(f > 0.0f)) return;
+  float f = first_octave(start);
+  const float bound = octave_bound(width);
+  for (int i = 0; i < count; ++i) sum[i] = kOctaveSumStart;
+  if (!octaves_can_run(f)) return;
   while (f <= bound) {
     sample_values<HostNoise>(t, count, f, offset);
-    for (int i = 0; i < count; ++i) sum[i] = sum[i] + abs_f(static_cast<float>(t.value[i]) / f);
-    f = f * 2.0f;
+    for (int i = 0; i < count; ++i) sum[i] = add_octave(sum[i], static_cast<float>(t.value[i]), f);
+    f = next_octave(f);
   }
-}
-
-inline float scaled(int frequency, std::int64_t factor) {
-  return static_cast<float>(static_cast<std::int64_t>(frequency) * factor);
 }
 
 }  // namespace batch_detail
 
 /// out[i] = surface_noise(b.x[i], b.y[i], b.z[i], ...) for every point of the batch, bit for bit.
 template <class HostNoise>
-void surface_noise_batch(const NoiseBatch& b, int type, int directions, int width, int frequency,
+void surface_noise_batch(const NoiseBatch& b, NoiseType type, int directions, int width, int frequency,
                          const Float3& offset, float* out) {
   using namespace batch_detail;
   const int n = b.count;
   if (n <= 0) return;
-  if (type < 0 || type > 3) {
+  if (type == NoiseType::flat) {
     for (int i = 0; i < n; ++i) out[i] = 0.0f;
     return;
   }
   SampleTerms terms;
   prepare(b, terms);
   switch (type) {
-    case 0:
-    case 1: {
+    case NoiseType::stripes:
+    case NoiseType::turbulence1: {
       float t[kNoiseBatchPoints];
-      turbulence<HostNoise>(terms, n, scaled(frequency, 2), width, offset, t);
-      if (type == 1 || directions < 0 || directions > 7) {
-        for (int i = 0; i < n; ++i) out[i] = -0.05f * t[i];
+      turbulence<HostNoise>(terms, n, scaled_frequency(frequency, kStripesTurbulence1Factor), width, offset,
+                            t);
+      if (type == NoiseType::turbulence1 || !stripe_directions_valid(directions)) {
+        for (int i = 0; i < n; ++i) out[i] = turbulence1_value(t[i]);
       } else {
-        for (int i = 0; i < n; ++i)
-          out[i] = 0.005f * stripe_profile(stripe_phase(b.x[i], b.y[i], b.z[i], directions, 2.0f * t[i]), 1.6f);
+        for (int i = 0; i < n; ++i) out[i] = stripes_value(b.x[i], b.y[i], b.z[i], directions, t[i]);
       }
       return;
     }
-    case 2: {
+    case NoiseType::turbulence2: {
       // The host noise is pure, so the second octave sum equals the first: it is taken once.
       float t[kNoiseBatchPoints];
-      turbulence<HostNoise>(terms, n, static_cast<float>(frequency), width, offset, t);
-      for (int i = 0; i < n; ++i)
-        out[i] = static_cast<float>(static_cast<double>(-0.1f * t[i]) * 0.5 * static_cast<double>(t[i]));
+      turbulence<HostNoise>(terms, n, scaled_frequency(frequency, kTurbulence2Factor), width, offset, t);
+      for (int i = 0; i < n; ++i) out[i] = turbulence2_value(t[i], t[i]);
       return;
     }
-    default: {
-      sample_values<HostNoise>(terms, n, scaled(frequency, 8), offset);
-      for (int i = 0; i < n; ++i) out[i] = 0.01f * static_cast<float>(terms.value[i]);
+    case NoiseType::snoise:
+      sample_values<HostNoise>(terms, n, scaled_frequency(frequency, kSnoiseFactor), offset);
+      for (int i = 0; i < n; ++i) out[i] = snoise_value(static_cast<float>(terms.value[i]));
       return;
-    }
+    case NoiseType::flat:
+      return;  // answered above, before the terms were prepared
   }
 }
 

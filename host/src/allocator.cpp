@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "DDImage/Op.h"
-#include "DDImage/Testing.h"
+#include "DDImageHost/Testing.h"
 
 namespace DD::Image {
 namespace {

@@ -8,6 +8,8 @@
 #include <shared_mutex>
 #include <vector>
 
+#include "text/strings.h"
+
 namespace DD::Image {
 namespace {
 
@@ -99,13 +101,8 @@ ChannelTable& table() {
   return *t;
 }
 
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return std::tolower(ch); });
-  return s;
-}
-
 Channel rgba_channel(const std::string& name) {
-  const std::string n = lower(name);
+  const std::string n = quorlen::text::lower(name);
   if (n == "r" || n == "red") return Chan_Red;
   if (n == "g" || n == "green") return Chan_Green;
   if (n == "b" || n == "blue") return Chan_Blue;

@@ -1,9 +1,8 @@
 /// \file panel.cpp  The operator's control panel: one fixed sequence of declarations.
-#include "plugin/controls/Panel.h"
-
 #include <cstdint>
 
 #include "plugin/Quorlen.h"
+#include "plugin/controls/RangedFloat.h"
 
 namespace quorlen {
 namespace {

@@ -1,7 +1,7 @@
 /// \file ranged_float.cpp  A float control with a slider range.
 #include <cmath>
 
-#include "plugin/controls/Panel.h"
+#include "plugin/controls/RangedFloat.h"
 
 namespace quorlen {
 

@@ -1,5 +1,6 @@
 /// \file visibility.cpp  Which controls are offered for editing, from the light type and noise settings.
 #include "plugin/Quorlen.h"
+#include "shading/ShadingModes.h"
 
 namespace quorlen {
 namespace {
@@ -11,19 +12,25 @@ void set_available(DD::Image::Op& op, const char* name, bool state) {
   if (Knob* k = op.knob(name)) k->set_available(state);
 }
 
+// The stripe directions apply only to the stripes, and only while the noise is on.
+bool stripes_chosen(const Parameters& p) {
+  return p.surfaceNoise && noise_type_of(p.surfaceNoiseType) == NoiseType::stripes;
+}
+
 void update_noise_group(DD::Image::Op& op, const Parameters& p) {
   set_available(op, "surfaceNoiseType", p.surfaceNoise);
-  set_available(op, "stripesNoiseDir", p.surfaceNoise && p.surfaceNoiseType == 0);
+  set_available(op, "stripesNoiseDir", stripes_chosen(p));
   set_available(op, "noiseMultiply", p.surfaceNoise);
   set_available(op, "noiseFrequency", p.surfaceNoise);
   set_available(op, "noiseOffset", p.surfaceNoise);
 }
 
 void update_light_group(DD::Image::Op& op, const Parameters& p) {
-  set_available(op, "_parallelLightDir", p.lightType == 0);
-  set_available(op, "_pointLightPos", p.lightType != 0);
-  set_available(op, "pointLightRadius", p.lightType != 0);
-  set_available(op, "pointLightFalloff", p.lightType != 0);
+  const bool point = light_type_of(p.lightType) == LightType::point;
+  set_available(op, "_parallelLightDir", !point);
+  set_available(op, "_pointLightPos", point);
+  set_available(op, "pointLightRadius", point);
+  set_available(op, "pointLightFalloff", point);
 }
 
 }  // namespace
@@ -39,7 +46,7 @@ int Quorlen::knob_changed(Knob* k) {
     return 1;
   }
   if (k && k->is("surfaceNoiseType")) {
-    set_available(*this, "stripesNoiseDir", params_.surfaceNoise && params_.surfaceNoiseType == 0);
+    set_available(*this, "stripesNoiseDir", stripes_chosen(params_));
     return 1;
   }
   if (k && k->is("lightType")) {

@@ -7,14 +7,14 @@
 #include <fstream>
 #include <string>
 
-#include "app/errors.h"
-#include "app/frame_pattern.h"
-#include "app/node_settings.h"
-#include "app/plugin_loader.h"
+#include "hosting/errors.h"
+#include "hosting/frames/frame_pattern.h"
+#include "hosting/node/node.h"
+#include "hosting/loader/operator_module.h"
 
 namespace {
 
-using namespace quorlen::app;
+using namespace quorlen::hosting;
 
 // A "%0<digits>d" whose width does not fit an int is no pattern at all: it stays in the path as written.
 TEST(FoundFaults, PrintfWidthTooLongForAnIntIsNoPattern) {
@@ -61,7 +61,7 @@ TEST(FoundFaults, SettingsNumberBeyondDoubleIsAUsageError) {
 // A knob value nested far deeper than any knob accepts is refused with its kind shown, where writing it out
 // for the message used to recurse once per level and overflow the stack.
 TEST(FoundFaults, DeeplyNestedKnobValueIsAUsageErrorNotAStackOverflow) {
-  auto node = create_node(load_module(QUORLEN_TEST_PLUGIN));
+  auto node = std::make_unique<Node>(load_module(QUORLEN_TEST_PLUGIN));
   const std::string path = "/tmp/quorlen-found-faults-deep-" + std::to_string(::getpid()) + ".json";
   struct Case {
     int depth;

@@ -4,7 +4,7 @@
 #include "DDImage/Box.h"
 #include "DDImage/Channel.h"
 #include "DDImage/Iop.h"
-#include "DDImage/MemorySource.h"
+#include "DDImageHost/MemorySource.h"
 #include "DDImage/Row.h"
 #include "support/Images.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "DDImage/Registry.h"
+#include "DDImageHost/Registry.h"
 #include "DDImage/Row.h"
-#include "DDImage/Testing.h"
+#include "DDImageHost/Testing.h"
 #include "plugin/Quorlen.h"
 #include "support/Images.h"
 #include "support/Module.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "DDImage/Executor.h"
+#include "DDImageHost/Executor.h"
 #include "plugin/Quorlen.h"
 #include "support/Images.h"
 #include "support/Module.h"

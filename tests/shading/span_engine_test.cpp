@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "shading/RowEngine.h"
+#include "shading/SpanEngine.h"
 #include "shading/SurfaceNoiseBatch.h"
 
 #if defined(__SSE2__)
@@ -42,7 +42,9 @@ struct Span {
   SpanInputs in{};
 
   Span(std::mt19937& rng, int x0, int r0, bool noise_input, double hostile_share)
-      : x(x0), r(r0), noise_channels(noise_input ? DD::Image::ChannelSet(DD::Image::Mask_RGB) : DD::Image::ChannelSet()) {
+      : x(x0),
+        r(r0),
+        noise_channels(noise_input ? DD::Image::ChannelSet(DD::Image::Mask_RGB) : DD::Image::ChannelSet()) {
     std::bernoulli_distribution rough(hostile_share);
     for (auto& plane : planes) {
       plane.resize(static_cast<std::size_t>(r));
@@ -55,10 +57,10 @@ struct Span {
 
   /// Runs `engine` into fresh planes filled with a marker, so unwritten pixels compare too.
   template <class Engine>
-  std::vector<float> run(const Parameters& p, Engine engine) const {
+  std::vector<float> run(const ShadingSettings& s, Engine engine) const {
     std::vector<float> out(static_cast<std::size_t>(4 * r), -123.0f);
     const SpanOutputs o{{out.data(), out.data() + r, out.data() + 2 * r, out.data() + 3 * r}};
-    engine(p, in, o, x, r);
+    engine(s, in, o, x, r);
     return out;
   }
 };
@@ -74,31 +76,31 @@ struct Span {
   return ::testing::AssertionSuccess();
 }
 
-Parameters random_parameters(std::mt19937& rng, int light, int output, int noise_type) {
+ShadingSettings random_settings(std::mt19937& rng, int light, int output, int noise_type) {
   auto any = [&](std::initializer_list<float> v) {
     return *(v.begin() + std::uniform_int_distribution<std::size_t>(0, v.size() - 1)(rng));
   };
   auto vec = [&] { return Float3{ordinary(rng), ordinary(rng), ordinary(rng)}; };
-  Parameters p;
-  p.lightType = light;
-  p.outputType = output;
-  p.surfaceNoise = noise_type >= 0;
-  p.surfaceNoiseType = noise_type;
-  p.stripesNoiseDir = static_cast<int>(any({-1, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
-  p.formatWidth = static_cast<int>(any({1, 35, 36, 640, 1920, 3840}));
-  p.noiseFrequency = any({-1.5f, -0.5f, 0.0f, 0.7f, 1.0f, 2.9f, 4.0f});
-  p.noiseMultiply = any({1.0f, 0.0f, -3.5f, 40.0f});
-  p.noiseOffset = any({0.0f, 1.0f}) == 0.0f ? Float3{} : vec();
-  p._parallelLightDir = any({0.0f, 1.0f}) == 0.0f ? Float3{} : vec();
-  p._pointLightPos = Float3{ordinary(rng) * 10, ordinary(rng) * 10, -20.0f};
-  p.pointLightRadius = any({100.0f, 10.0f, 0.0f, -5.0f, kInf});
-  p.pointLightFalloff = any({0.0f, 1.0f, 2.0f, 0.37f, -1.0f});
-  p.surfaceSpecularPower = any({10.0f, 1.0f, 0.95f, 0.5f, 30.0f});  // exponents 181, 1, 0, -9, 581
-  p.lightBrightness = any({1.0f, 2.5f, 0.0f});
-  p._lightColor = vec();
-  p._lightScatter = vec();
-  p._surfaceDiffuse = vec();
-  p._surfaceSpecular = any({0.0f, 1.0f}) == 0.0f ? Float3{} : vec();
+  ShadingSettings p;
+  p.light_type = light_type_of(light);
+  p.output_type = output_type_of(output);
+  p.surface_noise = noise_type >= 0;
+  p.noise_type = noise_type_of(noise_type);
+  p.stripe_directions = static_cast<int>(any({-1, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+  p.format_width = static_cast<int>(any({1, 35, 36, 640, 1920, 3840}));
+  p.noise_frequency = any({-1.5f, -0.5f, 0.0f, 0.7f, 1.0f, 2.9f, 4.0f});
+  p.noise_multiply = any({1.0f, 0.0f, -3.5f, 40.0f});
+  p.noise_offset = any({0.0f, 1.0f}) == 0.0f ? Float3{} : vec();
+  p.parallel_light_direction = any({0.0f, 1.0f}) == 0.0f ? Float3{} : vec();
+  p.point_light_position = Float3{ordinary(rng) * 10, ordinary(rng) * 10, -20.0f};
+  p.point_light_radius = any({100.0f, 10.0f, 0.0f, -5.0f, kInf});
+  p.point_light_falloff = any({0.0f, 1.0f, 2.0f, 0.37f, -1.0f});
+  p.surface_specular_power = any({10.0f, 1.0f, 0.95f, 0.5f, 30.0f});  // exponents 181, 1, 0, -9, 581
+  p.light_brightness = any({1.0f, 2.5f, 0.0f});
+  p.light_color = vec();
+  p.light_scatter = vec();
+  p.surface_diffuse = vec();
+  p.surface_specular = any({0.0f, 1.0f}) == 0.0f ? Float3{} : vec();
   return p;
 }
 
@@ -108,7 +110,7 @@ TEST(SpanEngine, MatchesTheReferenceBitForBit) {
     for (int output : {0, 1, -2})
       for (int noise_type : {-1, 0, 1, 2, 3, 9})  // -1: noise off; 9: an unknown type
         for (int trial = 0; trial < 4; ++trial) {
-          const Parameters p = random_parameters(rng, light, output, noise_type);
+          const ShadingSettings p = random_settings(rng, light, output, noise_type);
           // Spans below, at and across the engine's chunk of pixels, not starting at 0.
           const int x = std::uniform_int_distribution<int>(0, 5)(rng);
           const int width = trial == 0 ? 1 : std::uniform_int_distribution<int>(2, 150)(rng);
@@ -124,7 +126,7 @@ TEST(SpanEngine, MatchesTheReferenceBitForBit) {
 TEST(SpanEngine, EmptySpanWritesNothing) {
   std::mt19937 rng(3);
   const Span span(rng, 4, 4, true, 0.0);
-  const Parameters p;
+  const ShadingSettings p;
   for (auto engine : {shade_span, shade_span_scalar_noise})
     EXPECT_TRUE(same_bits(span.run(p, engine), std::vector<float>(16, -123.0f)));
 }
@@ -154,7 +156,7 @@ TEST(SpanEngine, MatchesTheReferenceAtEveryTailLength) {
       for (int light : {0, 1})
         for (int output : {0, 1})
           for (int noise_type : {-1, 3}) {
-            const Parameters p = random_parameters(rng, light, output, noise_type);
+            const ShadingSettings p = random_settings(rng, light, output, noise_type);
             const Span span(rng, x, x + width, true, 0.3);
             EXPECT_TRUE(same_bits(span.run(p, shade_span), span.run(p, shade_span_reference)))
                 << "width " << width << " x " << x << " light " << light << " output " << output << " noise "
@@ -193,16 +195,16 @@ TEST(SpanEngine, MatchesTheReferenceWhereSpecialPixelsShareLanesWithOrdinaryOnes
       for (float specular_power : {10.0f, 1.0f, 0.95f, 0.5f, 1.02f})  // exponents 181, 1, 0, -9, 1.4
         for (float falloff : {0.0f, 1.0f, 2.0f, 0.37f, -1.0f, kNaN})
           for (float radius : {30.0f, 0.0f, kInf, kNaN}) {
-            Parameters p;
-            p.lightType = light;
-            p.outputType = output;
-            p._parallelLightDir = {0.1f, -0.2f, -1.0f};
-            p._pointLightPos = {1.0f, -2.0f, -20.0f};
-            p.surfaceSpecularPower = specular_power;
-            p.pointLightFalloff = falloff;
-            p.pointLightRadius = radius;
-            p._surfaceSpecular = {0.5f, 0.25f, 1.0f};
-            p._lightScatter = {0.1f, 0.2f, 0.3f};
+            ShadingSettings p;
+            p.light_type = light_type_of(light);
+            p.output_type = output_type_of(output);
+            p.parallel_light_direction = {0.1f, -0.2f, -1.0f};
+            p.point_light_position = {1.0f, -2.0f, -20.0f};
+            p.surface_specular_power = specular_power;
+            p.point_light_falloff = falloff;
+            p.point_light_radius = radius;
+            p.surface_specular = {0.5f, 0.25f, 1.0f};
+            p.light_scatter = {0.1f, 0.2f, 0.3f};
             const Span span = lit_span(rng, 4 * 40 + 3);
             EXPECT_TRUE(same_bits(span.run(p, shade_span), span.run(p, shade_span_reference)))
                 << "light " << light << " output " << output << " power " << specular_power << " falloff "
@@ -294,12 +296,15 @@ void expect_batch_matches_surface_noise(std::mt19937& rng) {
           }
           const Float3 offset{0.5f, -1.25f, 3.0f};
           float batched[kNoiseBatchPoints];
-          surface_noise_batch<HostNoise>(b, type, directions, width, frequency, offset, batched);
+          surface_noise_batch<HostNoise>(b, noise_type_of(type), directions, width, frequency, offset,
+                                         batched);
           for (int i = 0; i < b.count; ++i) {
-            const float one = surface_noise(b.x[i], b.y[i], b.z[i], type, directions, width, frequency, offset);
+            const float one = surface_noise(b.x[i], b.y[i], b.z[i], noise_type_of(type), directions, width,
+                                            frequency, offset);
             ASSERT_EQ(std::memcmp(&one, &batched[i], sizeof(float)), 0)
                 << "type " << type << " dirs " << directions << " width " << width << " freq " << frequency
-                << " at (" << b.x[i] << ", " << b.y[i] << ", " << b.z[i] << "): " << one << " vs " << batched[i];
+                << " at (" << b.x[i] << ", " << b.y[i] << ", " << b.z[i] << "): " << one << " vs "
+                << batched[i];
           }
         }
 }

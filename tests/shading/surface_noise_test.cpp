@@ -100,15 +100,15 @@ TEST(Turbulence, OctavesDoubleUpToTheInclusiveBound) {
 
 TEST(SurfaceNoise, BelowTheFirstOctaveEveryTypeIsConstant) {
   for (int width : {INT_MIN, 0, 1, 23}) {
-    EXPECT_EQ(surface_noise(kX, kY, kZ, 1, 0, width, 1, kOffset), 0.025f);
-    EXPECT_EQ(surface_noise(kX, kY, kZ, 2, 0, width, 1, kOffset), -0.0125f);
-    const float stripes = surface_noise(kX, kY, kZ, 0, 0, width, 1, kOffset);
+    EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence1, 0, width, 1, kOffset), 0.025f);
+    EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence2, 0, width, 1, kOffset), -0.0125f);
+    const float stripes = surface_noise(kX, kY, kZ, NoiseType::stripes, 0, width, 1, kOffset);
     EXPECT_EQ(stripes, 0.005f * stripe_profile(-1.0f, 1.6f));
     EXPECT_NEAR(stripes, 0.000651328, 5e-10);
   }
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 1, 0, 35, 1, kOffset), 0.025f);
-  EXPECT_NE(surface_noise(kX, kY, kZ, 1, 0, 36, 1, kOffset), 0.025f);
-  EXPECT_NE(surface_noise(kX, kY, kZ, 2, 0, 24, 1, kOffset), -0.0125f);
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence1, 0, 35, 1, kOffset), 0.025f);
+  EXPECT_NE(surface_noise(kX, kY, kZ, NoiseType::turbulence1, 0, 36, 1, kOffset), 0.025f);
+  EXPECT_NE(surface_noise(kX, kY, kZ, NoiseType::turbulence2, 0, 24, 1, kOffset), -0.0125f);
 }
 
 TEST(SurfaceNoise, StripeDirectionsSelectCoordinates) {
@@ -116,27 +116,30 @@ TEST(SurfaceNoise, StripeDirectionsSelectCoordinates) {
   const float phase[8] = {0.0f, x, y, x + y, z, x + z, y + z, (x + y) + z};
   for (int d = 0; d < 8; ++d) {
     const float u = d == 0 ? -1.0f : phase[d] - 1.0f;
-    EXPECT_EQ(surface_noise(x, y, z, 0, d, 1, 1, kOffset), 0.005f * stripe_profile(u, 1.6f)) << d;
+    EXPECT_EQ(surface_noise(x, y, z, NoiseType::stripes, d, 1, 1, kOffset), 0.005f * stripe_profile(u, 1.6f))
+        << d;
   }
 }
 
 TEST(SurfaceNoise, EachTypeAtAFullWidth) {
   const float stripes[8] = {-0x1.e46778p-10f, 0x1.f43d32p-11f,  -0x1.0d9b7ep-14f, -0x1.286b5ap-9f,
                             -0x1.39888cp-9f,  -0x1.502792p-11f, 0x1.89c64ep-10f,  -0x1.833efap-10f};
-  for (int d = 0; d < 8; ++d) EXPECT_EQ(surface_noise(kX, kY, kZ, 0, d, 1920, 2, kOffset), stripes[d]) << d;
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 1, 0, 1920, 1, kOffset), 0x1.4a186cp-6f);
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 2, 0, 1920, 1, kOffset), -0x1.767f6ap-8f);
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 3, 0, 1920, 1, kOffset), 0x1.a088a6p-10f);
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 3, 0, 1920, 1, kOffset), 0.01f * noise_sample(kX, kY, kZ, 8, kOffset));
+  for (int d = 0; d < 8; ++d)
+    EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::stripes, d, 1920, 2, kOffset), stripes[d]) << d;
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence1, 0, 1920, 1, kOffset), 0x1.4a186cp-6f);
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence2, 0, 1920, 1, kOffset), -0x1.767f6ap-8f);
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::snoise, 0, 1920, 1, kOffset), 0x1.a088a6p-10f);
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::snoise, 0, 1920, 1, kOffset),
+            0.01f * noise_sample(kX, kY, kZ, 8, kOffset));
   // Frequency 0 starts the octaves at 1.
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 1, 0, 1920, 0, kOffset),
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence1, 0, 1920, 0, kOffset),
             -0.05f * octave_sum({1, 2, 4, 8, 16, 32, 64, 128}));
 
-  const float turbulence1 = surface_noise(kX, kY, kZ, 1, 0, 1920, 2, kOffset);
+  const float turbulence1 = surface_noise(kX, kY, kZ, NoiseType::turbulence1, 0, 1920, 2, kOffset);
   for (int d : {8, -1, 255, INT_MIN, INT_MAX})
-    EXPECT_EQ(surface_noise(kX, kY, kZ, 0, d, 1920, 2, kOffset), turbulence1) << d;
+    EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::stripes, d, 1920, 2, kOffset), turbulence1) << d;
   for (int type : {-1, 4, INT_MIN, INT_MAX}) {
-    const float flat = surface_noise(kX, kY, kZ, type, 0, 1920, 2, kOffset);
+    const float flat = surface_noise(kX, kY, kZ, noise_type_of(type), 0, 1920, 2, kOffset);
     EXPECT_EQ(flat, 0.0f) << type;
     EXPECT_FALSE(std::signbit(flat)) << type;
   }
@@ -146,16 +149,17 @@ TEST(SurfaceNoise, SnoiseAtFrequency0IsTheSameEverywhere) {
   const float expected = 0.01f * static_cast<float>(DD::Image::noise(100.25, 0.5, 0.75));
   const float positions[][3] = {{kX, kY, kZ}, {0, 0, 0}, {1e6f, -3, 7}, {-0.0f, 1e-30f, -1e30f}};
   for (const auto& p : positions)
-    EXPECT_EQ(surface_noise(p[0], p[1], p[2], 3, 0, 1920, 0, kOffset), expected);
+    EXPECT_EQ(surface_noise(p[0], p[1], p[2], NoiseType::snoise, 0, 1920, 0, kOffset), expected);
 }
 
 TEST(SurfaceNoise, ExtremeFrequenciesDoNotOverflow) {
   // 8 * INT_MAX and 2 * INT_MIN only fit 64 bits; wrapped in 32 bits they would be -8 and 0.
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 3, 0, 1920, INT_MAX, kOffset),
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::snoise, 0, 1920, INT_MAX, kOffset),
             0.01f * noise_sample(kX, kY, kZ, 17179869176.0f, kOffset));
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 1, 0, 1920, INT_MIN, kOffset), 0.025f);
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 0, 0, 1920, INT_MIN, kOffset), 0.005f * stripe_profile(-1.0f, 1.6f));
-  EXPECT_EQ(surface_noise(kX, kY, kZ, 2, 0, 1920, INT_MIN, kOffset), -0.0125f);
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence1, 0, 1920, INT_MIN, kOffset), 0.025f);
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::stripes, 0, 1920, INT_MIN, kOffset),
+            0.005f * stripe_profile(-1.0f, 1.6f));
+  EXPECT_EQ(surface_noise(kX, kY, kZ, NoiseType::turbulence2, 0, 1920, INT_MIN, kOffset), -0.0125f);
 }
 
 TEST(IntegerFrequency, TruncatesAndSaturates) {
@@ -186,9 +190,10 @@ template <class HostNoise>
   for (int type = 0; type < 4; ++type)
     for (int directions : {0, 5}) {
       float batched[kNoiseBatchPoints];
-      surface_noise_batch<HostNoise>(b, type, directions, width, frequency, offset, batched);
+      surface_noise_batch<HostNoise>(b, noise_type_of(type), directions, width, frequency, offset, batched);
       for (int i = 0; i < b.count; ++i) {
-        const float one = surface_noise(b.x[i], b.y[i], b.z[i], type, directions, width, frequency, offset);
+        const float one =
+            surface_noise(b.x[i], b.y[i], b.z[i], noise_type_of(type), directions, width, frequency, offset);
         if (std::memcmp(&one, &batched[i], sizeof(float)) != 0)
           return ::testing::AssertionFailure()
                  << "type " << type << " directions " << directions << " point " << i << " of " << b.count

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "DDImage/ImageBuffer.h"
-#include "DDImage/MemorySource.h"
+#include "DDImageHost/ImageBuffer.h"
+#include "DDImageHost/MemorySource.h"
 
 namespace quorlen::test {
 

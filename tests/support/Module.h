@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "DDImage/NodeHost.h"
-#include "DDImage/Registry.h"
+#include "DDImageHost/NodeHost.h"
+#include "DDImageHost/Registry.h"
 
 namespace quorlen::test {
 

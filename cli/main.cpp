@@ -1,0 +1,176 @@
+/// \file main.cpp  `quorlen`: command-line wiring only; the commands live in their own files.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include "DDImage/Version.h"
+#include "demo/demo_command.h"
+#include "hosting/errors.h"
+#include "hosting/frames/frame_pattern.h"
+#include "hosting/frames/render_job.h"
+#include "hosting/system/interrupt.h"
+#include "text/strings.h"
+#include "cli/knobs_command.h"
+#include "cli/progress.h"
+#include "hosting/loader/operator_module.h"
+
+namespace {
+
+using namespace quorlen::hosting;
+using quorlen::cli::Progress;
+
+void add_plugin_option(CLI::App& app, std::optional<std::string>& plugin_path) {
+  app.add_option("--plugin-path", plugin_path,
+                 "Directory holding the plug-in module Quorlen.so, searched before QUORLEN_PLUGIN_PATH and the "
+                 "installation's own plug-in directory")
+      ->type_name("DIR");
+}
+
+void add_settings_options(CLI::App& app, std::vector<std::string>& sets, std::optional<std::string>& settings_file) {
+  app.add_option("--set", sets,
+                 "Set a knob, e.g. lightType=point, _pointLightPos=0,1.5,6, stripesNoiseDir=x|z, surfaceNoise=on; "
+                 "repeatable, applied in order after --settings")
+      ->type_name("NAME=VALUE")
+      ->allow_extra_args(false);
+  app.add_option("--settings", settings_file, "JSON object of knob names and values (numbers, booleans, labels or "
+                                              "arrays of three numbers)")
+      ->type_name("FILE.json");
+}
+
+NodeSettings node_settings(const std::vector<std::string>& sets, const std::optional<std::string>& settings_file) {
+  NodeSettings settings;
+  settings.settings_file = settings_file;
+  for (const auto& s : sets) settings.sets.push_back(parse_knob_setting(s));
+  return settings;
+}
+
+int fail(int code, const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "quorlen: error: %s\n", quorlen::text::one_line(message).c_str());
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"quorlen: relights rendered images from their colour, normal and position passes"};
+  app.name("quorlen");
+  app.require_subcommand(1);
+  std::optional<std::string> plugin_path;
+  add_plugin_option(app, plugin_path);
+  app.set_version_flag("--version", fmt::format("quorlen {} (host layer {})", QUORLEN_VERSION, DD::Image::kAbiVersion),
+                       "Print the version and exit");
+  app.footer("Exit codes: 0 success, 1 bad usage or input, 2 plug-in not loadable, 3 render or write failure, "
+             "130 interrupted.\nRun 'quorlen COMMAND --help' for a command's options.");
+
+  // render
+  RenderRequest request;
+  std::vector<std::string> render_sets;
+  std::optional<std::string> render_settings;
+  std::optional<std::string> frames;
+  CLI::App* render = app.add_subcommand("render", "Relight passes read from image files");
+  render->fallthrough();
+  static const char* const input_help[kInputCount] = {
+      "Colour pass (input \"color\"); without one the colour is black, which suits \"light\" output",
+      "Normal pass (input \"normal\"); required, directly or through --passes",
+      "Position pass (input \"P\"), used by the point light",
+      "Noise position pass (input \"noiseP\"); without one the noise is sampled at the normal"};
+  for (int slot = 0; slot < kInputCount; ++slot)
+    render->add_option(std::string("--") + kInputLabels[static_cast<std::size_t>(slot)],
+                       request.inputs[static_cast<std::size_t>(slot)], input_help[slot])
+        ->type_name("FILE[:LAYER]");
+  render->add_option("--passes", request.passes,
+                     "One multi-layer file mapped to the inputs by layer names (explicit input options win)")
+      ->type_name("FILE");
+  add_settings_options(*render, render_sets, render_settings);
+  render->add_option("-o,--output", request.output, "Output image; the format follows the extension")
+      ->type_name("OUT")
+      ->required();
+  render->add_option("--frames", frames, "Render frames A to B (every STEP-th); paths use #, #### or %04d")
+      ->type_name("A-B[xSTEP]");
+  render->add_option("--threads", request.threads, "Worker threads (default: all cores)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
+  render->add_option("--max-pixels", request.max_pixels,
+                     "Refuse inputs whose data window holds more pixels than this (guards against damaged headers)")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  render->add_flag("--stats", request.stats, "Print the time of each stage (read, render, write) and megapixels per second");
+  render->add_flag("--dry-run", request.dry_run, "Print the inputs, layers, output and knob values it would use, and stop");
+  bool no_progress = false;
+  render->add_flag("--no-progress", no_progress, "Never draw the progress bar (it is drawn only on a terminal)");
+
+  // knobs
+  std::vector<std::string> knob_sets;
+  std::optional<std::string> knob_settings;
+  bool json = false;
+  CLI::App* knobs = app.add_subcommand("knobs", "Show the operator's knobs after applying settings");
+  knobs->fallthrough();
+  add_settings_options(*knobs, knob_sets, knob_settings);
+  knobs->add_flag("--json", json, "Print the panel as JSON");
+
+  // demo
+  std::string demo_dir = "demo-out";
+  int demo_threads = 0;
+  CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo scene: passes, relit previews and a contact sheet");
+  demo->fallthrough();
+  demo->add_option("-o,--output", demo_dir, "Directory for the demo's files (created if missing)")
+      ->capture_default_str()
+      ->type_name("DIR");
+  demo->add_option("--threads", demo_threads, "Worker threads (default: all cores)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help and --version
+  } catch (const CLI::ParseError& e) {
+    return fail(kExitUsage, fmt::format("{} (run 'quorlen --help' for usage)", e.what()));
+  }
+
+  install_interrupt_handlers();
+  try {
+    if (render->parsed()) {
+      request.settings = node_settings(render_sets, render_settings);
+      if (frames) request.frames = parse_frame_range(*frames);
+      // Usage problems are reported before the plug-in is looked for.
+      const int frame_count = static_cast<int>(frames_of(request).size());
+      const auto& description = load_operator(plugin_path);
+      Progress progress(!no_progress && !request.dry_run && Progress::stderr_is_terminal(), frame_count);
+      RenderObserver observer;
+      observer.warning = [&](const std::string& w) {
+        progress.finish();
+        fmt::print(stderr, "quorlen: warning: {}\n", w);
+      };
+      observer.frame_started = [&](int frame, int index, int) { progress.begin_frame(frame, index); };
+      observer.frame_progress = [&](double fraction) { progress.frame_progress(fraction); };
+      run_render(request, description, std::cout, observer);
+      progress.finish();
+    } else if (knobs->parsed()) {
+      const NodeSettings settings = node_settings(knob_sets, knob_settings);
+      quorlen::cli::run_knobs(load_operator(plugin_path), settings, json, std::cout);
+    } else if (demo->parsed()) {
+      quorlen::demo::run_demo(load_operator(plugin_path), demo_dir, demo_threads, std::cout, std::cerr);
+    }
+  } catch (const AppError& e) {
+    // A call cut short by the signal fails in its own words; the cause is the interrupt.
+    if (interrupted()) return fail(kExitInterrupted, "interrupted; unfinished output removed");
+    return fail(e.code(), e.what());
+  } catch (const std::bad_alloc&) {
+    return fail(kExitOutput, "out of memory");
+  } catch (const std::exception& e) {
+    return fail(kExitOutput, e.what());
+  }
+  std::cout.flush();
+  if (!std::cout) return fail(kExitOutput, "cannot write to standard output");
+  return kExitOk;
+}

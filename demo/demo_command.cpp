@@ -1,0 +1,94 @@
+/// \file demo_command.cpp  Rendering the demo scene's passes, previews and contact sheet.
+#include "demo/demo_command.h"
+
+#include <filesystem>
+
+#include <fmt/format.h>
+#include <fmt/ostream.h>
+
+#include "demo/contact_sheet.h"
+#include "demo/demo_scene.h"
+#include "hosting/errors.h"
+#include "hosting/frames/render_job.h"
+
+namespace quorlen::demo {
+
+using namespace quorlen::hosting;
+namespace {
+
+constexpr int kWidth = 480;
+constexpr int kHeight = 270;
+constexpr int kSheetColumns = 3;
+
+}  // namespace
+
+const std::vector<DemoPreview>& demo_previews() {
+  static const std::vector<DemoPreview> previews = {
+      {"parallel_default.png", "parallel light (defaults)", {}, false},
+      {"parallel_left.png", "parallel light from the left", {{"_parallelLightDir", "-1,0.8,0.6"}}, false},
+      {"point_falloff.png",
+       "point light at (1, 1.4, 7.2), falloff 1",
+       {{"lightType", "point"}, {"_pointLightPos", "1,1.4,7.2"}, {"pointLightRadius", "5"},
+        {"pointLightFalloff", "1"}, {"lightBrightness", "1.8"}},
+       false},
+      {"specular.png",
+       "specular, power 4",
+       {{"_surfaceSpecular", "0.9,0.9,0.9"}, {"surfaceSpecularPower", "4"}},
+       false},
+      {"noise_stripes.png",
+       "noise: stripes along y, frequency 10",
+       {{"surfaceNoise", "on"}, {"surfaceNoiseType", "stripes"}, {"stripesNoiseDir", "y"}, {"noiseMultiply", "2"},
+        {"noiseFrequency", "10"}},
+       true},
+      {"noise_turbulence1.png",
+       "noise: turbulence1",
+       {{"surfaceNoise", "on"}, {"surfaceNoiseType", "turbulence1"}, {"noiseMultiply", "2"}},
+       true},
+      {"noise_turbulence2.png",
+       "noise: turbulence2",
+       {{"surfaceNoise", "on"}, {"surfaceNoiseType", "turbulence2"}, {"noiseMultiply", "2"}},
+       true},
+      {"noise_snoise.png",
+       "noise: snoise",
+       {{"surfaceNoise", "on"}, {"surfaceNoiseType", "snoise"}, {"noiseMultiply", "2"}},
+       true},
+      {"light_only.png",
+       "light output, warm light",
+       {{"outputType", "light"}, {"_lightColor", "1,0.8,0.55"}, {"_lightScatter", "0.05,0.08,0.15"}},
+       false},
+  };
+  return previews;
+}
+
+void run_demo(const DD::Image::Op::Description& description, const std::string& dir, int threads, std::ostream& out,
+              std::ostream& err) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec || !fs::is_directory(dir))
+    throw output_error(fmt::format("cannot create directory \"{}\": {}", dir, ec ? ec.message() : "not a directory"));
+
+  const std::string passes = (fs::path(dir) / "demo_passes.exr").string();
+  write_demo_passes(build_demo_scene(kWidth, kHeight), passes);
+  fmt::print(out, "{}\n", passes);
+
+  std::vector<SheetEntry> sheet;
+  for (const DemoPreview& preview : demo_previews()) {
+    RenderRequest request;
+    request.passes = passes;
+    if (preview.noise_on_position) request.inputs[kNoisePosition] = passes + ":P";
+    request.settings.sets = preview.sets;
+    request.output = (fs::path(dir) / preview.file).string();
+    request.threads = threads;
+    RenderObserver observer;
+    observer.warning = [&](const std::string& w) { fmt::print(err, "quorlen: warning: {}\n", w); };
+    run_render(request, description, out, observer);
+    fmt::print(out, "{}\n", request.output);
+    sheet.push_back({request.output, preview.label});
+  }
+  const std::string sheet_path = (fs::path(dir) / "contact_sheet.png").string();
+  write_contact_sheet(sheet, sheet_path, kSheetColumns);
+  fmt::print(out, "{}\n", sheet_path);
+}
+
+}  // namespace quorlen::demo

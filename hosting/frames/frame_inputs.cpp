@@ -1,0 +1,92 @@
+/// \file frame_inputs.cpp  Opening a frame's inputs and reading them in bands, the inputs side by side.
+#include "hosting/frames/frame_inputs.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+#include <tbb/parallel_for.h>
+
+#include "hosting/errors.h"
+
+namespace quorlen::hosting {
+namespace {
+
+using DD::Image::Box;
+using DD::Image::ImageBuffer;
+
+const std::vector<DD::Image::Channel> kRGB{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue};
+
+}  // namespace
+
+void transform_normals(ImageBuffer& image, const Box& box, LightSpace space, NormalEncoding encoding) {
+  if (space == LightSpace::node && encoding == NormalEncoding::signed_values) return;
+  const int n = image.channel_count();
+  const int k[3] = {image.channel_index(DD::Image::Chan_Red), image.channel_index(DD::Image::Chan_Green),
+                    image.channel_index(DD::Image::Chan_Blue)};
+  const Box area = box.intersected(image.box());
+  for (int y = area.y(); y < area.t(); ++y) {
+    float* p = image.line(y) + static_cast<std::ptrdiff_t>(area.x() - image.box().x()) * n;
+    for (int x = area.x(); x < area.r(); ++x, p += n) {
+      if (encoding == NormalEncoding::unsigned_values)
+        for (int c : k) p[c] = 2.0f * p[c] - 1.0f;
+      if (space == LightSpace::world) p[k[2]] = -p[k[2]];
+    }
+  }
+}
+
+FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& warnings)
+    : light_space_(sources.light_space), normal_encoding_(sources.normal_encoding) {
+  if (!sources.inputs[kNormal])
+    throw usage_error("no normal input: give --normal FILE[:LAYER], or --passes with a file holding a normal layer");
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    const auto& input = sources.inputs[static_cast<std::size_t>(slot)];
+    if (!input) continue;
+    readers_[static_cast<std::size_t>(slot)].emplace(ImageFile(input->file), input->layer.value_or(""),
+                                                     sources.max_pixels);
+  }
+  const int reference = readers_[kColor] ? kColor : kNormal;
+  geometry_ = readers_[static_cast<std::size_t>(reference)]->geometry();
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    const auto& reader = readers_[static_cast<std::size_t>(slot)];
+    if (slot == reference || !reader || reader->geometry().data == geometry_.data) continue;
+    warnings.push_back(fmt::format(
+        "{} input {} covers {}, the {} input {}; it is read where they overlap and is zero elsewhere",
+        kInputLabels[static_cast<std::size_t>(slot)], reader->description(), describe_box(reader->geometry().data),
+        kInputLabels[static_cast<std::size_t>(reference)], describe_box(geometry_.data)));
+  }
+}
+
+std::optional<std::string> FrameInputs::describe(int slot) const {
+  const auto& reader = readers_[static_cast<std::size_t>(slot)];
+  if (!reader) return std::nullopt;
+  return reader->description();
+}
+
+int FrameInputs::band_lines() const {
+  int chunk = 1;
+  for (const auto& reader : readers_)
+    if (reader) chunk = std::max(chunk, reader->chunk_lines());
+  const long long line_bytes =
+      static_cast<long long>(std::max(1, geometry_.data.w())) * 3 * static_cast<long long>(sizeof(float)) * kInputCount;
+  const long long target = std::clamp(kBandBytes / line_bytes, 32LL, 4096LL);
+  return static_cast<int>((target + chunk - 1) / chunk * chunk);
+}
+
+BandInputs FrameInputs::read_band(int y0, int y1) {
+  const Box& data = geometry_.data;
+  BandInputs band;
+  band.box = Box(data.x(), std::max(y0, data.y()), data.r(), std::min(y1, data.t()));
+  // Each input has its own reader, so the files are decoded side by side.
+  tbb::parallel_for(0, kInputCount, [&](int slot) {
+    auto& reader = readers_[static_cast<std::size_t>(slot)];
+    if (!reader && slot != kColor) return;
+    auto image = std::make_shared<ImageBuffer>(band.box, kRGB);
+    if (reader) reader->read_into(*image);
+    if (slot == kNormal)
+      transform_normals(*image, reader->geometry().data.intersected(band.box), light_space_, normal_encoding_);
+    band.images[static_cast<std::size_t>(slot)] = std::move(image);
+  });
+  return band;
+}
+
+}  // namespace quorlen::hosting

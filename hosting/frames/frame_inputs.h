@@ -1,0 +1,81 @@
+/// \file frame_inputs.h  The read stage: a frame's inputs opened from files and read in bands of lines.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DDImageHost/ImageBuffer.h"
+#include "hosting/images/image_file.h"
+#include "hosting/images/input_spec.h"
+
+namespace quorlen::hosting {
+
+/// The operator's inputs, in input order.
+enum InputSlot : int { kColor = 0, kNormal = 1, kPosition = 2, kNoisePosition = 3 };
+inline constexpr int kInputCount = 4;
+/// The operator's input labels, which are also the option names (--color, --normal, --P, --noiseP).
+inline constexpr std::array<const char*, kInputCount> kInputLabels = {"color", "normal", "P", "noiseP"};
+
+/// The space the light knobs are given in. `node`: as the node defines them in any host (it negates the
+/// light vector's z). `world`: the passes' own world space; the normal input's z is negated before the
+/// node sees it, so that the node's dot products equal the physical ones.
+enum class LightSpace { node, world };
+
+/// How the normal input stores its vectors: `signed` as they are, `unsigned` as 0.5 n + 0.5 (normal maps
+/// in 0..1, such as 8-bit images), decoded as 2 v - 1.
+enum class NormalEncoding { signed_values, unsigned_values };
+
+/// Where one frame's inputs come from; an empty slot is unconnected (a missing colour reads as black).
+struct FrameSources {
+  std::array<std::optional<InputSpec>, kInputCount> inputs;
+  long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
+  LightSpace light_space = LightSpace::node;
+  NormalEncoding normal_encoding = NormalEncoding::signed_values;
+};
+
+/// Applies the encoding, then the light space, to the normals in `box` of `image` (red, green, blue).
+void transform_normals(DD::Image::ImageBuffer& image, const DD::Image::Box& box, LightSpace space,
+                       NormalEncoding encoding);
+
+/// The connected inputs' pixels for a band of output lines, each as red, green and blue over the band's
+/// box; null for an unconnected input. The colour is always present (black when it has no source).
+struct BandInputs {
+  DD::Image::Box box;
+  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images;
+};
+
+/// The read stage: the open inputs of one frame. The output takes the colour input's windows (the normal
+/// input's without a colour input); other inputs are read where they overlap it and are zero elsewhere.
+class FrameInputs {
+ public:
+  /// Opens every connected input and checks its layer. Size differences are added to `warnings`.
+  /// Throws a usage error for a missing normal input and for unreadable files or layers.
+  FrameInputs(const FrameSources& sources, std::vector<std::string>& warnings);
+
+  /// The output's data and display windows.
+  const ImageGeometry& geometry() const { return geometry_; }
+  /// What input `slot` reads ("file:layer (N.X, N.Y, N.Z)"), or nullopt when unconnected.
+  std::optional<std::string> describe(int slot) const;
+
+  /// Lines per band: whole compressed blocks or tile rows of every input, and about
+  /// `kBandBytes` of input samples, so memory follows the width, not the height.
+  int band_lines() const;
+
+  /// Reads lines [y0, y1) of the output's data window from every connected input, the inputs at the same
+  /// time. Not to be called from two threads at once.
+  BandInputs read_band(int y0, int y1);
+
+  /// Input samples a band aims to hold, all inputs together.
+  static constexpr long long kBandBytes = 8LL << 20;
+
+ private:
+  std::array<std::optional<LayerReader>, kInputCount> readers_;
+  ImageGeometry geometry_;
+  LightSpace light_space_ = LightSpace::node;
+  NormalEncoding normal_encoding_ = NormalEncoding::signed_values;
+};
+
+}  // namespace quorlen::hosting

@@ -1,0 +1,79 @@
+/// \file frame_pipeline.cpp  Streaming a frame: reading, rendering and writing bands of lines, overlapped.
+#include "hosting/frames/frame_pipeline.h"
+
+#include <algorithm>
+
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
+
+namespace quorlen::hosting {
+
+using DD::Image::Box;
+using DD::Image::ImageBuffer;
+
+StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer, const StreamOptions& options,
+                        const std::function<void(int)>& lines_done) {
+  const ImageGeometry& geometry = inputs.geometry();
+  const Box& data = geometry.data;
+  const int lines = options.band_lines > 0 ? options.band_lines : inputs.band_lines();
+  // The renderer works in whatever arena runs the pipeline, so --threads bounds all three stages together.
+  RegionRenderer renderer(op, DD::Image::RenderOptions{0, 0, 0});
+  StageTimes times;
+  int next = data.y();
+
+  // Bands live in slots owned here and only pointers travel through the pipeline: oneTBB does not destroy
+  // the items still queued between stages when a stage throws, so owning items would leak on every failed
+  // or interrupted frame. With as many slots as tokens and every stage serial and in order, band k + slots
+  // is read only after band k has been written, so a slot is never reused while in use.
+  const std::size_t slots = static_cast<std::size_t>(std::max(1, options.bands_in_flight));
+  struct Slot {
+    BandInputs inputs;
+    std::shared_ptr<ImageBuffer> rgba;
+  };
+  std::vector<Slot> ring(slots);
+  std::size_t bands_read = 0;
+
+  // Every stage is serial, so each time is only ever added to by one thread at a time.
+  const auto read = [&](tbb::flow_control& control) -> Slot* {
+    if (next >= data.t()) {
+      control.stop();
+      return nullptr;
+    }
+    Stopwatch clock;
+    Slot& slot = ring[bands_read++ % slots];
+    slot.inputs = inputs.read_band(next, std::min(data.t(), next + lines));
+    next = slot.inputs.box.t();
+    times.read += clock.lap();
+    return &slot;
+  };
+  const auto render = [&](Slot* slot) {
+    Stopwatch clock;
+    slot->rgba = renderer.render(slot->inputs, geometry, lines_done);
+    slot->inputs = {};  // the input lines are not needed any more
+    times.render += clock.lap();
+    return slot;
+  };
+  const auto write = [&](Slot* slot) {
+    Stopwatch clock;
+    writer.write_lines(*slot->rgba);
+    slot->rgba.reset();
+    times.write += clock.lap();
+  };
+  const auto run = [&] {
+    using tbb::filter_mode;
+    tbb::parallel_pipeline(slots, tbb::make_filter<void, Slot*>(filter_mode::serial_in_order, read) &
+                                      tbb::make_filter<Slot*, Slot*>(filter_mode::serial_in_order, render) &
+                                      tbb::make_filter<Slot*, void>(filter_mode::serial_in_order, write));
+  };
+  if (options.threads > 0) {
+    tbb::task_arena arena(options.threads);
+    arena.execute(run);
+  } else {
+    run();
+  }
+  times.pixels = static_cast<long long>(data.w()) * data.h();
+  times.frames = 1;
+  return times;
+}
+
+}  // namespace quorlen::hosting

@@ -1,0 +1,30 @@
+/// \file frame_pipeline.h  One frame as three overlapping stages over bands of lines: read the inputs, render,
+/// write.
+#pragma once
+
+#include <functional>
+
+#include "DDImage/Iop.h"
+#include "hosting/frames/frame_inputs.h"
+#include "hosting/frames/region_renderer.h"
+#include "hosting/frames/stage_times.h"
+#include "hosting/images/image_writer.h"
+
+namespace quorlen::hosting {
+
+/// How a frame is streamed.
+struct StreamOptions {
+  int threads = 0;     ///< worker threads for all three stages; 0 = all cores
+  int band_lines = 0;  ///< 0 = FrameInputs::band_lines()
+  int bands_in_flight = 3;
+};
+
+/// Reads, renders and writes one frame band by band, the stages overlapping: while one band renders, the
+/// next is read and the previous one written. Returns each stage's busy seconds (the stages overlap, so
+/// they may add up to more than the frame took) and the pixel count. `lines_done` runs as lines are
+/// rendered and may throw to stop; an error in any stage stops the others and is rethrown. The writer is
+/// left for the caller to commit.
+StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer, const StreamOptions& options,
+                        const std::function<void(int)>& lines_done);
+
+}  // namespace quorlen::hosting

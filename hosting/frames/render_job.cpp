@@ -1,0 +1,147 @@
+/// \file render_job.cpp  Frames, input resolution and the read-render-write loop of a render job.
+#include "hosting/frames/render_job.h"
+
+#include <filesystem>
+
+#include <fmt/format.h>
+#include <fmt/ostream.h>
+
+#include "DDImageHost/KnobAccess.h"
+#include "hosting/errors.h"
+#include "hosting/images/codecs.h"
+#include "hosting/images/image_writer.h"
+#include "hosting/system/interrupt.h"
+#include "hosting/images/layer_mapping.h"
+#include "hosting/node/node.h"
+
+namespace quorlen::hosting {
+namespace {
+
+bool is_file(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+// Patterns are substituted only when frames were asked for; frames_of has checked the combination.
+std::string path_for(const RenderRequest& request, const std::string& path, int frame) {
+  return request.frames ? substitute_frame(path, frame) : path;
+}
+
+std::string option_name(int slot) { return std::string("--") + kInputLabels[static_cast<std::size_t>(slot)]; }
+
+}  // namespace
+
+std::vector<int> frames_of(const RenderRequest& request) {
+  std::vector<std::pair<std::string, std::string>> paths;  // option, path
+  for (int slot = 0; slot < kInputCount; ++slot)
+    if (const auto& p = request.inputs[static_cast<std::size_t>(slot)]) paths.emplace_back(option_name(slot), *p);
+  if (request.passes) paths.emplace_back("--passes", *request.passes);
+  if (request.settings.settings_file) paths.emplace_back("--settings", *request.settings.settings_file);
+  paths.emplace_back("-o", request.output);
+
+  if (!request.frames) {
+    for (const auto& [option, path] : paths)
+      if (has_frame_pattern(path))
+        throw usage_error(fmt::format("{} \"{}\" holds a frame pattern (# or %0Nd) but no --frames range was given",
+                                      option, path));
+    return {0};
+  }
+  std::vector<int> frames = request.frames->frames();
+  if (frames.size() > 1 && !has_frame_pattern(request.output))
+    throw usage_error(fmt::format("-o \"{}\" has no frame pattern (such as #### or %04d), so each of the {} frames "
+                                  "would overwrite it",
+                                  request.output, frames.size()));
+  return frames;
+}
+
+FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report) {
+  FrameSources sources;
+  sources.max_pixels = request.max_pixels;
+  for (int slot = 0; slot < kInputCount; ++slot)
+    if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
+      sources.inputs[static_cast<std::size_t>(slot)] = parse_input_spec(path_for(request, *text, frame), is_file);
+  if (!request.passes) return sources;
+
+  const std::string passes = path_for(request, *request.passes, frame);
+  const ImageFile file(passes);
+  const PassMapping map = map_passes(file.layers());
+  const std::array<const std::optional<std::string>*, kInputCount> chosen = {&map.color, &map.normal, &map.position,
+                                                                             &map.noise_position};
+  if (mapping_report) fmt::print(*mapping_report, "passes  {}  (layers: {})\n", passes, file.layer_list());
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    auto& input = sources.inputs[static_cast<std::size_t>(slot)];
+    const auto& layer = *chosen[static_cast<std::size_t>(slot)];
+    if (input || !layer) continue;
+    input = InputSpec{passes, layer->empty() ? std::nullopt : std::optional<std::string>(*layer)};
+  }
+  if (!sources.inputs[kNormal])
+    throw usage_error(fmt::format("\"{}\" has no normal layer (one whose last name is N, Nn, Normal, Normals or "
+                                  "Nworld; layers: {}); give --normal FILE[:LAYER]",
+                                  passes, file.layer_list()));
+  return sources;
+}
+
+StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Description& description, std::ostream& out,
+                      const RenderObserver& observer) {
+  const std::vector<int> frames = frames_of(request);
+  // Problems with the output are found before any frame is read.
+  const std::string first_output = path_for(request, request.output, frames.front());
+  plan_output(first_output);
+  if (!request.dry_run) check_writable_target(first_output);
+  if (request.threads > 0) set_library_threads(request.threads);
+
+  StageTimes total;
+  const int count = static_cast<int>(frames.size());
+  for (std::size_t index = 0; index < frames.size(); ++index) {
+    const int frame = frames[index];
+    throw_if_interrupted();
+    if (observer.frame_started && !request.dry_run) observer.frame_started(frame, static_cast<int>(index), count);
+    Stopwatch clock;
+    StageTimes times;
+
+    auto node = std::make_unique<Node>(description);
+    NodeSettings settings = request.settings;
+    if (settings.settings_file) settings.settings_file = path_for(request, *settings.settings_file, frame);
+    node->apply(settings);
+
+    if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
+    const FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    std::vector<std::string> warnings;
+    FrameInputs inputs(sources, warnings);
+    if (observer.warning)
+      for (const auto& w : warnings) observer.warning(w);
+    const OutputPlan plan = plan_output(path_for(request, request.output, frame));
+    const ImageGeometry& geometry = inputs.geometry();
+
+    if (request.dry_run) {
+      for (int slot = 0; slot < kInputCount; ++slot)
+        fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
+                   inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
+      fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));
+      const auto changed = node->changed_knobs();
+      std::string knobs;
+      for (const auto& k : changed) knobs += (knobs.empty() ? "" : " ") + k;
+      fmt::print(out, "knobs   {}\n", changed.empty() ? std::string("(defaults)") : knobs);
+      continue;
+    }
+
+    clock.lap();
+    ImageWriter writer(plan, geometry);
+    int lines_done = 0;
+    times = stream_frame(inputs, node->op(), writer, StreamOptions{request.threads, 0, 3}, [&](int lines) {
+      lines_done += lines;
+      if (observer.frame_progress)
+        observer.frame_progress(static_cast<double>(lines_done) / std::max(1, geometry.data.h()));
+      throw_if_interrupted();
+    });
+    throw_if_interrupted();
+    writer.commit();
+    times.wall = clock.lap();
+    total += times;
+    if (observer.frame_finished) observer.frame_finished(frame, static_cast<int>(index), count, times.wall);
+  }
+  if (request.stats && !request.dry_run) out << format_stats(total);
+  return total;
+}
+
+}  // namespace quorlen::hosting

@@ -1,0 +1,55 @@
+/// \file render_job.h  A render job: relight passes read from image files, frame by frame, into output files.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "DDImage/Op.h"
+#include "hosting/frames/frame_pattern.h"
+#include "hosting/frames/frame_pipeline.h"
+#include "hosting/node/knob_settings.h"
+#include "hosting/frames/stage_times.h"
+
+namespace quorlen::hosting {
+
+/// Everything `quorlen render` was asked to do. Paths may hold frame patterns (#, ####, %04d).
+struct RenderRequest {
+  std::array<std::optional<std::string>, kInputCount> inputs;  ///< FILE or FILE:LAYER per input label
+  std::optional<std::string> passes;                           ///< one file mapped to the inputs by layer names
+  NodeSettings settings;
+  std::string output;
+  std::optional<FrameRange> frames;
+  int threads = 0;  ///< 0: all cores
+  long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
+  bool stats = false;
+  bool dry_run = false;
+};
+
+/// What a job reports while it runs; members left empty are not called. A callback may throw to stop the
+/// job: the unfinished output is removed and frames already written stay.
+struct RenderObserver {
+  std::function<void(const std::string&)> warning;  ///< a one-line warning, without the "warning:" tag
+  std::function<void(int frame, int index, int count)> frame_started;
+  std::function<void(double fraction)> frame_progress;  ///< of the frame being rendered, 0 to 1
+  std::function<void(int frame, int index, int count, double seconds)> frame_finished;
+};
+
+/// The frames to render: the range, or one frame (number 0, paths unchanged) without --frames. Throws a
+/// usage error when patterns and --frames do not go together (an output without a pattern would be
+/// overwritten by every frame; a pattern without --frames names no file).
+std::vector<int> frames_of(const RenderRequest& request);
+
+/// Resolves the inputs of one frame: explicit options, then the --passes map for the rest.
+FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report);
+
+/// Runs the request with the operator class `description`: renders every frame (or, with dry_run, prints
+/// the mapping and settings it would use to `out`). Returns the stage times. Throws AppError on failure
+/// (also when a stop was asked for, see interrupt.h); frames already written stay.
+StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Description& description,
+                      std::ostream& out, const RenderObserver& observer = {});
+
+}  // namespace quorlen::hosting

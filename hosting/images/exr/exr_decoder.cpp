@@ -1,0 +1,160 @@
+/// \file exr_decoder.cpp  EXR parts read through OpenEXR's multi-part interface, in the caller's thread.
+#include "hosting/images/exr/exr_decoder.h"
+
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfInputPart.h>
+#include <OpenEXR/ImfMultiPartInputFile.h>
+#include <OpenEXR/ImfPartType.h>
+#include <OpenEXR/ImfTiledInputPart.h>
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+
+#include "hosting/images/declared_lengths.h"
+#include "text/strings.h"
+
+namespace quorlen::hosting {
+namespace {
+
+std::string layer_of(const std::string& channel) { return std::string(text::before_last_dot(channel)); }
+
+int colour_rank(const std::string& channel) {
+  const std::string s = text::lower(text::last_word(channel));
+  static const std::array<std::array<const char*, 2>, 4> ranks = {
+      {{"r", "red"}, {"g", "green"}, {"b", "blue"}, {"a", "alpha"}}};
+  for (std::size_t k = 0; k < ranks.size(); ++k)
+    if (s == ranks[k][0] || s == ranks[k][1]) return static_cast<int>(k);
+  return static_cast<int>(ranks.size());
+}
+
+// Lines per compressed block, as the format defines them for each compression.
+int block_lines(Imf::Compression c) {
+  switch (c) {
+    case Imf::ZIP_COMPRESSION:
+    case Imf::PXR24_COMPRESSION:
+      return 16;
+    case Imf::PIZ_COMPRESSION:
+    case Imf::B44_COMPRESSION:
+    case Imf::B44A_COMPRESSION:
+    case Imf::DWAA_COMPRESSION:
+      return 32;
+    case Imf::DWAB_COMPRESSION:
+      return 256;
+    default:
+      return 1;
+  }
+}
+
+DD::Image::Box box_of(const Imath::Box2i& b) {
+  // Windows are inclusive in the file; a malformed one (max below min) becomes an empty box.
+  const auto end = [](int max) { return max == INT32_MAX ? max : max + 1; };
+  return {b.min.x, b.min.y, std::max(b.min.x, end(b.max.x)), std::max(b.min.y, end(b.max.y))};
+}
+
+class ExrDecoder final : public ImageDecoder {
+ public:
+  explicit ExrDecoder(const std::string& path) : file_(path.c_str(), 0) {
+    for (int p = 0; p < file_.parts(); ++p) {
+      const Imf::Header& h = file_.header(p);
+      PartHeader part;
+      if (h.hasName()) part.name = h.name();
+      std::vector<std::string> stored;
+      for (auto c = h.channels().begin(); c != h.channels().end(); ++c) stored.emplace_back(c.name());
+      part.channels = presented_channel_order(std::move(stored));
+      part.data = box_of(h.dataWindow());
+      part.display = box_of(h.displayWindow());
+      if (h.hasTileDescription()) {
+        part.tile_width = static_cast<int>(h.tileDescription().xSize);
+        part.tile_height = static_cast<int>(h.tileDescription().ySize);
+      } else {
+        part.block_lines = block_lines(h.compression());
+      }
+      part.deep = h.hasType() && Imf::isDeepData(h.type());
+      parts_.push_back(std::move(part));
+    }
+  }
+
+  std::string format_name() const override { return "openexr"; }
+  const std::vector<PartHeader>& parts() const override { return parts_; }
+
+  void read(int part, int y_begin, int y_end, int ch_begin, int ch_end, float* dst, std::ptrdiff_t xstride,
+            std::ptrdiff_t ystride) override {
+    const PartHeader& p = parts_.at(static_cast<std::size_t>(part));
+    if (y_begin >= y_end || ch_begin >= ch_end) return;
+    const Imf::Header& h = file_.header(part);
+    // OpenEXR addresses a sample as base + x * xstride + y * ystride with the window's own coordinates, so
+    // the base lies before dst; unsigned arithmetic keeps forming it defined.
+    const auto origin = reinterpret_cast<std::uintptr_t>(dst) -
+                        static_cast<std::uintptr_t>(p.data.x()) * xstride -
+                        static_cast<std::uintptr_t>(y_begin) * ystride;
+    Imf::FrameBuffer frame;
+    for (int c = ch_begin; c < ch_end; ++c) {
+      const std::string& name = p.channels[static_cast<std::size_t>(c)];
+      const Imf::Channel* channel = h.channels().findChannel(name);
+      if (!channel) throw codec_error(fmt::format("channel \"{}\" is missing", name));
+      if (channel->xSampling != 1 || channel->ySampling != 1)
+        throw codec_error(fmt::format("channel \"{}\" is subsampled, which is not supported", name));
+      char* base =
+          reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c - ch_begin) * sizeof(float));
+      frame.insert(name, Imf::Slice(Imf::FLOAT, base, static_cast<std::size_t>(xstride),
+                                    static_cast<std::size_t>(ystride)));
+    }
+    try {
+      if (p.tile_width > 0) {
+        Imf::TiledInputPart in(file_, part);
+        in.setFrameBuffer(frame);
+        const int th = std::max(1, p.tile_height);
+        const int first = (y_begin - p.data.y()) / th;
+        const int last = (y_end - 1 - p.data.y()) / th;
+        in.readTiles(0, in.numXTiles(0) - 1, first, last, 0);
+      } else {
+        Imf::InputPart in(file_, part);
+        in.setFrameBuffer(frame);
+        in.readPixels(y_begin, y_end - 1);
+      }
+    } catch (const std::exception& e) {
+      throw codec_error(text::one_line(e.what()));
+    }
+  }
+
+ private:
+  Imf::MultiPartInputFile file_;
+  std::vector<PartHeader> parts_;
+};
+
+}  // namespace
+
+bool is_exr_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char magic[4] = {};
+  in.read(reinterpret_cast<char*>(magic), 4);
+  return in.gcount() == 4 && magic[0] == 0x76 && magic[1] == 0x2f && magic[2] == 0x31 && magic[3] == 0x01;
+}
+
+std::unique_ptr<ImageDecoder> open_exr(const std::string& path) {
+  if (std::string problem = exr_header_problem(path); !problem.empty()) throw codec_error(problem);
+  try {
+    return std::make_unique<ExrDecoder>(path);
+  } catch (const codec_error&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw codec_error(text::one_line(e.what()));
+  }
+}
+
+std::vector<std::string> presented_channel_order(std::vector<std::string> stored) {
+  std::stable_sort(stored.begin(), stored.end(), [](const std::string& a, const std::string& b) {
+    const std::string la = layer_of(a), lb = layer_of(b);
+    if (la != lb) return la.empty() || (!lb.empty() && la < lb);
+    return colour_rank(a) < colour_rank(b);
+  });
+  return stored;
+}
+
+}  // namespace quorlen::hosting

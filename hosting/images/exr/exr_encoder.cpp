@@ -1,0 +1,122 @@
+/// \file exr_encoder.cpp  Float EXR output through OpenEXR, line blocks in order.
+#include "hosting/images/exr/exr_encoder.h"
+
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfOutputFile.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "text/strings.h"
+
+namespace quorlen::hosting {
+namespace {
+
+// OpenEXR finishes a file in its destructor, which swallows errors; this stream remembers them.
+class CheckedStream final : public Imf::OStream {
+ public:
+  explicit CheckedStream(const std::string& file) : Imf::OStream(file.c_str()), out_(file, std::ios::binary) {
+    if (!out_) throw codec_error("cannot create the file");
+  }
+  void write(const char c[], int n) override {
+    if (!out_.write(c, n)) fail();
+  }
+  std::uint64_t tellp() override { return static_cast<std::uint64_t>(out_.tellp()); }
+  void seekp(std::uint64_t pos) override {
+    if (!out_.seekp(static_cast<std::streamoff>(pos))) fail();
+  }
+  /// Flushes and closes; false when anything written was lost.
+  bool finish() {
+    out_.close();
+    return !failed_ && !out_.fail();
+  }
+
+ private:
+  [[noreturn]] void fail() {
+    failed_ = true;
+    throw codec_error(std::strerror(errno != 0 ? errno : EIO));
+  }
+  std::ofstream out_;
+  bool failed_ = false;
+};
+
+Imath::Box2i box2i(const DD::Image::Box& b) { return {{b.x(), b.y()}, {b.r() - 1, b.t() - 1}}; }
+
+class ExrEncoder final : public ImageEncoder {
+ public:
+  ExrEncoder(const std::string& file, const EncoderSpec& spec) : spec_(spec), next_(spec.data.y()) {
+    if (spec.eight_bit) throw codec_error("EXR files hold float samples here, not 8-bit codes");
+    Imf::Header header(box2i(spec.display), box2i(spec.data));
+    header.compression() = Imf::ZIP_COMPRESSION;
+    for (const auto& name : spec.channels) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+    stream_ = std::make_unique<CheckedStream>(file);
+    out_ = std::make_unique<Imf::OutputFile>(*stream_, header, 0);
+  }
+
+  void write(int count, const void* samples) override {
+    if (count <= 0) return;
+    const auto n = static_cast<std::ptrdiff_t>(spec_.channels.size());
+    const std::ptrdiff_t xstride = n * static_cast<std::ptrdiff_t>(sizeof(float));
+    const std::ptrdiff_t ystride = xstride * spec_.data.w();
+    // OpenEXR addresses a sample with the window's own coordinates (see the reader).
+    const auto origin = reinterpret_cast<std::uintptr_t>(samples) -
+                        static_cast<std::uintptr_t>(spec_.data.x()) * static_cast<std::uintptr_t>(xstride) -
+                        static_cast<std::uintptr_t>(next_) * static_cast<std::uintptr_t>(ystride);
+    Imf::FrameBuffer frame;
+    for (std::ptrdiff_t c = 0; c < n; ++c)
+      frame.insert(
+          spec_.channels[static_cast<std::size_t>(c)],
+          Imf::Slice(Imf::FLOAT,
+                     reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c) * sizeof(float)),
+                     static_cast<std::size_t>(xstride), static_cast<std::size_t>(ystride)));
+    try {
+      out_->setFrameBuffer(frame);
+      out_->writePixels(count);
+    } catch (const std::exception& e) {
+      throw codec_error(text::one_line(e.what()));
+    }
+    next_ += count;
+  }
+
+  void close() override {
+    if (next_ != spec_.data.t()) throw codec_error("the image is incomplete");
+    try {
+      out_.reset();  // the file is finished by the destructor
+    } catch (const std::exception& e) {
+      throw codec_error(text::one_line(e.what()));
+    }
+    if (!stream_->finish()) throw codec_error(std::strerror(errno != 0 ? errno : EIO));
+  }
+
+ private:
+  EncoderSpec spec_;
+  std::unique_ptr<CheckedStream> stream_;  // outlives out_, declared first
+  std::unique_ptr<Imf::OutputFile> out_;
+  int next_;
+};
+
+}  // namespace
+
+bool has_exr_extension(const std::string& path) {
+  const std::string ext = text::lower(std::filesystem::path(path).extension().string());
+  return ext == ".exr" || ext == ".sxr" || ext == ".mxr";
+}
+
+std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& spec) {
+  try {
+    return std::make_unique<ExrEncoder>(file, spec);
+  } catch (const codec_error&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw codec_error(text::one_line(e.what()));
+  }
+}
+
+}  // namespace quorlen::hosting

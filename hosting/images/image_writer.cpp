@@ -1,0 +1,138 @@
+/// \file image_writer.cpp  Writing rendered lines: float for data formats, sRGB 8-bit for previews.
+#include "hosting/images/image_writer.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "hosting/errors.h"
+#include "hosting/images/codecs.h"
+#include "hosting/images/srgb.h"
+
+namespace quorlen::hosting {
+namespace {
+
+using DD::Image::Chan_Alpha;
+using DD::Image::Chan_Blue;
+using DD::Image::Chan_Green;
+using DD::Image::Chan_Red;
+
+EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
+  EncoderSpec spec;
+  spec.data = g.data;
+  spec.display = g.display;
+  const bool rgba = plan.encoding == OutputEncoding::float_rgba;
+  spec.channels =
+      rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
+  spec.eight_bit = plan.encoding == OutputEncoding::srgb8_rgb;
+  spec.srgb = spec.eight_bit;
+  // Formats that hold a data window keep the colour input's windows.
+  spec.keep_windows = rgba;
+  return spec;
+}
+
+}  // namespace
+
+OutputPlan plan_output(const std::string& path) {
+  std::string format;
+  try {
+    format = output_format(path);
+  } catch (const codec_error& e) {
+    throw usage_error(fmt::format("cannot write \"{}\": {}", path, e.what()));
+  }
+  if (format.empty())
+    throw usage_error(fmt::format("cannot write \"{}\": no image format is known for its extension", path));
+  OutputPlan plan{path, format, OutputEncoding::srgb8_rgb};
+  if (plan.format_name == "openexr" || plan.format_name == "tiff")
+    plan.encoding = OutputEncoding::float_rgba;
+  else if (plan.format_name == "hdr")
+    plan.encoding = OutputEncoding::float_rgb;
+  return plan;
+}
+
+std::string describe(const OutputPlan& plan) {
+  switch (plan.encoding) {
+    case OutputEncoding::float_rgba:
+      return fmt::format("32-bit float RGBA, linear ({})", plan.format_name);
+    case OutputEncoding::float_rgb:
+      return fmt::format("32-bit float RGB, linear ({})", plan.format_name);
+    case OutputEncoding::srgb8_rgb:
+      return fmt::format("8-bit RGB, sRGB ({})", plan.format_name);
+  }
+  return plan.format_name;
+}
+
+ImageWriter::ImageWriter(const OutputPlan& plan, const ImageGeometry& geometry)
+    : plan_(plan), geometry_(geometry), file_(plan.path), next_line_(geometry.data.y()) {
+  try {
+    out_ = create_image(plan_.path, file_.temp_path(), spec_for(plan_, geometry_));
+  } catch (const codec_error& e) {
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, e.what()));
+  }
+}
+
+// An unfinished file is closed (out_ goes first) before the AtomicFile member removes it.
+ImageWriter::~ImageWriter() = default;
+
+void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
+  const DD::Image::Box& box = rgba.box();
+  if (box.empty()) return;
+  const int n = rgba.channel_count();
+  const int r = rgba.channel_index(Chan_Red), g = rgba.channel_index(Chan_Green);
+  const int b = rgba.channel_index(Chan_Blue), a = rgba.channel_index(Chan_Alpha);
+  if (box.y() != next_line_ || box.x() != geometry_.data.x() || box.w() != geometry_.data.w() || r < 0 ||
+      g < 0 || b < 0 || a < 0)
+    throw output_error(fmt::format("cannot write \"{}\": lines handed over out of order", plan_.path));
+
+  const std::size_t pixels = static_cast<std::size_t>(box.w()) * static_cast<std::size_t>(box.h());
+  try {
+    if (plan_.encoding == OutputEncoding::srgb8_rgb) {
+      std::vector<std::uint8_t> bytes(pixels * 3);
+      const float* src = rgba.data();
+      for (std::size_t i = 0; i < pixels; ++i, src += n) {
+        bytes[i * 3 + 0] = srgb_encode_8bit(src[r]);
+        bytes[i * 3 + 1] = srgb_encode_8bit(src[g]);
+        bytes[i * 3 + 2] = srgb_encode_8bit(src[b]);
+      }
+      out_->write(box.h(), bytes.data());
+    } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 &&
+               a == 3) {
+      out_->write(box.h(), rgba.data());
+    } else {
+      const int count = plan_.encoding == OutputEncoding::float_rgba ? 4 : 3;
+      std::vector<float> floats(pixels * static_cast<std::size_t>(count));
+      const float* src = rgba.data();
+      const int order[4] = {r, g, b, a};
+      for (std::size_t i = 0; i < pixels; ++i, src += n)
+        for (int k = 0; k < count; ++k)
+          floats[i * static_cast<std::size_t>(count) + static_cast<std::size_t>(k)] = src[order[k]];
+      out_->write(box.h(), floats.data());
+    }
+  } catch (const codec_error& e) {
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, e.what()));
+  }
+  next_line_ = box.t();
+}
+
+void ImageWriter::commit() {
+  if (next_line_ != geometry_.data.t())
+    throw output_error(fmt::format("cannot write \"{}\": the image is incomplete", plan_.path));
+  try {
+    out_->close();
+  } catch (const codec_error& e) {
+    out_.reset();
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, e.what()));
+  }
+  out_.reset();
+  file_.commit();
+}
+
+void write_image(const std::string& path, const ImageGeometry& geometry, const DD::Image::ImageBuffer& rgba) {
+  ImageWriter writer(plan_output(path), geometry);
+  writer.write_lines(rgba);
+  writer.commit();
+}
+
+}  // namespace quorlen::hosting

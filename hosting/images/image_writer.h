@@ -1,0 +1,63 @@
+/// \file image_writer.h  Writing rendered RGBA lines to an image file, the format chosen by the extension.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "DDImageHost/ImageBuffer.h"
+#include "hosting/system/atomic_file.h"
+#include "hosting/images/image_codec.h"
+#include "hosting/images/image_file.h"
+
+namespace quorlen::hosting {
+
+/// How the four rendered channels are stored.
+enum class OutputEncoding {
+  float_rgba,  ///< 32-bit float R, G, B, A, linear (EXR, TIFF)
+  float_rgb,   ///< 32-bit float R, G, B, linear (HDR, which has no alpha)
+  srgb8_rgb,   ///< 8-bit R, G, B with the sRGB transfer (PNG, JPEG, ... : previews)
+};
+
+/// The output file, its format and encoding.
+struct OutputPlan {
+  std::string path;
+  std::string format_name;  ///< the library's name of the format ("openexr", "png", ...)
+  OutputEncoding encoding = OutputEncoding::float_rgba;
+};
+
+/// Chooses the format from the extension; throws a usage error when no writer knows it.
+OutputPlan plan_output(const std::string& path);
+
+/// "32-bit float RGBA (openexr)" and the like.
+std::string describe(const OutputPlan& plan);
+
+/// Writes lines, top to bottom, to a temporary file beside the target; commit() renames it into place.
+/// A writer destroyed before commit() leaves nothing behind.
+class ImageWriter {
+ public:
+  /// Opens the temporary file for an image of `geometry`; throws an output error on failure.
+  ImageWriter(const OutputPlan& plan, const ImageGeometry& geometry);
+  ~ImageWriter();
+  ImageWriter(const ImageWriter&) = delete;
+  ImageWriter& operator=(const ImageWriter&) = delete;
+
+  /// Writes the lines of `rgba` (channels R, G, B, A over whole lines of the data window), which must
+  /// continue where the previous call ended.
+  void write_lines(const DD::Image::ImageBuffer& rgba);
+  /// Closes the file and renames it onto the target.
+  void commit();
+
+ private:
+  OutputPlan plan_;
+  ImageGeometry geometry_;
+  AtomicFile file_;
+  std::unique_ptr<ImageEncoder> out_;
+  int next_line_;
+};
+
+/// Writes a rendered frame (R, G, B, A lines covering `geometry.data`) to `path` as a render job does: the
+/// format chosen by the extension, written beside it and renamed into place. Throws a usage error for an
+/// unknown format and an output error when writing fails.
+void write_image(const std::string& path, const ImageGeometry& geometry, const DD::Image::ImageBuffer& rgba);
+
+}  // namespace quorlen::hosting

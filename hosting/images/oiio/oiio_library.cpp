@@ -1,0 +1,148 @@
+/// \file oiio_library.cpp  The image library module: every format OpenImageIO knows, behind the command's
+/// own codec interface. Only the entry point is exported.
+#include <OpenImageIO/imageio.h>
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "hosting/images/image_codec.h"
+#include "text/strings.h"
+
+namespace quorlen::hosting {
+namespace {
+
+// OpenImageIO keeps its last error per thread and per object; both are drained so a later message is not
+// stale.
+template <class Object>
+std::string error_of(Object* object) {
+  std::string message = object ? object->geterror() : std::string();
+  const std::string global = OIIO::geterror();
+  return text::one_line(message.empty() ? global : message);
+}
+
+class OiioDecoder final : public ImageDecoder {
+ public:
+  explicit OiioDecoder(std::unique_ptr<OIIO::ImageInput> input) : input_(std::move(input)) {
+    for (int s = 0; input_->seek_subimage(s, 0); ++s) {
+      const OIIO::ImageSpec& spec = input_->spec();
+      PartHeader part;
+      part.name = spec.get_string_attribute("oiio:subimagename");
+      part.channels = spec.channelnames;
+      part.data = {spec.x, spec.y, spec.x + spec.width, spec.y + spec.height};
+      part.display = {spec.full_x, spec.full_y, spec.full_x + spec.full_width,
+                      spec.full_y + spec.full_height};
+      part.tile_width = spec.tile_width;
+      part.tile_height = spec.tile_width > 0 ? std::max(1, spec.tile_height) : 0;
+      part.deep = spec.deep;
+      part.depth = spec.depth;
+      parts_.push_back(std::move(part));
+    }
+    input_->geterror();  // seeking past the last part leaves an error behind
+  }
+
+  std::string format_name() const override { return input_->format_name(); }
+  const std::vector<PartHeader>& parts() const override { return parts_; }
+
+  void read(int part, int y_begin, int y_end, int ch_begin, int ch_end, float* dst, std::ptrdiff_t xstride,
+            std::ptrdiff_t ystride) override {
+    const PartHeader& p = parts_.at(static_cast<std::size_t>(part));
+    if (y_begin >= y_end || ch_begin >= ch_end) return;
+    const bool ok = p.tile_width > 0
+                        ? input_->read_tiles(part, 0, p.data.x(), p.data.r(), y_begin, y_end, 0, 1, ch_begin,
+                                             ch_end, OIIO::TypeFloat, dst, xstride, ystride)
+                        : input_->read_scanlines(part, 0, y_begin, y_end, 0, ch_begin, ch_end,
+                                                 OIIO::TypeFloat, dst, xstride, ystride);
+    if (!ok) throw codec_error(error_of(input_.get()));
+  }
+
+ private:
+  std::unique_ptr<OIIO::ImageInput> input_;
+  std::vector<PartHeader> parts_;
+};
+
+class OiioEncoder final : public ImageEncoder {
+ public:
+  OiioEncoder(const std::string& path, const std::string& file, const EncoderSpec& spec)
+      : spec_(spec), next_(spec.keep_windows ? spec.data.y() : 0) {
+    out_ = OIIO::ImageOutput::create(path);
+    if (!out_) throw codec_error(error_of<OIIO::ImageOutput>(nullptr));
+    const int n = static_cast<int>(spec.channels.size());
+    OIIO::ImageSpec layout(spec.data.w(), spec.data.h(), n,
+                           spec.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat);
+    layout.channelnames = spec.channels;
+    const auto alpha = std::find(spec.channels.begin(), spec.channels.end(), "A");
+    layout.alpha_channel =
+        alpha == spec.channels.end() ? -1 : static_cast<int>(alpha - spec.channels.begin());
+    if (spec.keep_windows) {
+      layout.x = spec.data.x();
+      layout.y = spec.data.y();
+      layout.full_x = spec.display.x();
+      layout.full_y = spec.display.y();
+      layout.full_width = spec.display.w();
+      layout.full_height = spec.display.h();
+      layout.attribute("compression", "zip");
+    }
+    layout.attribute("oiio:ColorSpace", spec.srgb ? "sRGB" : "Linear");
+    if (!out_->open(file, layout)) throw codec_error(error_of(out_.get()));
+  }
+
+  ~OiioEncoder() override {
+    if (out_) out_->close();
+  }
+
+  void write(int count, const void* samples) override {
+    if (count <= 0) return;
+    if (!out_->write_scanlines(next_, next_ + count, 0, spec_.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat,
+                               samples))
+      throw codec_error(error_of(out_.get()));
+    next_ += count;
+  }
+
+  void close() override {
+    const bool ok = out_->close();
+    const std::string error = ok ? std::string() : error_of(out_.get());
+    out_.reset();
+    if (!ok) throw codec_error(error);
+  }
+
+ private:
+  EncoderSpec spec_;
+  std::unique_ptr<OIIO::ImageOutput> out_;
+  int next_;
+};
+
+class OiioLibrary final : public ImageLibrary {
+ public:
+  std::unique_ptr<ImageDecoder> open(const std::string& path) const override {
+    auto input = OIIO::ImageInput::open(path);
+    if (!input) throw codec_error(error_of<OIIO::ImageInput>(nullptr));
+    return std::make_unique<OiioDecoder>(std::move(input));
+  }
+
+  std::string writer_format(const std::string& path) const override {
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) {
+      OIIO::geterror();
+      return {};
+    }
+    return writer->format_name();
+  }
+
+  std::unique_ptr<ImageEncoder> create(const std::string& path, const std::string& file,
+                                       const EncoderSpec& spec) const override {
+    return std::make_unique<OiioEncoder>(path, file, spec);
+  }
+
+  void set_threads(int threads) const override { OIIO::attribute("threads", threads); }
+
+};
+
+}  // namespace
+}  // namespace quorlen::hosting
+
+extern "C" __attribute__((visibility("default"))) const quorlen::hosting::ImageLibrary* quorlen_image_library() {
+  static const quorlen::hosting::OiioLibrary library;
+  return &library;
+}

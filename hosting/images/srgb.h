@@ -1,0 +1,15 @@
+/// \file srgb.h  The sRGB transfer function for 8-bit previews.
+#pragma once
+
+#include <cstdint>
+
+namespace quorlen::hosting {
+
+/// The sRGB encoding of a linear value in [0, 1]: 12.92 v below 0.0031308, else 1.055 v^(1/2.4) - 0.055.
+/// Values below 0 (and NaN) give 0, values above 1 give 1.
+double srgb_encode(double linear);
+
+/// The 8-bit code of a linear value: srgb_encode scaled to 255 and rounded to nearest.
+std::uint8_t srgb_encode_8bit(float linear);
+
+}  // namespace quorlen::hosting

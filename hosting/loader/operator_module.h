@@ -1,0 +1,34 @@
+/// \file operator_module.h  Finding and loading the operator's module, as a host does.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DDImage/Op.h"
+
+namespace quorlen::hosting {
+
+/// File name of the module.
+inline constexpr const char* kModuleFileName = "Quorlen.so";
+/// Class the module must register.
+inline constexpr const char* kOperatorClass = "Quorlen";
+
+/// Directories searched for the module, in order: `cli_dir` (--plugin-path), the directories of
+/// `env_path` (QUORLEN_PLUGIN_PATH, colon-separated, empty entries skipped), then the install layout's
+/// plug-in directory beside the executable and the build tree's. Duplicates are dropped.
+std::vector<std::string> plugin_search_dirs(const std::optional<std::string>& cli_dir, const char* env_path);
+
+/// The first existing module file in `dirs` (an entry naming a file is taken as the module itself).
+std::optional<std::string> find_module(const std::vector<std::string>& dirs);
+
+/// Loads the module at `path` and returns the registration record of its operator. Throws a plug-in
+/// error (exit code 2) when the module cannot be loaded, registered nothing usable, or the loaded host
+/// layer is not the one this program was built against.
+const DD::Image::Op::Description& load_module(const std::string& path);
+
+/// Searches (plugin_search_dirs with the real environment) and loads; throws a plug-in error naming the
+/// searched directories when there is no module.
+const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir);
+
+}  // namespace quorlen::hosting

@@ -1,0 +1,55 @@
+/// \file knob_settings.cpp  Creating a node and applying knob values from text and JSON.
+#include "hosting/node/knob_settings.h"
+
+#include <fstream>
+#include <sstream>
+
+#include <fmt/format.h>
+
+#include "DDImageHost/KnobAccess.h"
+#include "DDImageHost/PanelJson.h"
+#include "hosting/errors.h"
+
+namespace quorlen::hosting {
+
+KnobSetting parse_knob_setting(std::string_view text) {
+  const std::size_t eq = text.find('=');
+  if (eq == std::string_view::npos || eq == 0)
+    throw usage_error(fmt::format("--set \"{}\" is not NAME=VALUE (such as lightType=point)", text));
+  return KnobSetting{std::string(text.substr(0, eq)), std::string(text.substr(eq + 1))};
+}
+
+nlohmann::json read_settings_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw usage_error(fmt::format("cannot read settings file \"{}\": no such file or not readable", path));
+  std::ostringstream text;
+  text << in.rdbuf();
+  nlohmann::json settings;
+  try {
+    settings = nlohmann::json::parse(text.str());
+  } catch (const nlohmann::json::exception& e) {
+    // Not only syntax errors: a number too large for a double is reported as out of range.
+    // The library's message starts with its own tag in brackets; the rest says where and what.
+    std::string what = e.what();
+    if (const std::size_t tag_end = what.find("] "); what.starts_with("[") && tag_end != std::string::npos)
+      what.erase(0, tag_end + 2);
+    throw usage_error(fmt::format("settings file \"{}\" is not valid JSON: {}", path, what));
+  }
+  if (!settings.is_object())
+    throw usage_error(fmt::format("settings file \"{}\" must hold a JSON object of knob names and values, not {}",
+                                  path, settings.type_name()));
+  return settings;
+}
+
+void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
+  std::string error;
+  if (settings.settings_file) {
+    const nlohmann::json values = read_settings_file(*settings.settings_file);
+    if (!DD::Image::apply_settings_json(op, values, error))
+      throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, error));
+  }
+  for (const KnobSetting& s : settings.sets)
+    if (!DD::Image::set_knob(op, s.name, s.value, error)) throw usage_error(fmt::format("--set {}={}: {}", s.name, s.value, error));
+}
+
+}  // namespace quorlen::hosting

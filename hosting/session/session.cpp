@@ -1,0 +1,63 @@
+/// \file session.cpp  Inputs read once, regions rendered on demand.
+#include "hosting/session/session.h"
+
+#include <fmt/format.h>
+#include <tbb/task_arena.h>
+
+#include "hosting/errors.h"
+
+namespace quorlen::hosting {
+
+using DD::Image::Box;
+using DD::Image::ImageBuffer;
+
+Session::Session(const DD::Image::Op::Description& description) : node_(description) {}
+
+Session::~Session() = default;
+
+void Session::read_inputs(const FrameSources& sources, std::vector<std::string>& warnings) {
+  FrameInputs inputs(sources, warnings);
+  const Box& data = inputs.geometry().data;
+  BandInputs read = inputs.read_band(data.y(), data.t());
+  geometry_ = inputs.geometry();
+  inputs_ = std::move(read);
+}
+
+void Session::set_inputs(const ImageGeometry& geometry, std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images) {
+  if (!images[kNormal]) throw usage_error("no normal input");
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    const auto& image = images[static_cast<std::size_t>(slot)];
+    if (!image) continue;
+    if (image->box() != geometry.data)
+      throw usage_error(fmt::format("the {} input covers {}, not the data window {}", kInputLabels[static_cast<std::size_t>(slot)],
+                                    describe_box(image->box()), describe_box(geometry.data)));
+    for (DD::Image::Channel c : {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue})
+      if (image->channel_index(c) < 0)
+        throw usage_error(fmt::format("the {} input has no red, green and blue channels",
+                                      kInputLabels[static_cast<std::size_t>(slot)]));
+  }
+  // A render without a colour input reads black, as a streamed one does.
+  if (!images[kColor])
+    images[kColor] = std::make_shared<const ImageBuffer>(
+        geometry.data, std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
+  geometry_ = geometry;
+  inputs_.box = geometry.data;
+  inputs_.images = std::move(images);
+}
+
+ImageBuffer Session::render(const Box& region, int threads) {
+  if (!has_inputs()) throw usage_error("no inputs to render: connect a normal input first");
+  const Box clipped = region.intersected(geometry_.data);
+  RegionRenderer renderer(node_.op(), DD::Image::RenderOptions{0, 0, 0});
+  std::shared_ptr<ImageBuffer> out;
+  const auto run = [&] { out = renderer.render(inputs_, geometry_, clipped); };
+  if (threads > 0) {
+    tbb::task_arena arena(threads);
+    arena.execute(run);
+  } else {
+    run();
+  }
+  return std::move(*out);
+}
+
+}  // namespace quorlen::hosting

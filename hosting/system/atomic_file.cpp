@@ -1,0 +1,66 @@
+/// \file atomic_file.cpp  Temporary files beside their target, renamed into place.
+#include "hosting/system/atomic_file.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include <fmt/format.h>
+
+#include "hosting/errors.h"
+#include "hosting/system/interrupt.h"
+
+namespace quorlen::hosting {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string directory_of(const std::string& target) {
+  const fs::path dir = fs::path(target).parent_path();
+  return dir.empty() ? std::string(".") : dir.string();
+}
+
+}  // namespace
+
+void check_writable_target(const std::string& target) {
+  std::error_code ec;
+  if (target.empty()) throw output_error("the output path is empty");
+  if (fs::is_directory(target, ec))
+    throw output_error(fmt::format("cannot write \"{}\": it is a directory", target));
+  const std::string dir = directory_of(target);
+  if (!fs::exists(dir, ec))
+    throw output_error(fmt::format("cannot write \"{}\": directory \"{}\" does not exist", target, dir));
+  if (!fs::is_directory(dir, ec))
+    throw output_error(fmt::format("cannot write \"{}\": \"{}\" is not a directory", target, dir));
+  if (::access(dir.c_str(), W_OK | X_OK) != 0)
+    throw output_error(fmt::format("cannot write \"{}\": directory \"{}\": {}", target, dir, std::strerror(errno)));
+}
+
+AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
+  check_writable_target(target_);
+  static std::atomic<unsigned> counter{0};
+  const fs::path path(target_);
+  // The real extension stays last, since image writers may pick behaviour from it.
+  const std::string name = fmt::format(".{}.quorlen-tmp-{}-{}{}", path.stem().string(), ::getpid(),
+                                       counter.fetch_add(1), path.extension().string());
+  temp_ = (path.parent_path() / name).string();
+  set_pending_temp_file(temp_);
+}
+
+AtomicFile::~AtomicFile() {
+  if (!committed_) std::remove(temp_.c_str());
+  set_pending_temp_file("");
+}
+
+void AtomicFile::commit() {
+  if (std::rename(temp_.c_str(), target_.c_str()) != 0)
+    throw output_error(fmt::format("cannot write \"{}\": {}", target_, std::strerror(errno)));
+  committed_ = true;
+  set_pending_temp_file("");
+}
+
+}  // namespace quorlen::hosting

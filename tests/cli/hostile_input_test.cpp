@@ -1,0 +1,214 @@
+// Damaged, degenerate and hostile input files: each is refused with one line naming the problem and exit
+// code 1, or (for non-finite pixel values) rendered; never a crash and never a file left behind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <random>
+
+#include "support/HostingTestSupport.h"
+
+namespace {
+
+using namespace quorlen::hosting_test;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+std::uint32_t crc32(const std::string& bytes, std::size_t begin, std::size_t end) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = begin; i < end; ++i) {
+    crc ^= static_cast<unsigned char>(bytes[i]);
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void put_be32(std::string& bytes, std::size_t at, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) bytes[at + static_cast<std::size_t>(k)] = static_cast<char>((v >> (24 - 8 * k)) & 0xFF);
+}
+
+void put_le32(std::string& bytes, std::size_t at, std::int32_t v) {
+  const auto u = static_cast<std::uint32_t>(v);
+  for (int k = 0; k < 4; ++k) bytes[at + static_cast<std::size_t>(k)] = static_cast<char>((u >> (8 * k)) & 0xFF);
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// An 8-bit PNG of noise, which compresses badly, so that cutting or damaging it hits pixel data.
+void write_noise_png(const std::string& path, int width, int height, int channels) {
+  std::mt19937 rng(5);
+  std::vector<unsigned char> data(static_cast<std::size_t>(width * height * channels));
+  for (auto& b : data) b = static_cast<unsigned char>(rng());
+  OIIO::ImageSpec spec(width, height, channels, OIIO::TypeUInt8);
+  auto out = OIIO::ImageOutput::create(path);
+  ASSERT_TRUE(out && out->open(path, spec) && out->write_image(OIIO::TypeUInt8, data.data()) && out->close());
+}
+
+// A copy of a PNG whose header claims width x height, with the header's checksum made right again so only
+// the size is wrong.
+std::string png_claiming(const std::string& png, std::uint32_t width, std::uint32_t height) {
+  std::string bytes = png;
+  // Signature (8), IHDR length (4), "IHDR" (4), width, height, 5 more bytes, then the CRC of type and data.
+  put_be32(bytes, 16, width);
+  put_be32(bytes, 20, height);
+  put_be32(bytes, 29, crc32(bytes, 12, 29));
+  return bytes;
+}
+
+// A copy of an EXR whose data window attribute says [xmin, ymin] - [xmax, ymax].
+std::string exr_with_data_window(const std::string& exr, int xmin, int ymin, int xmax, int ymax) {
+  std::string bytes = exr;
+  const std::string key("dataWindow\0box2i\0", 17);
+  const std::size_t at = bytes.find(key);
+  EXPECT_NE(at, std::string::npos);
+  if (at == std::string::npos) return bytes;
+  const std::size_t values = at + key.size() + 4;  // after the attribute's size
+  put_le32(bytes, values, xmin);
+  put_le32(bytes, values + 4, ymin);
+  put_le32(bytes, values + 8, xmax);
+  put_le32(bytes, values + 12, ymax);
+  return bytes;
+}
+
+class HostileInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+    Layer noisy{{"R", "G", "B"}, {}};
+    for (int i = 0; i < 64 * 64 * 3; ++i) noisy.pixels.push_back(u(rng));
+    write_image(dir / "noisy.exr", 64, 64, {noisy});
+    write_image(dir / "small.exr", 4, 4, {constant_layer({"R", "G", "B"}, {0, 0, -1}, 4, 4)});
+    write_noise_png(dir / "noisy.png", 64, 64, 3);
+    write_noise_png(dir / "grey.png", 8, 8, 1);
+
+    const std::string exr = slurp(dir / "noisy.exr");
+    const std::string png = slurp(dir / "noisy.png");
+    // Damage past the header: the second half of the file overwritten with a repeating pattern.
+    std::string damaged_exr = exr;
+    for (std::size_t i = exr.size() / 2; i < exr.size(); ++i) damaged_exr[i] = static_cast<char>(0xA5 ^ (i & 0xFF));
+    write_bytes(dir / "damaged.exr", damaged_exr);
+    // Damage inside the header: the channel list's name bytes scrambled.
+    std::string bad_header_exr = exr;
+    const std::size_t channels = exr.find("channels");
+    for (std::size_t i = channels; i < channels + 40; ++i) bad_header_exr[i] = static_cast<char>(0xFF);
+    write_bytes(dir / "bad-header.exr", bad_header_exr);
+    write_bytes(dir / "empty.exr", "");
+    write_bytes(dir / "truncated.png", png.substr(0, png.size() / 2));
+    write_bytes(dir / "header-only.png", png.substr(0, 40));
+    std::string damaged_png = png;
+    for (std::size_t i = png.size() / 2; i < png.size() / 2 + 64; ++i) damaged_png[i] = static_cast<char>(~damaged_png[i]);
+    write_bytes(dir / "damaged.png", damaged_png);
+    write_bytes(dir / "zero-width.png", png_claiming(png, 0, 64));
+    write_bytes(dir / "huge.png", png_claiming(png, 30000, 30000));
+    const std::string small = slurp(dir / "small.exr");
+    write_bytes(dir / "huge.exr", exr_with_data_window(small, 0, 0, 99999, 99999));
+    write_bytes(dir / "inverted-window.exr", exr_with_data_window(small, 0, 0, -1, -1));
+    before = dir.files();
+  }
+
+  std::string expand(const std::string& s) const { return expand_at(s, dir.path()); }
+
+  TempDir dir;
+  TempDir scratch;
+  std::vector<std::string> before;
+};
+
+TEST_F(HostileInput, DamagedOrDegenerateFilesAreRefusedWithOneLine) {
+  struct Case {
+    const char* name;
+    std::string input;    // given as --normal; "@" is the test directory
+    std::string message;  // expected after "quorlen: error: "
+    std::vector<std::string> extra = {};
+  };
+  const Case cases[] = {
+      {"damaged EXR pixel data", "@/damaged.exr", "cannot read \"@/damaged.exr\": "},
+      {"damaged EXR header", "@/bad-header.exr", "cannot read \"@/bad-header.exr\": "},
+      {"empty file", "@/empty.exr", "cannot read \"@/empty.exr\": "},
+      {"truncated PNG", "@/truncated.png", "cannot read \"@/truncated.png\": "},
+      {"PNG cut after its header", "@/header-only.png", "cannot read \"@/header-only.png\": "},
+      {"damaged PNG pixel data", "@/damaged.png", "cannot read \"@/damaged.png\": "},
+      {"zero-width PNG", "@/zero-width.png", "cannot read \"@/zero-width.png\": "},
+      {"EXR with an inverted data window", "@/inverted-window.exr", "\"@/inverted-window.exr\""},
+      {"one-channel image", "@/grey.png", "layer (plain) of \"@/grey.png\" has 1 channel (Y); three are needed"},
+      {"PNG claiming 30000x30000", "@/huge.png",
+       "\"@/huge.png\" claims 30000x30000 pixels, more than the limit of 268435456; raise it with --max-pixels"},
+      // The header alone is patched, so the library already misses the larger offset table it implies.
+      {"EXR claiming 100000x100000", "@/huge.exr", "\"@/huge.exr\""},
+      {"limit lowered below the input", "@/small.exr", "\"@/small.exr\" claims 4x4 pixels, more than the limit of 15",
+       {"--max-pixels", "15"}},
+      {"limit not a number", "@/small.exr", "--max-pixels", {"--max-pixels", "lots"}},
+      {"limit zero", "@/small.exr", "--max-pixels", {"--max-pixels", "0"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"render", "--normal", expand(c.input), "-o", dir / "out.exr"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const RunResult r = run_quorlen(args, scratch);
+    EXPECT_EQ(r.code, 1) << c.name << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind("quorlen: error: ", 0), 0u) << c.name << ": " << r.err;
+    EXPECT_TRUE(contains(r.err, expand(c.message))) << c.name << ":\n  got      " << r.err << "  expected "
+                                                    << expand(c.message);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
+    EXPECT_EQ(dir.files(), before) << c.name << ": a file was left behind";
+  }
+}
+
+TEST_F(HostileInput, AnInputExactlyAtTheLimitIsRendered) {
+  const RunResult r =
+      run_quorlen({"render", "--normal", dir / "small.exr", "-o", dir / "out.exr", "--max-pixels", "16"}, scratch);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(read_image(dir / "out.exr").spec.width, 4);
+}
+
+TEST_F(HostileInput, NonFinitePixelsAreRenderedWithoutTouchingTheirNeighbours) {
+  // Row 0 holds NaN, +inf, -inf and -0 in both colour and normal; row 1 is the same finite pixel throughout.
+  const std::array<float, 3> good_normal{0.3f, 0.4f, -0.8f}, good_color{0.5f, 0.25f, 1.0f};
+  const std::vector<std::array<float, 3>> normals{{kNaN, 0, -1}, {kInf, kInf, kInf}, {-kInf, 0, 0}, {-0.0f, -0.0f, -0.0f},
+                                                  good_normal,   good_normal,        good_normal,     good_normal};
+  const std::vector<std::array<float, 3>> colors{{kNaN, kNaN, kNaN}, {kInf, 1, 1}, {1, -kInf, 1}, {-0.0f, 0, 0},
+                                                 good_color,         good_color,   good_color,    good_color};
+  write_image(dir / "n.exr", 4, 2, {pixels_layer({"R", "G", "B"}, normals)});
+  write_image(dir / "c.exr", 4, 2, {pixels_layer({"R", "G", "B"}, colors)});
+  write_image(dir / "n-good.exr", 4, 2, {constant_layer({"R", "G", "B"}, {good_normal[0], good_normal[1], good_normal[2]}, 4, 2)});
+  write_image(dir / "c-good.exr", 4, 2, {constant_layer({"R", "G", "B"}, {good_color[0], good_color[1], good_color[2]}, 4, 2)});
+
+  const std::vector<std::vector<std::string>> settings{
+      {},
+      {"--set", "lightType=point", "--set", "pointLightFalloff=2", "--set", "_surfaceSpecular=1,1,1"},
+      {"--set", "surfaceNoise=on", "--set", "surfaceNoiseType=turbulence1"},
+      {"--set", "surfaceNoise=on", "--set", "surfaceNoiseType=snoise", "--set", "outputType=light"}};
+  for (const auto& set : settings) {
+    std::string label;
+    for (const auto& s : set) label += s + " ";
+    for (const char* ext : {".exr", ".png"}) {
+      std::vector<std::string> bad{"render", "--color", dir / "c.exr", "--normal", dir / "n.exr", "--P", dir / "n.exr",
+                                   "--noiseP", dir / "n.exr", "-o", dir / (std::string("bad") + ext)};
+      std::vector<std::string> good{"render", "--color", dir / "c-good.exr", "--normal", dir / "n-good.exr", "--P",
+                                    dir / "n-good.exr", "--noiseP", dir / "n-good.exr", "-o",
+                                    dir / (std::string("good") + ext)};
+      bad.insert(bad.end(), set.begin(), set.end());
+      good.insert(good.end(), set.begin(), set.end());
+      const RunResult rb = run_quorlen(bad, scratch);
+      const RunResult rg = run_quorlen(good, scratch);
+      ASSERT_EQ(rb.code, 0) << label << ext << "\n" << rb.err;
+      ASSERT_EQ(rg.code, 0) << label << ext << "\n" << rg.err;
+      const ReadImage b = read_image(dir / (std::string("bad") + ext));
+      const ReadImage g = read_image(dir / (std::string("good") + ext));
+      ASSERT_EQ(b.spec.width, 4);
+      ASSERT_EQ(b.spec.height, 2);
+      for (int x = 0; x < 4; ++x)
+        for (int c = 0; c < b.spec.nchannels; ++c)
+          EXPECT_EQ(std::memcmp(&b.pixels[static_cast<std::size_t>((4 + x) * b.spec.nchannels + c)],
+                                &g.pixels[static_cast<std::size_t>((4 + x) * g.spec.nchannels + c)], sizeof(float)),
+                    0)
+              << label << ext << " pixel (" << x << ", 1) channel " << c;
+    }
+  }
+}
+
+}  // namespace
