@@ -29,7 +29,8 @@ const Op::Description& quorlen() {
 
 // A sphere-like field of normals and positions, so lit and unlit pixels mix as in a real frame.
 std::shared_ptr<ImageBuffer> pass(int w, int h, int kind) {
-  auto image = std::make_shared<ImageBuffer>(Box{0, 0, w, h}, std::vector<Channel>{Chan_Red, Chan_Green, Chan_Blue});
+  auto image =
+      std::make_shared<ImageBuffer>(Box{0, 0, w, h}, std::vector<Channel>{Chan_Red, Chan_Green, Chan_Blue});
   std::mt19937 rng(static_cast<unsigned>(kind));
   std::uniform_real_distribution<float> u(0.0f, 1.0f);
   for (int y = 0; y < h; ++y)
@@ -60,17 +61,27 @@ void run(benchmark::State& state, const std::vector<std::pair<const char*, const
     executor.render(node->op(), box, ChannelSet(Mask_RGBA), out);
     benchmark::DoNotOptimize(out.data());
   }
-  state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(w) * h / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["MPix/s"] =
+      benchmark::Counter(static_cast<double>(w) * h / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_Parallel(benchmark::State& s) { run(s, {{"_surfaceSpecular", "0.5"}}); }
 // The point light sits in front of the surfaces, so most pixels get both light terms.
 void BM_Point(benchmark::State& s) {
-  run(s, {{"lightType", "point"}, {"_pointLightPos", "0,0,20"}, {"pointLightFalloff", "1"}, {"_surfaceSpecular", "0.5"}});
+  run(s, {{"lightType", "point"},
+          {"_pointLightPos", "0,0,20"},
+          {"pointLightFalloff", "1"},
+          {"_surfaceSpecular", "0.5"}});
 }
-void BM_Stripes(benchmark::State& s) { run(s, {{"surfaceNoise", "on"}, {"surfaceNoiseType", "stripes"}, {"stripesNoiseDir", "x"}}); }
-void BM_Turbulence1(benchmark::State& s) { run(s, {{"surfaceNoise", "on"}, {"surfaceNoiseType", "turbulence1"}}); }
-void BM_Turbulence2(benchmark::State& s) { run(s, {{"surfaceNoise", "on"}, {"surfaceNoiseType", "turbulence2"}}); }
+void BM_Stripes(benchmark::State& s) {
+  run(s, {{"surfaceNoise", "on"}, {"surfaceNoiseType", "stripes"}, {"stripesNoiseDir", "x"}});
+}
+void BM_Turbulence1(benchmark::State& s) {
+  run(s, {{"surfaceNoise", "on"}, {"surfaceNoiseType", "turbulence1"}});
+}
+void BM_Turbulence2(benchmark::State& s) {
+  run(s, {{"surfaceNoise", "on"}, {"surfaceNoiseType", "turbulence2"}});
+}
 void BM_Snoise(benchmark::State& s) { run(s, {{"surfaceNoise", "on"}, {"surfaceNoiseType", "snoise"}}); }
 
 // Arguments: width (height is 9/16 of it), threads (0 = all cores).

@@ -24,7 +24,8 @@ void BM_NoiseScalar(benchmark::State& state) {
     for (std::size_t i = 0; i < n; ++i) sum += DD::Image::noise(x[i], y[i], z[i]);
     benchmark::DoNotOptimize(sum);
   }
-  state.counters["evals/s"] = benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["evals/s"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_NoiseScalar);
 
@@ -37,7 +38,8 @@ void BM_NoiseBatch(benchmark::State& state) {
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  state.counters["evals/s"] = benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["evals/s"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_NoiseBatch);
 
@@ -53,7 +55,8 @@ void BM_NoiseBatchFloat(benchmark::State& state) {
     benchmark::DoNotOptimize(out.data());
     benchmark::ClobberMemory();
   }
-  state.counters["evals/s"] = benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["evals/s"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_NoiseBatchFloat);
 

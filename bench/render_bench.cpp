@@ -1,6 +1,7 @@
-// One 1920 x 1080 frame of `quorlen render` in-process: four float EXR passes read in bands, rendered through the
-// module and written as a float EXR, with one thread and with all cores. Program start-up (loading the
+// One 1920 x 1080 frame of `quorlen render` in-process: four float EXR passes read in bands, rendered through
+// the module and written as a float EXR, with one thread and with all cores. Program start-up (loading the
 // image libraries) is not included; scripts/bench.sh times the whole command as well.
+#include <OpenImageIO/imageio.h>
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -8,12 +9,10 @@
 #include <filesystem>
 #include <random>
 
-#include <OpenImageIO/imageio.h>
-
-#include "hosting/frames/frame_pipeline.h"
-#include "hosting/node/node.h"
-#include "hosting/loader/operator_module.h"
 #include "DDImageHost/KnobAccess.h"
+#include "hosting/frames/frame_pipeline.h"
+#include "hosting/loader/operator_module.h"
+#include "hosting/node/node.h"
 
 namespace {
 
@@ -27,7 +26,8 @@ struct PassSet {
 
   explicit PassSet(int w) {
     const int h = w * 9 / 16;
-    dir = fs::temp_directory_path() / ("quorlen-render-bench-" + std::to_string(getpid()) + "-" + std::to_string(w));
+    dir = fs::temp_directory_path() /
+          ("quorlen-render-bench-" + std::to_string(getpid()) + "-" + std::to_string(w));
     fs::create_directories(dir);
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> u(0.0f, 1.0f);
@@ -37,15 +37,16 @@ struct PassSet {
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
           const float sx = 2.0f * x / w - 1.0f, sy = 1.0f - 2.0f * y / h;
-          const float v[kInputCount][3] = {{u(rng), u(rng), u(rng)}, {sx, sy, -0.5f}, {10 * sx, 10 * sy, 5.0f},
-                                           {3 * sx, 3 * sy, 1.0f}};
+          const float v[kInputCount][3] = {
+              {u(rng), u(rng), u(rng)}, {sx, sy, -0.5f}, {10 * sx, 10 * sy, 5.0f}, {3 * sx, 3 * sy, 1.0f}};
           for (int k = 0; k < 3; ++k) pixels[(static_cast<std::size_t>(y) * w + x) * 3 + k] = v[slot][k];
         }
       OIIO::ImageSpec spec(w, h, 3, OIIO::TypeFloat);
       spec.attribute("compression", "zip");
       const std::string path = (dir / names[slot]).string();
       auto out = OIIO::ImageOutput::create(path);
-      if (!out || !out->open(path, spec) || !out->write_image(OIIO::TypeFloat, pixels.data()) || !out->close()) {
+      if (!out || !out->open(path, spec) || !out->write_image(OIIO::TypeFloat, pixels.data()) ||
+          !out->close()) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         std::exit(1);
       }
@@ -74,10 +75,12 @@ void run(benchmark::State& state, bool noise) {
     FrameInputs inputs(passes.sources, warnings);
     ImageWriter writer(plan_output(target), inputs.geometry());
     pixels = stream_frame(inputs, node->op(), writer, StreamOptions{static_cast<int>(state.range(0)), 0, 3},
-                          [](int) {}).pixels;
+                          [](int) {})
+                 .pixels;
     writer.commit();
   }
-  state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["MPix/s"] =
+      benchmark::Counter(static_cast<double>(pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_RenderFrame(benchmark::State& s) { run(s, false); }

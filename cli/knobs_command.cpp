@@ -1,12 +1,12 @@
 /// \file knobs_command.cpp  Printing the panel as a table or as JSON.
 #include "cli/knobs_command.h"
 
+#include <fmt/format.h>
+#include <fmt/ostream.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include <fmt/format.h>
-#include <fmt/ostream.h>
 
 #include "DDImageHost/KnobAccess.h"
 #include "hosting/node/node.h"
@@ -27,11 +27,16 @@ std::string forms_text(const DD::Image::Knob& k) {
   const auto entries = k.entries();
   const std::string joined = text::join(entries, k.store() == DD::Image::Bitmask_Store ? "|" : ", ");
   switch (k.store()) {
-    case DD::Image::Enumeration_Store: return "one of " + joined;
-    case DD::Image::Bitmask_Store: return "any of " + joined;
-    case DD::Image::Bool_Store: return "on or off";
-    case DD::Image::Float_Store: return k.components() == 3 ? "3 numbers" : "number";
-    default: return "";
+    case DD::Image::Enumeration_Store:
+      return "one of " + joined;
+    case DD::Image::Bitmask_Store:
+      return "any of " + joined;
+    case DD::Image::Bool_Store:
+      return "on or off";
+    case DD::Image::Float_Store:
+      return k.components() == 3 ? "3 numbers" : "number";
+    default:
+      return "";
   }
 }
 

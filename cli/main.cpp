@@ -1,4 +1,7 @@
 /// \file main.cpp  `quorlen`: command-line wiring only; the commands live in their own files.
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -7,19 +10,16 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-#include <fmt/format.h>
-
 #include "DDImage/Version.h"
+#include "cli/knobs_command.h"
+#include "cli/progress.h"
 #include "demo/demo_command.h"
 #include "hosting/errors.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/render_job.h"
+#include "hosting/loader/operator_module.h"
 #include "hosting/system/interrupt.h"
 #include "text/strings.h"
-#include "cli/knobs_command.h"
-#include "cli/progress.h"
-#include "hosting/loader/operator_module.h"
 
 namespace {
 
@@ -27,24 +27,29 @@ using namespace quorlen::hosting;
 using quorlen::cli::Progress;
 
 void add_plugin_option(CLI::App& app, std::optional<std::string>& plugin_path) {
-  app.add_option("--plugin-path", plugin_path,
-                 "Directory holding the plug-in module Quorlen.so, searched before QUORLEN_PLUGIN_PATH and the "
-                 "installation's own plug-in directory")
+  app.add_option(
+         "--plugin-path", plugin_path,
+         "Directory holding the plug-in module Quorlen.so, searched before QUORLEN_PLUGIN_PATH and the "
+         "installation's own plug-in directory")
       ->type_name("DIR");
 }
 
-void add_settings_options(CLI::App& app, std::vector<std::string>& sets, std::optional<std::string>& settings_file) {
-  app.add_option("--set", sets,
-                 "Set a knob, e.g. lightType=point, _pointLightPos=0,1.5,6, stripesNoiseDir=x|z, surfaceNoise=on; "
-                 "repeatable, applied in order after --settings")
+void add_settings_options(CLI::App& app, std::vector<std::string>& sets,
+                          std::optional<std::string>& settings_file) {
+  app.add_option(
+         "--set", sets,
+         "Set a knob, e.g. lightType=point, _pointLightPos=0,1.5,6, stripesNoiseDir=x|z, surfaceNoise=on; "
+         "repeatable, applied in order after --settings")
       ->type_name("NAME=VALUE")
       ->allow_extra_args(false);
-  app.add_option("--settings", settings_file, "JSON object of knob names and values (numbers, booleans, labels or "
-                                              "arrays of three numbers)")
+  app.add_option("--settings", settings_file,
+                 "JSON object of knob names and values (numbers, booleans, labels or "
+                 "arrays of three numbers)")
       ->type_name("FILE.json");
 }
 
-NodeSettings node_settings(const std::vector<std::string>& sets, const std::optional<std::string>& settings_file) {
+NodeSettings node_settings(const std::vector<std::string>& sets,
+                           const std::optional<std::string>& settings_file) {
   NodeSettings settings;
   settings.settings_file = settings_file;
   for (const auto& s : sets) settings.sets.push_back(parse_knob_setting(s));
@@ -65,10 +70,12 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::optional<std::string> plugin_path;
   add_plugin_option(app, plugin_path);
-  app.set_version_flag("--version", fmt::format("quorlen {} (host layer {})", QUORLEN_VERSION, DD::Image::kAbiVersion),
+  app.set_version_flag("--version",
+                       fmt::format("quorlen {} (host layer {})", QUORLEN_VERSION, DD::Image::kAbiVersion),
                        "Print the version and exit");
-  app.footer("Exit codes: 0 success, 1 bad usage or input, 2 plug-in not loadable, 3 render or write failure, "
-             "130 interrupted.\nRun 'quorlen COMMAND --help' for a command's options.");
+  app.footer(
+      "Exit codes: 0 success, 1 bad usage or input, 2 plug-in not loadable, 3 render or write failure, "
+      "130 interrupted.\nRun 'quorlen COMMAND --help' for a command's options.");
 
   // render
   RenderRequest request;
@@ -83,11 +90,13 @@ int main(int argc, char** argv) {
       "Position pass (input \"P\"), used by the point light",
       "Noise position pass (input \"noiseP\"); without one the noise is sampled at the normal"};
   for (int slot = 0; slot < kInputCount; ++slot)
-    render->add_option(std::string("--") + kInputLabels[static_cast<std::size_t>(slot)],
-                       request.inputs[static_cast<std::size_t>(slot)], input_help[slot])
+    render
+        ->add_option(std::string("--") + kInputLabels[static_cast<std::size_t>(slot)],
+                     request.inputs[static_cast<std::size_t>(slot)], input_help[slot])
         ->type_name("FILE[:LAYER]");
-  render->add_option("--passes", request.passes,
-                     "One multi-layer file mapped to the inputs by layer names (explicit input options win)")
+  render
+      ->add_option("--passes", request.passes,
+                   "One multi-layer file mapped to the inputs by layer names (explicit input options win)")
       ->type_name("FILE");
   add_settings_options(*render, render_sets, render_settings);
   render->add_option("-o,--output", request.output, "Output image; the format follows the extension")
@@ -98,15 +107,20 @@ int main(int argc, char** argv) {
   render->add_option("--threads", request.threads, "Worker threads (default: all cores)")
       ->type_name("N")
       ->check(CLI::NonNegativeNumber);
-  render->add_option("--max-pixels", request.max_pixels,
-                     "Refuse inputs whose data window holds more pixels than this (guards against damaged headers)")
+  render
+      ->add_option(
+          "--max-pixels", request.max_pixels,
+          "Refuse inputs whose data window holds more pixels than this (guards against damaged headers)")
       ->type_name("N")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
-  render->add_flag("--stats", request.stats, "Print the time of each stage (read, render, write) and megapixels per second");
-  render->add_flag("--dry-run", request.dry_run, "Print the inputs, layers, output and knob values it would use, and stop");
+  render->add_flag("--stats", request.stats,
+                   "Print the time of each stage (read, render, write) and megapixels per second");
+  render->add_flag("--dry-run", request.dry_run,
+                   "Print the inputs, layers, output and knob values it would use, and stop");
   bool no_progress = false;
-  render->add_flag("--no-progress", no_progress, "Never draw the progress bar (it is drawn only on a terminal)");
+  render->add_flag("--no-progress", no_progress,
+                   "Never draw the progress bar (it is drawn only on a terminal)");
 
   // knobs
   std::vector<std::string> knob_sets;
@@ -120,7 +134,8 @@ int main(int argc, char** argv) {
   // demo
   std::string demo_dir = "demo-out";
   int demo_threads = 0;
-  CLI::App* demo = app.add_subcommand("demo", "Render the built-in demo scene: passes, relit previews and a contact sheet");
+  CLI::App* demo = app.add_subcommand(
+      "demo", "Render the built-in demo scene: passes, relit previews and a contact sheet");
   demo->fallthrough();
   demo->add_option("-o,--output", demo_dir, "Directory for the demo's files (created if missing)")
       ->capture_default_str()

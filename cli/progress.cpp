@@ -1,13 +1,12 @@
 /// \file progress.cpp  The terminal progress bar.
 #include "cli/progress.h"
 
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#include <fmt/format.h>
 
 namespace quorlen::cli {
 
@@ -42,7 +41,8 @@ std::string Progress::bar(double done, int frame, int index, int frames) {
   const int filled = static_cast<int>(d * kWidth);
   const int percent = static_cast<int>(d * 100);
   return fmt::format("[{}{}] {:3}%  frame {} ({}/{})", std::string(static_cast<std::size_t>(filled), '#'),
-                     std::string(static_cast<std::size_t>(kWidth - filled), '.'), percent, frame, index + 1, frames);
+                     std::string(static_cast<std::size_t>(kWidth - filled), '.'), percent, frame, index + 1,
+                     frames);
 }
 
 void Progress::draw(bool force) {

@@ -77,7 +77,8 @@ std::array<unsigned char, kGlyphHeight> glyph(char c) {
   std::array<unsigned char, kGlyphHeight> rows{};
   for (int y = 0; y < kGlyphHeight; ++y)
     for (int x = 0; x < kGlyphWidth; ++x)
-      if (found->rows[y][x] == '#') rows[static_cast<std::size_t>(y)] |= static_cast<unsigned char>(1u << (kGlyphWidth - 1 - x));
+      if (found->rows[y][x] == '#')
+        rows[static_cast<std::size_t>(y)] |= static_cast<unsigned char>(1u << (kGlyphWidth - 1 - x));
   return rows;
 }
 

@@ -30,7 +30,8 @@ constexpr std::array<float, 3> kText = {0.92f, 0.92f, 0.92f};
 // The previews' R, G, B as they are stored (sRGB codes from 0 to 1).
 ImageBuffer read_preview(const std::string& path) {
   hosting::LayerReader reader(hosting::ImageFile(path), "");
-  ImageBuffer image(reader.geometry().data, {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
+  ImageBuffer image(reader.geometry().data,
+                    {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
   reader.read_into(image);
   return image;
 }
@@ -46,12 +47,14 @@ class Sheet {
   void paste(const ImageBuffer& image, int x0, int y0) {
     const Box& box = image.box();
     for (int y = box.y(); y < box.t(); ++y)
-      std::copy(image.line(y), image.line(y) + static_cast<std::ptrdiff_t>(box.w()) * 3, at(x0, y0 + y - box.y()));
+      std::copy(image.line(y), image.line(y) + static_cast<std::ptrdiff_t>(box.w()) * 3,
+                at(x0, y0 + y - box.y()));
   }
 
   void fill(int x0, int y0, int x1, int y1, const std::array<float, 3>& colour) {
     for (int y = std::max(0, y0); y < std::min(height_, y1); ++y)
-      for (int x = std::max(0, x0); x < std::min(width_, x1); ++x) std::copy(colour.begin(), colour.end(), at(x, y));
+      for (int x = std::max(0, x0); x < std::min(width_, x1); ++x)
+        std::copy(colour.begin(), colour.end(), at(x, y));
   }
 
   // `text` in the built-in font, scaled, its top-left corner at (x, y).

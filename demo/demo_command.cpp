@@ -1,10 +1,10 @@
 /// \file demo_command.cpp  Rendering the demo scene's passes, previews and contact sheet.
 #include "demo/demo_command.h"
 
-#include <filesystem>
-
 #include <fmt/format.h>
 #include <fmt/ostream.h>
+
+#include <filesystem>
 
 #include "demo/contact_sheet.h"
 #include "demo/demo_scene.h"
@@ -28,8 +28,11 @@ const std::vector<DemoPreview>& demo_previews() {
       {"parallel_left.png", "parallel light from the left", {{"_parallelLightDir", "-1,0.8,0.6"}}, false},
       {"point_falloff.png",
        "point light at (1, 1.4, 7.2), falloff 1",
-       {{"lightType", "point"}, {"_pointLightPos", "1,1.4,7.2"}, {"pointLightRadius", "5"},
-        {"pointLightFalloff", "1"}, {"lightBrightness", "1.8"}},
+       {{"lightType", "point"},
+        {"_pointLightPos", "1,1.4,7.2"},
+        {"pointLightRadius", "5"},
+        {"pointLightFalloff", "1"},
+        {"lightBrightness", "1.8"}},
        false},
       {"specular.png",
        "specular, power 4",
@@ -37,7 +40,10 @@ const std::vector<DemoPreview>& demo_previews() {
        false},
       {"noise_stripes.png",
        "noise: stripes along y, frequency 10",
-       {{"surfaceNoise", "on"}, {"surfaceNoiseType", "stripes"}, {"stripesNoiseDir", "y"}, {"noiseMultiply", "2"},
+       {{"surfaceNoise", "on"},
+        {"surfaceNoiseType", "stripes"},
+        {"stripesNoiseDir", "y"},
+        {"noiseMultiply", "2"},
         {"noiseFrequency", "10"}},
        true},
       {"noise_turbulence1.png",
@@ -60,13 +66,14 @@ const std::vector<DemoPreview>& demo_previews() {
   return previews;
 }
 
-void run_demo(const DD::Image::Op::Description& description, const std::string& dir, int threads, std::ostream& out,
-              std::ostream& err) {
+void run_demo(const DD::Image::Op::Description& description, const std::string& dir, int threads,
+              std::ostream& out, std::ostream& err) {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec || !fs::is_directory(dir))
-    throw output_error(fmt::format("cannot create directory \"{}\": {}", dir, ec ? ec.message() : "not a directory"));
+    throw output_error(
+        fmt::format("cannot create directory \"{}\": {}", dir, ec ? ec.message() : "not a directory"));
 
   const std::string passes = (fs::path(dir) / "demo_passes.exr").string();
   write_demo_passes(build_demo_scene(kWidth, kHeight), passes);

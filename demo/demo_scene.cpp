@@ -8,9 +8,9 @@
 #include <limits>
 #include <optional>
 
-#include "hosting/system/atomic_file.h"
 #include "hosting/errors.h"
 #include "hosting/images/codecs.h"
+#include "hosting/system/atomic_file.h"
 
 namespace quorlen::demo {
 

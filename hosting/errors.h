@@ -9,10 +9,10 @@ namespace quorlen::hosting {
 /// Exit codes of `quorlen`; documented in the README.
 enum ExitCode : int {
   kExitOk = 0,
-  kExitUsage = 1,        ///< bad command line, settings, input file or layer
-  kExitPlugin = 2,       ///< the plug-in module could not be found, loaded or used
-  kExitOutput = 3,       ///< rendering or writing an output failed
-  kExitInterrupted = 130 ///< stopped by SIGINT or SIGTERM
+  kExitUsage = 1,         ///< bad command line, settings, input file or layer
+  kExitPlugin = 2,        ///< the plug-in module could not be found, loaded or used
+  kExitOutput = 3,        ///< rendering or writing an output failed
+  kExitInterrupted = 130  ///< stopped by SIGINT or SIGTERM
 };
 
 /// A failure that ends the command: a one-line message and the exit code it maps to.

@@ -9,6 +9,9 @@ packages=(
   libtbb-dev libcli11-dev nlohmann-json3-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
+if [[ "${QUORLEN_SETUP_EXTRA:-}" == *format* ]]; then
+  packages+=(clang-format)
+fi
 if [[ "${QUORLEN_SETUP_EXTRA:-}" == *sanitizers* ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi

@@ -24,9 +24,8 @@ inline std::string lower(std::string_view s) {
 
 /// Whether `a` and `b` are equal ignoring ASCII case.
 constexpr bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return lower(x) == lower(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
 /// The part of a dotted name before its last dot ("ViewLayer.Normal.X" gives "ViewLayer.Normal"); "" when
@@ -97,7 +96,8 @@ inline std::size_t edit_distance(std::string_view a, std::string_view b) {
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+      row[j] =
+          std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
       diagonal = above;
     }
   }

@@ -135,7 +135,8 @@ std::string getLayerName(Channel c) { return table().layer_name(c); }
 Channel brother(Channel c, unsigned i) {
   // The rgba layer is fixed at start-up, so its channels need no look-up under the table's lock, which
   // every row of every thread would otherwise take.
-  if (c >= Chan_Red && c <= Chan_Alpha) return i < 4 ? static_cast<Channel>(Chan_Red + static_cast<int>(i)) : Chan_Black;
+  if (c >= Chan_Red && c <= Chan_Alpha)
+    return i < 4 ? static_cast<Channel>(Chan_Red + static_cast<int>(i)) : Chan_Black;
   return table().brother(c, i);
 }
 

@@ -116,7 +116,7 @@ struct GradientChoice {
   std::uint64_t first_is_y, second_is_z, flip_first, flip_second;
   constexpr explicit GradientChoice(int hash) : first_is_y(0), second_is_z(0), flip_first(0), flip_second(0) {
     const int h = hash & 15;
-    const int u = h < 8 ? 0 : 1;                                      // 0 x, 1 y, 2 z
+    const int u = h < 8 ? 0 : 1;  // 0 x, 1 y, 2 z
     const int v = h < 4 ? 1 : (h == 12 || h == 14 ? 0 : 2);
     const std::uint64_t flip_u = h & 1, flip_v = (h >> 1) & 1;
     const bool swap = v < u;
@@ -184,8 +184,8 @@ constexpr std::size_t kChunk = 128;
 
 /// The working state of one chunk.
 struct alignas(32) Chunk {
-  double fx[kChunk], fy[kChunk], fz[kChunk];       // positions within the cell
-  double u[kChunk], v[kChunk], w[kChunk];          // and their fades
+  double fx[kChunk], fy[kChunk], fz[kChunk];        // positions within the cell
+  double u[kChunk], v[kChunk], w[kChunk];           // and their fades
   std::uint32_t x[kChunk], yy[kChunk], zz[kChunk];  // cells; y and z repeated in both 16-bit halves
   std::uint64_t word[4][kChunk];                    // gradient words of the corner pairs AA, BA, AB, BB
   bool usable[kChunk / 4];                          // false: a lane of the group needs noise() itself
@@ -202,7 +202,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256d load4(const float*
 /// Cells, fractions and fades of points [j, j + 4); false when a lane needs noise() itself.
 template <class T>
 __attribute__((target("avx2"), always_inline)) inline bool locate4(const T* xs, const T* ys, const T* zs,
-                                                                  Chunk& c, std::size_t j) {
+                                                                   Chunk& c, std::size_t j) {
   const __m256d x = load4(xs), y = load4(ys), z = load4(zs);
   const __m256d fx = _mm256_floor_pd(x), fy = _mm256_floor_pd(y), fz = _mm256_floor_pd(z);
   const __m256d rx = _mm256_sub_pd(x, fx), ry = _mm256_sub_pd(y, fy), rz = _mm256_sub_pd(z, fz);
@@ -245,7 +245,7 @@ inline void hash4(Chunk& c, std::size_t j) {
 
 /// The eight corner gradients of points [j, j + 4) of a located and hashed chunk.
 __attribute__((target("avx2"), always_inline)) inline void gradients4(const Chunk& c, std::size_t j,
-                                                                     __m256d (&g)[8]) {
+                                                                      __m256d (&g)[8]) {
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256d x = _mm256_load_pd(c.fx + j), y = _mm256_load_pd(c.fy + j), z = _mm256_load_pd(c.fz + j);
   const __m256d x1 = _mm256_sub_pd(x, one);
@@ -267,7 +267,7 @@ __attribute__((target("avx2"), always_inline)) inline void gradients4(const Chun
 
 /// noise at points [j, j + 4) from their corner gradients.
 __attribute__((target("avx2"), always_inline)) inline __m256d interpolate4(const Chunk& c, std::size_t j,
-                                                                          const __m256d (&g)[8]) {
+                                                                           const __m256d (&g)[8]) {
   const __m256d u = _mm256_load_pd(c.u + j), v = _mm256_load_pd(c.v + j), w = _mm256_load_pd(c.w + j);
   const __m256d near_z = lerp4(v, lerp4(u, g[0], g[1]), lerp4(u, g[2], g[3]));
   const __m256d far_z = lerp4(v, lerp4(u, g[4], g[5]), lerp4(u, g[6], g[7]));

@@ -1,10 +1,10 @@
 /// \file frame_inputs.cpp  Opening a frame's inputs and reading them in bands, the inputs side by side.
 #include "hosting/frames/frame_inputs.h"
 
-#include <algorithm>
-
 #include <fmt/format.h>
 #include <tbb/parallel_for.h>
+
+#include <algorithm>
 
 #include "hosting/errors.h"
 
@@ -37,7 +37,8 @@ void transform_normals(ImageBuffer& image, const Box& box, LightSpace space, Nor
 FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& warnings)
     : light_space_(sources.light_space), normal_encoding_(sources.normal_encoding) {
   if (!sources.inputs[kNormal])
-    throw usage_error("no normal input: give --normal FILE[:LAYER], or --passes with a file holding a normal layer");
+    throw usage_error(
+        "no normal input: give --normal FILE[:LAYER], or --passes with a file holding a normal layer");
   for (int slot = 0; slot < kInputCount; ++slot) {
     const auto& input = sources.inputs[static_cast<std::size_t>(slot)];
     if (!input) continue;
@@ -51,8 +52,9 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
     if (slot == reference || !reader || reader->geometry().data == geometry_.data) continue;
     warnings.push_back(fmt::format(
         "{} input {} covers {}, the {} input {}; it is read where they overlap and is zero elsewhere",
-        kInputLabels[static_cast<std::size_t>(slot)], reader->description(), describe_box(reader->geometry().data),
-        kInputLabels[static_cast<std::size_t>(reference)], describe_box(geometry_.data)));
+        kInputLabels[static_cast<std::size_t>(slot)], reader->description(),
+        describe_box(reader->geometry().data), kInputLabels[static_cast<std::size_t>(reference)],
+        describe_box(geometry_.data)));
   }
 }
 
@@ -66,8 +68,8 @@ int FrameInputs::band_lines() const {
   int chunk = 1;
   for (const auto& reader : readers_)
     if (reader) chunk = std::max(chunk, reader->chunk_lines());
-  const long long line_bytes =
-      static_cast<long long>(std::max(1, geometry_.data.w())) * 3 * static_cast<long long>(sizeof(float)) * kInputCount;
+  const long long line_bytes = static_cast<long long>(std::max(1, geometry_.data.w())) * 3 *
+                               static_cast<long long>(sizeof(float)) * kInputCount;
   const long long target = std::clamp(kBandBytes / line_bytes, 32LL, 4096LL);
   return static_cast<int>((target + chunk - 1) / chunk * chunk);
 }
@@ -83,7 +85,8 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
     auto image = std::make_shared<ImageBuffer>(band.box, kRGB);
     if (reader) reader->read_into(*image);
     if (slot == kNormal)
-      transform_normals(*image, reader->geometry().data.intersected(band.box), light_space_, normal_encoding_);
+      transform_normals(*image, reader->geometry().data.intersected(band.box), light_space_,
+                        normal_encoding_);
     band.images[static_cast<std::size_t>(slot)] = std::move(image);
   });
   return band;

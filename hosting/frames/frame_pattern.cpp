@@ -1,11 +1,11 @@
 /// \file frame_pattern.cpp  Frame ranges and frame-number patterns in paths.
 #include "hosting/frames/frame_pattern.h"
 
+#include <fmt/format.h>
+
 #include <charconv>
 #include <cstdlib>
 #include <optional>
-
-#include <fmt/format.h>
 
 #include "hosting/errors.h"
 
@@ -55,7 +55,8 @@ std::vector<int> FrameRange::frames() const {
 
 FrameRange parse_frame_range(std::string_view text) {
   const auto bad = [&] {
-    return usage_error(fmt::format("--frames \"{}\" is not a frame range (expected A, A-B or A-BxSTEP, such as 1001-1100x2)", text));
+    return usage_error(fmt::format(
+        "--frames \"{}\" is not a frame range (expected A, A-B or A-BxSTEP, such as 1001-1100x2)", text));
   };
   FrameRange range;
   std::string_view rest = text;
@@ -79,8 +80,8 @@ FrameRange parse_frame_range(std::string_view text) {
     throw usage_error(fmt::format("--frames \"{}\": the last frame is before the first", text));
   const long long count = (static_cast<long long>(range.last) - range.first) / range.step + 1;
   if (count > kMaxFrames)
-    throw usage_error(fmt::format("--frames \"{}\" holds {} frames; at most {} are rendered in one run", text, count,
-                                  kMaxFrames));
+    throw usage_error(fmt::format("--frames \"{}\" holds {} frames; at most {} are rendered in one run", text,
+                                  count, kMaxFrames));
   return range;
 }
 

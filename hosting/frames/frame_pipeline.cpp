@@ -1,18 +1,18 @@
 /// \file frame_pipeline.cpp  Streaming a frame: reading, rendering and writing bands of lines, overlapped.
 #include "hosting/frames/frame_pipeline.h"
 
-#include <algorithm>
-
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
+
+#include <algorithm>
 
 namespace quorlen::hosting {
 
 using DD::Image::Box;
 using DD::Image::ImageBuffer;
 
-StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer, const StreamOptions& options,
-                        const std::function<void(int)>& lines_done) {
+StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer,
+                        const StreamOptions& options, const std::function<void(int)>& lines_done) {
   const ImageGeometry& geometry = inputs.geometry();
   const Box& data = geometry.data;
   const int lines = options.band_lines > 0 ? options.band_lines : inputs.band_lines();

@@ -1,5 +1,5 @@
-/// \file frame_pipeline.h  One frame as three overlapping stages over bands of lines: read the inputs, render,
-/// write.
+/// \file frame_pipeline.h  One frame as three overlapping stages over bands of lines: read the inputs,
+/// render, write.
 #pragma once
 
 #include <functional>
@@ -24,7 +24,7 @@ struct StreamOptions {
 /// they may add up to more than the frame took) and the pixel count. `lines_done` runs as lines are
 /// rendered and may throw to stop; an error in any stage stops the others and is rethrown. The writer is
 /// left for the caller to commit.
-StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer, const StreamOptions& options,
-                        const std::function<void(int)>& lines_done);
+StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer,
+                        const StreamOptions& options, const std::function<void(int)>& lines_done);
 
 }  // namespace quorlen::hosting

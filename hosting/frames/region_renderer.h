@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 
+#include "DDImage/Iop.h"
 #include "DDImageHost/Executor.h"
 #include "DDImageHost/ImageBuffer.h"
-#include "DDImage/Iop.h"
 #include "hosting/frames/frame_inputs.h"
 
 namespace quorlen::hosting {

@@ -1,18 +1,18 @@
 /// \file render_job.cpp  Frames, input resolution and the read-render-write loop of a render job.
 #include "hosting/frames/render_job.h"
 
-#include <filesystem>
-
 #include <fmt/format.h>
 #include <fmt/ostream.h>
+
+#include <filesystem>
 
 #include "DDImageHost/KnobAccess.h"
 #include "hosting/errors.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/image_writer.h"
-#include "hosting/system/interrupt.h"
 #include "hosting/images/layer_mapping.h"
 #include "hosting/node/node.h"
+#include "hosting/system/interrupt.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -34,7 +34,8 @@ std::string option_name(int slot) { return std::string("--") + kInputLabels[stat
 std::vector<int> frames_of(const RenderRequest& request) {
   std::vector<std::pair<std::string, std::string>> paths;  // option, path
   for (int slot = 0; slot < kInputCount; ++slot)
-    if (const auto& p = request.inputs[static_cast<std::size_t>(slot)]) paths.emplace_back(option_name(slot), *p);
+    if (const auto& p = request.inputs[static_cast<std::size_t>(slot)])
+      paths.emplace_back(option_name(slot), *p);
   if (request.passes) paths.emplace_back("--passes", *request.passes);
   if (request.settings.settings_file) paths.emplace_back("--settings", *request.settings.settings_file);
   paths.emplace_back("-o", request.output);
@@ -42,15 +43,16 @@ std::vector<int> frames_of(const RenderRequest& request) {
   if (!request.frames) {
     for (const auto& [option, path] : paths)
       if (has_frame_pattern(path))
-        throw usage_error(fmt::format("{} \"{}\" holds a frame pattern (# or %0Nd) but no --frames range was given",
-                                      option, path));
+        throw usage_error(fmt::format(
+            "{} \"{}\" holds a frame pattern (# or %0Nd) but no --frames range was given", option, path));
     return {0};
   }
   std::vector<int> frames = request.frames->frames();
   if (frames.size() > 1 && !has_frame_pattern(request.output))
-    throw usage_error(fmt::format("-o \"{}\" has no frame pattern (such as #### or %04d), so each of the {} frames "
-                                  "would overwrite it",
-                                  request.output, frames.size()));
+    throw usage_error(
+        fmt::format("-o \"{}\" has no frame pattern (such as #### or %04d), so each of the {} frames "
+                    "would overwrite it",
+                    request.output, frames.size()));
   return frames;
 }
 
@@ -59,14 +61,15 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
   sources.max_pixels = request.max_pixels;
   for (int slot = 0; slot < kInputCount; ++slot)
     if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
-      sources.inputs[static_cast<std::size_t>(slot)] = parse_input_spec(path_for(request, *text, frame), is_file);
+      sources.inputs[static_cast<std::size_t>(slot)] =
+          parse_input_spec(path_for(request, *text, frame), is_file);
   if (!request.passes) return sources;
 
   const std::string passes = path_for(request, *request.passes, frame);
   const ImageFile file(passes);
   const PassMapping map = map_passes(file.layers());
-  const std::array<const std::optional<std::string>*, kInputCount> chosen = {&map.color, &map.normal, &map.position,
-                                                                             &map.noise_position};
+  const std::array<const std::optional<std::string>*, kInputCount> chosen = {
+      &map.color, &map.normal, &map.position, &map.noise_position};
   if (mapping_report) fmt::print(*mapping_report, "passes  {}  (layers: {})\n", passes, file.layer_list());
   for (int slot = 0; slot < kInputCount; ++slot) {
     auto& input = sources.inputs[static_cast<std::size_t>(slot)];
@@ -75,14 +78,15 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
     input = InputSpec{passes, layer->empty() ? std::nullopt : std::optional<std::string>(*layer)};
   }
   if (!sources.inputs[kNormal])
-    throw usage_error(fmt::format("\"{}\" has no normal layer (one whose last name is N, Nn, Normal, Normals or "
-                                  "Nworld; layers: {}); give --normal FILE[:LAYER]",
-                                  passes, file.layer_list()));
+    throw usage_error(
+        fmt::format("\"{}\" has no normal layer (one whose last name is N, Nn, Normal, Normals or "
+                    "Nworld; layers: {}); give --normal FILE[:LAYER]",
+                    passes, file.layer_list()));
   return sources;
 }
 
-StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Description& description, std::ostream& out,
-                      const RenderObserver& observer) {
+StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Description& description,
+                      std::ostream& out, const RenderObserver& observer) {
   const std::vector<int> frames = frames_of(request);
   // Problems with the output are found before any frame is read.
   const std::string first_output = path_for(request, request.output, frames.front());
@@ -95,7 +99,8 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   for (std::size_t index = 0; index < frames.size(); ++index) {
     const int frame = frames[index];
     throw_if_interrupted();
-    if (observer.frame_started && !request.dry_run) observer.frame_started(frame, static_cast<int>(index), count);
+    if (observer.frame_started && !request.dry_run)
+      observer.frame_started(frame, static_cast<int>(index), count);
     Stopwatch clock;
     StageTimes times;
 

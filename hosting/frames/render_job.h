@@ -11,19 +11,19 @@
 #include "DDImage/Op.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/frame_pipeline.h"
-#include "hosting/node/knob_settings.h"
 #include "hosting/frames/stage_times.h"
+#include "hosting/node/knob_settings.h"
 
 namespace quorlen::hosting {
 
 /// Everything `quorlen render` was asked to do. Paths may hold frame patterns (#, ####, %04d).
 struct RenderRequest {
   std::array<std::optional<std::string>, kInputCount> inputs;  ///< FILE or FILE:LAYER per input label
-  std::optional<std::string> passes;                           ///< one file mapped to the inputs by layer names
+  std::optional<std::string> passes;  ///< one file mapped to the inputs by layer names
   NodeSettings settings;
   std::string output;
   std::optional<FrameRange> frames;
-  int threads = 0;  ///< 0: all cores
+  int threads = 0;                           ///< 0: all cores
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
   bool stats = false;
   bool dry_run = false;

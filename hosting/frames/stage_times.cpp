@@ -18,11 +18,13 @@ StageTimes& StageTimes::operator+=(const StageTimes& o) {
 std::string format_stats(const StageTimes& t) {
   const double megapixels = static_cast<double>(t.pixels) / 1e6;
   const auto line = [&](const char* stage, double seconds) {
-    if (seconds > 0) return fmt::format("  {:<7}{:9.3f} s  {:9.2f} MP/s\n", stage, seconds, megapixels / seconds);
+    if (seconds > 0)
+      return fmt::format("  {:<7}{:9.3f} s  {:9.2f} MP/s\n", stage, seconds, megapixels / seconds);
     return fmt::format("  {:<7}{:9.3f} s  {:>9} MP/s\n", stage, seconds, "-");
   };
-  std::string out = fmt::format("stats: {} frame{}, {:.3f} megapixels{}\n", t.frames, t.frames == 1 ? "" : "s",
-                                megapixels, t.wall > 0 ? " (stages overlap; total is elapsed time)" : "");
+  std::string out =
+      fmt::format("stats: {} frame{}, {:.3f} megapixels{}\n", t.frames, t.frames == 1 ? "" : "s", megapixels,
+                  t.wall > 0 ? " (stages overlap; total is elapsed time)" : "");
   out += line("read", t.read);
   out += line("render", t.render);
   out += line("write", t.write);

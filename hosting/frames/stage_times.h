@@ -19,8 +19,8 @@ struct StageTimes {
   StageTimes& operator+=(const StageTimes& o);
 };
 
-/// The report printed by --stats: one line per stage with its busy seconds and megapixels per second, then the
-/// elapsed total.
+/// The report printed by --stats: one line per stage with its busy seconds and megapixels per second, then
+/// the elapsed total.
 std::string format_stats(const StageTimes& times);
 
 /// Seconds since construction (or the last lap).

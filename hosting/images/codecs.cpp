@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "hosting/images/declared_lengths.h"
-#include "hosting/system/executable_dir.h"
 #include "hosting/images/exr/exr_decoder.h"
 #include "hosting/images/exr/exr_encoder.h"
+#include "hosting/system/executable_dir.h"
 
 namespace quorlen::hosting {
 namespace {

@@ -73,7 +73,8 @@ std::array<int, 3> component_positions(const LayerInfo& layer, const std::string
   const std::size_t n = layer.channel_names.size();
   if (n < 3) {
     throw usage_error(fmt::format("layer {} of \"{}\" has {} channel{} ({}); three are needed",
-                                  layer.shown_name(), path, n, n == 1 ? "" : "s", text::join(layer.channel_names)));
+                                  layer.shown_name(), path, n, n == 1 ? "" : "s",
+                                  text::join(layer.channel_names)));
   }
   static const std::array<std::array<const char*, 3>, 3> xyz_first = {
       {{"x", "y", "z"}, {"r", "g", "b"}, {"red", "green", "blue"}}};

@@ -29,12 +29,12 @@ std::string describe_box(const DD::Image::Box& box);
 
 /// One layer of a file: channels of one part that share a name prefix, or a whole part.
 struct LayerInfo {
-  std::string name;          ///< "" for the plain channels (R, G, B, ...) of the first part
-  std::string part_name;     ///< name of the part holding it, also accepted as the layer's name when the
-                             ///< part holds nothing but this layer's unprefixed channels
+  std::string name;       ///< "" for the plain channels (R, G, B, ...) of the first part
+  std::string part_name;  ///< name of the part holding it, also accepted as the layer's name when the
+                          ///< part holds nothing but this layer's unprefixed channels
   int subimage = 0;
-  std::vector<int> channels;                ///< channel indexes within the part, in file order
-  std::vector<std::string> channel_names;   ///< full channel names, in file order
+  std::vector<int> channels;               ///< channel indexes within the part, in file order
+  std::vector<std::string> channel_names;  ///< full channel names, in file order
 
   /// The name as shown to users: the name, or "(plain)" for the plain channels.
   std::string shown_name() const;

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "DDImageHost/ImageBuffer.h"
-#include "hosting/system/atomic_file.h"
 #include "hosting/images/image_codec.h"
 #include "hosting/images/image_file.h"
+#include "hosting/system/atomic_file.h"
 
 namespace quorlen::hosting {
 

@@ -26,6 +26,8 @@ InputSpec parse_input_spec(std::string_view text, const std::function<bool(const
   throw usage_error(fmt::format("no such file: \"{}\"", whole));
 }
 
-std::string to_string(const InputSpec& spec) { return spec.layer ? spec.file + ":" + *spec.layer : spec.file; }
+std::string to_string(const InputSpec& spec) {
+  return spec.layer ? spec.file + ":" + *spec.layer : spec.file;
+}
 
 }  // namespace quorlen::hosting

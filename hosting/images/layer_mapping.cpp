@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+
 #include "text/strings.h"
 
 namespace quorlen::hosting {
@@ -22,7 +23,8 @@ bool has_rgb(const LayerInfo& layer) {
 
 // The first layer (by name priority, then file order) whose last word is one of `names`.
 template <std::size_t N>
-std::optional<std::string> first_named(const std::vector<LayerInfo>& layers, const std::array<const char*, N>& names) {
+std::optional<std::string> first_named(const std::vector<LayerInfo>& layers,
+                                       const std::array<const char*, N>& names) {
   for (const char* name : names)
     for (const LayerInfo& layer : layers) {
       if (layer.channels.size() < 3) continue;

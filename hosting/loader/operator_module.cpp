@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "DDImageHost/Registry.h"
 #include "DDImage/Version.h"
+#include "DDImageHost/Registry.h"
 #include "hosting/errors.h"
 #include "hosting/system/executable_dir.h"
 #include "text/strings.h"

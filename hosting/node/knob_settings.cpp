@@ -1,10 +1,10 @@
 /// \file knob_settings.cpp  Creating a node and applying knob values from text and JSON.
 #include "hosting/node/knob_settings.h"
 
+#include <fmt/format.h>
+
 #include <fstream>
 #include <sstream>
-
-#include <fmt/format.h>
 
 #include "DDImageHost/KnobAccess.h"
 #include "DDImageHost/PanelJson.h"
@@ -21,7 +21,8 @@ KnobSetting parse_knob_setting(std::string_view text) {
 
 nlohmann::json read_settings_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw usage_error(fmt::format("cannot read settings file \"{}\": no such file or not readable", path));
+  if (!in)
+    throw usage_error(fmt::format("cannot read settings file \"{}\": no such file or not readable", path));
   std::ostringstream text;
   text << in.rdbuf();
   nlohmann::json settings;
@@ -36,8 +37,9 @@ nlohmann::json read_settings_file(const std::string& path) {
     throw usage_error(fmt::format("settings file \"{}\" is not valid JSON: {}", path, what));
   }
   if (!settings.is_object())
-    throw usage_error(fmt::format("settings file \"{}\" must hold a JSON object of knob names and values, not {}",
-                                  path, settings.type_name()));
+    throw usage_error(
+        fmt::format("settings file \"{}\" must hold a JSON object of knob names and values, not {}", path,
+                    settings.type_name()));
   return settings;
 }
 
@@ -49,7 +51,8 @@ void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
       throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, error));
   }
   for (const KnobSetting& s : settings.sets)
-    if (!DD::Image::set_knob(op, s.name, s.value, error)) throw usage_error(fmt::format("--set {}={}: {}", s.name, s.value, error));
+    if (!DD::Image::set_knob(op, s.name, s.value, error))
+      throw usage_error(fmt::format("--set {}={}: {}", s.name, s.value, error));
 }
 
 }  // namespace quorlen::hosting

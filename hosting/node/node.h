@@ -3,11 +3,10 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "DDImageHost/NodeHost.h"
 #include "hosting/node/knob_settings.h"

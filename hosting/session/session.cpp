@@ -23,14 +23,16 @@ void Session::read_inputs(const FrameSources& sources, std::vector<std::string>&
   inputs_ = std::move(read);
 }
 
-void Session::set_inputs(const ImageGeometry& geometry, std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images) {
+void Session::set_inputs(const ImageGeometry& geometry,
+                         std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images) {
   if (!images[kNormal]) throw usage_error("no normal input");
   for (int slot = 0; slot < kInputCount; ++slot) {
     const auto& image = images[static_cast<std::size_t>(slot)];
     if (!image) continue;
     if (image->box() != geometry.data)
-      throw usage_error(fmt::format("the {} input covers {}, not the data window {}", kInputLabels[static_cast<std::size_t>(slot)],
-                                    describe_box(image->box()), describe_box(geometry.data)));
+      throw usage_error(fmt::format("the {} input covers {}, not the data window {}",
+                                    kInputLabels[static_cast<std::size_t>(slot)], describe_box(image->box()),
+                                    describe_box(geometry.data)));
     for (DD::Image::Channel c : {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue})
       if (image->channel_index(c) < 0)
         throw usage_error(fmt::format("the {} input has no red, green and blue channels",
@@ -39,7 +41,8 @@ void Session::set_inputs(const ImageGeometry& geometry, std::array<std::shared_p
   // A render without a colour input reads black, as a streamed one does.
   if (!images[kColor])
     images[kColor] = std::make_shared<const ImageBuffer>(
-        geometry.data, std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
+        geometry.data,
+        std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
   geometry_ = geometry;
   inputs_.box = geometry.data;
   inputs_.images = std::move(images);

@@ -1,6 +1,7 @@
 /// \file atomic_file.cpp  Temporary files beside their target, renamed into place.
 #include "hosting/system/atomic_file.h"
 
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,8 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-
-#include <fmt/format.h>
 
 #include "hosting/errors.h"
 #include "hosting/system/interrupt.h"
@@ -37,7 +36,8 @@ void check_writable_target(const std::string& target) {
   if (!fs::is_directory(dir, ec))
     throw output_error(fmt::format("cannot write \"{}\": \"{}\" is not a directory", target, dir));
   if (::access(dir.c_str(), W_OK | X_OK) != 0)
-    throw output_error(fmt::format("cannot write \"{}\": directory \"{}\": {}", target, dir, std::strerror(errno)));
+    throw output_error(
+        fmt::format("cannot write \"{}\": directory \"{}\": {}", target, dir, std::strerror(errno)));
 }
 
 AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {

@@ -22,7 +22,8 @@ TEST(Knobs, TableShowsValuesRangesAndAvailabilityAfterTheSettings) {
     std::istringstream words(line);
     std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
     for (const auto& word : w)
-      if (word == "lightType" || word == "_parallelLightDir" || word == "pointLightRadius" || word == "surfaceNoiseType")
+      if (word == "lightType" || word == "_parallelLightDir" || word == "pointLightRadius" ||
+          word == "surfaceNoiseType")
         by_name[word] = line;
   }
   EXPECT_EQ(rows, 18);  // every value knob
@@ -63,8 +64,8 @@ TEST(Help, CommandsAndOptionsAreDescribedAndVersionIsPrinted) {
     EXPECT_TRUE(contains(r.out, word)) << word;
   r = run_quorlen({"render", "--help"}, dir);
   EXPECT_EQ(r.code, 0);
-  for (const char* word : {"--color", "--normal", "--P", "--noiseP", "--passes", "--set", "--settings", "--output",
-                           "--frames", "--threads", "--stats", "--dry-run"})
+  for (const char* word : {"--color", "--normal", "--P", "--noiseP", "--passes", "--set", "--settings",
+                           "--output", "--frames", "--threads", "--stats", "--dry-run"})
     EXPECT_TRUE(contains(r.out, word)) << word;
   r = run_quorlen({"--version"}, dir);
   EXPECT_EQ(r.code, 0);
@@ -77,8 +78,8 @@ TEST(Demo, WritesPassesPreviewsAndASheetThatShowTheirSettings) {
   const RunResult r = run_quorlen({"demo", "-o", out}, dir);
   ASSERT_EQ(r.code, 0) << r.err;
   for (const char* file : {"demo_passes.exr", "parallel_default.png", "point_falloff.png", "specular.png",
-                           "noise_stripes.png", "noise_turbulence1.png", "noise_turbulence2.png", "noise_snoise.png",
-                           "light_only.png", "contact_sheet.png"}) {
+                           "noise_stripes.png", "noise_turbulence1.png", "noise_turbulence2.png",
+                           "noise_snoise.png", "light_only.png", "contact_sheet.png"}) {
     EXPECT_TRUE(fs::exists(fs::path(out) / file)) << file;
     EXPECT_TRUE(contains(r.out, (fs::path(out) / file).string())) << file << " not printed";
   }
@@ -93,7 +94,8 @@ TEST(Demo, WritesPassesPreviewsAndASheetThatShowTheirSettings) {
   ASSERT_EQ(spec.nchannels, 3);
   // The sky (top row) is black; the lit scene is not.
   EXPECT_EQ(std::count(plain.begin(), plain.begin() + 480 * 3, 0), 480 * 3);
-  EXPECT_GT(std::count_if(plain.begin(), plain.end(), [](unsigned char v) { return v > 128; }), 480 * 270 / 10);
+  EXPECT_GT(std::count_if(plain.begin(), plain.end(), [](unsigned char v) { return v > 128; }),
+            480 * 270 / 10);
   // Every other preview looks different from the default one.
   for (const char* file : {"point_falloff.png", "specular.png", "noise_stripes.png", "noise_turbulence1.png",
                            "noise_turbulence2.png", "noise_snoise.png", "light_only.png"}) {

@@ -7,10 +7,10 @@
 #include <limits>
 #include <random>
 
-#include "support/HostingTestSupport.h"
 #include "DDImageHost/Executor.h"
 #include "DDImageHost/KnobAccess.h"
 #include "DDImageHost/MemorySource.h"
+#include "support/HostingTestSupport.h"
 #include "support/Module.h"
 
 namespace {
@@ -33,15 +33,20 @@ std::vector<float> random_pass(std::mt19937& rng, float scale) {
     f = p < 5 ? special[p] : value(rng);
   }
   // A few whole zero vectors.
-  for (int i = 0; i < 3; ++i) v[static_cast<std::size_t>(i * 7 * 3)] = v[static_cast<std::size_t>(i * 7 * 3 + 1)] = v[static_cast<std::size_t>(i * 7 * 3 + 2)] = 0.0f;
+  for (int i = 0; i < 3; ++i)
+    v[static_cast<std::size_t>(i * 7 * 3)] = v[static_cast<std::size_t>(i * 7 * 3 + 1)] =
+        v[static_cast<std::size_t>(i * 7 * 3 + 2)] = 0.0f;
   return v;
 }
 
-Layer layer_of(std::vector<std::string> names, const std::vector<float>& v) { return Layer{std::move(names), v}; }
+Layer layer_of(std::vector<std::string> names, const std::vector<float>& v) {
+  return Layer{std::move(names), v};
+}
 
 // The same pixels as a source of red, green and blue, rows as the command-line host numbers them.
 std::unique_ptr<MemorySource> source_of(const std::vector<float>& v) {
-  auto image = std::make_shared<ImageBuffer>(Box(0, 0, kWidth, kHeight), std::vector<Channel>{Chan_Red, Chan_Green, Chan_Blue});
+  auto image = std::make_shared<ImageBuffer>(Box(0, 0, kWidth, kHeight),
+                                             std::vector<Channel>{Chan_Red, Chan_Green, Chan_Blue});
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
       for (int k = 0; k < 3; ++k) image->at(x, y, k) = v[static_cast<std::size_t>((y * kWidth + x) * 3 + k)];
@@ -50,8 +55,8 @@ std::unique_ptr<MemorySource> source_of(const std::vector<float>& v) {
 
 TEST(EngineMatch, WrittenPixelsAreBitIdenticalToTheOperatorInMemory) {
   std::mt19937 rng(20240611);
-  const auto color = random_pass(rng, 2.0f), normal = random_pass(rng, 1.5f), position = random_pass(rng, 40.0f),
-             noise = random_pass(rng, 3.0f);
+  const auto color = random_pass(rng, 2.0f), normal = random_pass(rng, 1.5f),
+             position = random_pass(rng, 40.0f), noise = random_pass(rng, 3.0f);
   TempDir dir;
   const std::string passes = dir / "passes.exr", out = dir / "out.exr";
   write_image(passes, kWidth, kHeight,
@@ -62,7 +67,8 @@ TEST(EngineMatch, WrittenPixelsAreBitIdenticalToTheOperatorInMemory) {
   const std::vector<std::vector<std::string>> settings = {
       {},
       {"lightType=point", "_pointLightPos=3,-2,10", "pointLightRadius=60", "pointLightFalloff=1.5"},
-      {"outputType=light", "_surfaceSpecular=0.5,0.2,1", "_lightScatter=0.1,0.2,0.3", "surfaceSpecularPower=3"},
+      {"outputType=light", "_surfaceSpecular=0.5,0.2,1", "_lightScatter=0.1,0.2,0.3",
+       "surfaceSpecularPower=3"},
       {"surfaceNoise=on", "surfaceNoiseType=stripes", "stripesNoiseDir=x|z", "noiseFrequency=2"},
       {"surfaceNoise=on", "surfaceNoiseType=turbulence1", "noiseMultiply=1.7", "noiseOffset=0.5,1,2"},
       {"surfaceNoise=on", "surfaceNoiseType=turbulence2", "lightType=point", "outputType=light"},
@@ -97,8 +103,8 @@ TEST(EngineMatch, WrittenPixelsAreBitIdenticalToTheOperatorInMemory) {
           const auto got = std::bit_cast<std::uint32_t>(written.at(x, y, k));
           const auto want = std::bit_cast<std::uint32_t>(expected.at(x, y, k));
           if (got != want && mismatches++ < 5)
-            ADD_FAILURE() << label << "at (" << x << ", " << y << ") channel " << k << ": " << written.at(x, y, k)
-                          << " != " << expected.at(x, y, k);
+            ADD_FAILURE() << label << "at (" << x << ", " << y << ") channel " << k << ": "
+                          << written.at(x, y, k) << " != " << expected.at(x, y, k);
         }
     EXPECT_EQ(mismatches, 0) << label;
   }

@@ -27,12 +27,14 @@ std::uint32_t crc32(const std::string& bytes, std::size_t begin, std::size_t end
 }
 
 void put_be32(std::string& bytes, std::size_t at, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) bytes[at + static_cast<std::size_t>(k)] = static_cast<char>((v >> (24 - 8 * k)) & 0xFF);
+  for (int k = 0; k < 4; ++k)
+    bytes[at + static_cast<std::size_t>(k)] = static_cast<char>((v >> (24 - 8 * k)) & 0xFF);
 }
 
 void put_le32(std::string& bytes, std::size_t at, std::int32_t v) {
   const auto u = static_cast<std::uint32_t>(v);
-  for (int k = 0; k < 4; ++k) bytes[at + static_cast<std::size_t>(k)] = static_cast<char>((u >> (8 * k)) & 0xFF);
+  for (int k = 0; k < 4; ++k)
+    bytes[at + static_cast<std::size_t>(k)] = static_cast<char>((u >> (8 * k)) & 0xFF);
 }
 
 void write_bytes(const std::string& path, const std::string& bytes) {
@@ -91,7 +93,8 @@ class HostileInput : public ::testing::Test {
     const std::string png = slurp(dir / "noisy.png");
     // Damage past the header: the second half of the file overwritten with a repeating pattern.
     std::string damaged_exr = exr;
-    for (std::size_t i = exr.size() / 2; i < exr.size(); ++i) damaged_exr[i] = static_cast<char>(0xA5 ^ (i & 0xFF));
+    for (std::size_t i = exr.size() / 2; i < exr.size(); ++i)
+      damaged_exr[i] = static_cast<char>(0xA5 ^ (i & 0xFF));
     write_bytes(dir / "damaged.exr", damaged_exr);
     // Damage inside the header: the channel list's name bytes scrambled.
     std::string bad_header_exr = exr;
@@ -102,7 +105,8 @@ class HostileInput : public ::testing::Test {
     write_bytes(dir / "truncated.png", png.substr(0, png.size() / 2));
     write_bytes(dir / "header-only.png", png.substr(0, 40));
     std::string damaged_png = png;
-    for (std::size_t i = png.size() / 2; i < png.size() / 2 + 64; ++i) damaged_png[i] = static_cast<char>(~damaged_png[i]);
+    for (std::size_t i = png.size() / 2; i < png.size() / 2 + 64; ++i)
+      damaged_png[i] = static_cast<char>(~damaged_png[i]);
     write_bytes(dir / "damaged.png", damaged_png);
     write_bytes(dir / "zero-width.png", png_claiming(png, 0, 64));
     write_bytes(dir / "huge.png", png_claiming(png, 30000, 30000));
@@ -135,12 +139,16 @@ TEST_F(HostileInput, DamagedOrDegenerateFilesAreRefusedWithOneLine) {
       {"damaged PNG pixel data", "@/damaged.png", "cannot read \"@/damaged.png\": "},
       {"zero-width PNG", "@/zero-width.png", "cannot read \"@/zero-width.png\": "},
       {"EXR with an inverted data window", "@/inverted-window.exr", "\"@/inverted-window.exr\""},
-      {"one-channel image", "@/grey.png", "layer (plain) of \"@/grey.png\" has 1 channel (Y); three are needed"},
+      {"one-channel image", "@/grey.png",
+       "layer (plain) of \"@/grey.png\" has 1 channel (Y); three are needed"},
       {"PNG claiming 30000x30000", "@/huge.png",
-       "\"@/huge.png\" claims 30000x30000 pixels, more than the limit of 268435456; raise it with --max-pixels"},
+       "\"@/huge.png\" claims 30000x30000 pixels, more than the limit of 268435456; raise it with "
+       "--max-pixels"},
       // The header alone is patched, so the library already misses the larger offset table it implies.
       {"EXR claiming 100000x100000", "@/huge.exr", "\"@/huge.exr\""},
-      {"limit lowered below the input", "@/small.exr", "\"@/small.exr\" claims 4x4 pixels, more than the limit of 15",
+      {"limit lowered below the input",
+       "@/small.exr",
+       "\"@/small.exr\" claims 4x4 pixels, more than the limit of 15",
        {"--max-pixels", "15"}},
       {"limit not a number", "@/small.exr", "--max-pixels", {"--max-pixels", "lots"}},
       {"limit zero", "@/small.exr", "--max-pixels", {"--max-pixels", "0"}},
@@ -151,16 +159,16 @@ TEST_F(HostileInput, DamagedOrDegenerateFilesAreRefusedWithOneLine) {
     const RunResult r = run_quorlen(args, scratch);
     EXPECT_EQ(r.code, 1) << c.name << "\n" << r.err;
     EXPECT_EQ(r.err.rfind("quorlen: error: ", 0), 0u) << c.name << ": " << r.err;
-    EXPECT_TRUE(contains(r.err, expand(c.message))) << c.name << ":\n  got      " << r.err << "  expected "
-                                                    << expand(c.message);
+    EXPECT_TRUE(contains(r.err, expand(c.message)))
+        << c.name << ":\n  got      " << r.err << "  expected " << expand(c.message);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
     EXPECT_EQ(dir.files(), before) << c.name << ": a file was left behind";
   }
 }
 
 TEST_F(HostileInput, AnInputExactlyAtTheLimitIsRendered) {
-  const RunResult r =
-      run_quorlen({"render", "--normal", dir / "small.exr", "-o", dir / "out.exr", "--max-pixels", "16"}, scratch);
+  const RunResult r = run_quorlen(
+      {"render", "--normal", dir / "small.exr", "-o", dir / "out.exr", "--max-pixels", "16"}, scratch);
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(read_image(dir / "out.exr").spec.width, 4);
 }
@@ -168,14 +176,18 @@ TEST_F(HostileInput, AnInputExactlyAtTheLimitIsRendered) {
 TEST_F(HostileInput, NonFinitePixelsAreRenderedWithoutTouchingTheirNeighbours) {
   // Row 0 holds NaN, +inf, -inf and -0 in both colour and normal; row 1 is the same finite pixel throughout.
   const std::array<float, 3> good_normal{0.3f, 0.4f, -0.8f}, good_color{0.5f, 0.25f, 1.0f};
-  const std::vector<std::array<float, 3>> normals{{kNaN, 0, -1}, {kInf, kInf, kInf}, {-kInf, 0, 0}, {-0.0f, -0.0f, -0.0f},
-                                                  good_normal,   good_normal,        good_normal,     good_normal};
-  const std::vector<std::array<float, 3>> colors{{kNaN, kNaN, kNaN}, {kInf, 1, 1}, {1, -kInf, 1}, {-0.0f, 0, 0},
-                                                 good_color,         good_color,   good_color,    good_color};
+  const std::vector<std::array<float, 3>> normals{{kNaN, 0, -1},         {kInf, kInf, kInf}, {-kInf, 0, 0},
+                                                  {-0.0f, -0.0f, -0.0f}, good_normal,        good_normal,
+                                                  good_normal,           good_normal};
+  const std::vector<std::array<float, 3>> colors{{kNaN, kNaN, kNaN}, {kInf, 1, 1}, {1, -kInf, 1},
+                                                 {-0.0f, 0, 0},      good_color,   good_color,
+                                                 good_color,         good_color};
   write_image(dir / "n.exr", 4, 2, {pixels_layer({"R", "G", "B"}, normals)});
   write_image(dir / "c.exr", 4, 2, {pixels_layer({"R", "G", "B"}, colors)});
-  write_image(dir / "n-good.exr", 4, 2, {constant_layer({"R", "G", "B"}, {good_normal[0], good_normal[1], good_normal[2]}, 4, 2)});
-  write_image(dir / "c-good.exr", 4, 2, {constant_layer({"R", "G", "B"}, {good_color[0], good_color[1], good_color[2]}, 4, 2)});
+  write_image(dir / "n-good.exr", 4, 2,
+              {constant_layer({"R", "G", "B"}, {good_normal[0], good_normal[1], good_normal[2]}, 4, 2)});
+  write_image(dir / "c-good.exr", 4, 2,
+              {constant_layer({"R", "G", "B"}, {good_color[0], good_color[1], good_color[2]}, 4, 2)});
 
   const std::vector<std::vector<std::string>> settings{
       {},
@@ -186,10 +198,27 @@ TEST_F(HostileInput, NonFinitePixelsAreRenderedWithoutTouchingTheirNeighbours) {
     std::string label;
     for (const auto& s : set) label += s + " ";
     for (const char* ext : {".exr", ".png"}) {
-      std::vector<std::string> bad{"render", "--color", dir / "c.exr", "--normal", dir / "n.exr", "--P", dir / "n.exr",
-                                   "--noiseP", dir / "n.exr", "-o", dir / (std::string("bad") + ext)};
-      std::vector<std::string> good{"render", "--color", dir / "c-good.exr", "--normal", dir / "n-good.exr", "--P",
-                                    dir / "n-good.exr", "--noiseP", dir / "n-good.exr", "-o",
+      std::vector<std::string> bad{"render",
+                                   "--color",
+                                   dir / "c.exr",
+                                   "--normal",
+                                   dir / "n.exr",
+                                   "--P",
+                                   dir / "n.exr",
+                                   "--noiseP",
+                                   dir / "n.exr",
+                                   "-o",
+                                   dir / (std::string("bad") + ext)};
+      std::vector<std::string> good{"render",
+                                    "--color",
+                                    dir / "c-good.exr",
+                                    "--normal",
+                                    dir / "n-good.exr",
+                                    "--P",
+                                    dir / "n-good.exr",
+                                    "--noiseP",
+                                    dir / "n-good.exr",
+                                    "-o",
                                     dir / (std::string("good") + ext)};
       bad.insert(bad.end(), set.begin(), set.end());
       good.insert(good.end(), set.begin(), set.end());
@@ -203,9 +232,10 @@ TEST_F(HostileInput, NonFinitePixelsAreRenderedWithoutTouchingTheirNeighbours) {
       ASSERT_EQ(b.spec.height, 2);
       for (int x = 0; x < 4; ++x)
         for (int c = 0; c < b.spec.nchannels; ++c)
-          EXPECT_EQ(std::memcmp(&b.pixels[static_cast<std::size_t>((4 + x) * b.spec.nchannels + c)],
-                                &g.pixels[static_cast<std::size_t>((4 + x) * g.spec.nchannels + c)], sizeof(float)),
-                    0)
+          EXPECT_EQ(
+              std::memcmp(&b.pixels[static_cast<std::size_t>((4 + x) * b.spec.nchannels + c)],
+                          &g.pixels[static_cast<std::size_t>((4 + x) * g.spec.nchannels + c)], sizeof(float)),
+              0)
               << label << ext << " pixel (" << x << ", 1) channel " << c;
     }
   }

@@ -14,20 +14,30 @@ const float kS = 1.0f / std::sqrt(3.0f);  // default light on a normal facing -z
 
 // A one-pixel, renderer-style file: every layer under a "ViewLayer." prefix, upper-case components.
 void write_renderer_passes(const std::string& path, float red) {
-  write_image(path, 1, 1,
-              {constant_layer({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B"}, {red, 0.5f, 0.25f}, 1, 1),
-               constant_layer({"ViewLayer.Normal.X", "ViewLayer.Normal.Y", "ViewLayer.Normal.Z"}, {0, 0, 1}, 1, 1),
-               constant_layer({"ViewLayer.Position.X", "ViewLayer.Position.Y", "ViewLayer.Position.Z"}, {0, 0, 0}, 1, 1)});
+  write_image(
+      path, 1, 1,
+      {constant_layer({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B"},
+                      {red, 0.5f, 0.25f}, 1, 1),
+       constant_layer({"ViewLayer.Normal.X", "ViewLayer.Normal.Y", "ViewLayer.Normal.Z"}, {0, 0, 1}, 1, 1),
+       constant_layer({"ViewLayer.Position.X", "ViewLayer.Position.Y", "ViewLayer.Position.Z"}, {0, 0, 0}, 1,
+                      1)});
 }
 
 TEST(Inputs, PassesMapsRendererStyleLayersAndDryRunPrintsTheMapping) {
   TempDir dir;
   const std::string passes = dir / "beauty.exr", out = dir / "out.exr";
   write_renderer_passes(passes, 1.0f);
-  RunResult r = run_quorlen({"render", "--passes", passes, "-o", out, "--dry-run", "--set", "lightType=point"}, dir);
+  RunResult r =
+      run_quorlen({"render", "--passes", passes, "-o", out, "--dry-run", "--set", "lightType=point"}, dir);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_TRUE(contains(r.out, "color   " + passes + ":ViewLayer.Combined (ViewLayer.Combined.R, ViewLayer.Combined.G, ViewLayer.Combined.B)")) << r.out;
-  EXPECT_TRUE(contains(r.out, "normal  " + passes + ":ViewLayer.Normal (ViewLayer.Normal.X, ViewLayer.Normal.Y, ViewLayer.Normal.Z)")) << r.out;
+  EXPECT_TRUE(contains(
+      r.out, "color   " + passes +
+                 ":ViewLayer.Combined (ViewLayer.Combined.R, ViewLayer.Combined.G, ViewLayer.Combined.B)"))
+      << r.out;
+  EXPECT_TRUE(contains(
+      r.out,
+      "normal  " + passes + ":ViewLayer.Normal (ViewLayer.Normal.X, ViewLayer.Normal.Y, ViewLayer.Normal.Z)"))
+      << r.out;
   EXPECT_TRUE(contains(r.out, "P       " + passes + ":ViewLayer.Position (")) << r.out;
   EXPECT_TRUE(contains(r.out, "noiseP  (unconnected)")) << r.out;
   EXPECT_TRUE(contains(r.out, "knobs   lightType=point")) << r.out;
@@ -66,7 +76,8 @@ TEST(Inputs, MultiPartFilesServePartsAsLayers) {
   RunResult r = run_quorlen({"render", "--passes", passes, "-o", out, "--dry-run"}, dir);
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(contains(r.out, "layers: (plain), N, Normal")) << r.out;
-  EXPECT_TRUE(contains(r.out, "normal  " + passes + ":N (N.X, N.Y, N.Z)")) << r.out;  // "N" is listed before "Normal"
+  EXPECT_TRUE(contains(r.out, "normal  " + passes + ":N (N.X, N.Y, N.Z)"))
+      << r.out;  // "N" is listed before "Normal"
 
   // A layer of a later part, by the name of its channels and by the name of its part.
   for (const char* layer : {"N", "normals"}) {
@@ -88,7 +99,8 @@ TEST(Inputs, ComponentsAreTakenByNameNotByTheirOrderInTheFile) {
   write_image(file, 1, 1,
               {constant_layer({"col.red", "col.green", "col.blue"}, {0.75f, 0.5f, 0.25f}, 1, 1),
                constant_layer({"nrm.z", "nrm.x", "nrm.y"}, {-1, 0, 0}, 1, 1)});
-  const RunResult r = run_quorlen({"render", "--color", file + ":col", "--normal", file + ":NRM", "-o", out}, dir);
+  const RunResult r =
+      run_quorlen({"render", "--color", file + ":col", "--normal", file + ":NRM", "-o", out}, dir);
   ASSERT_EQ(r.code, 0) << r.err;
   const ReadImage image = read_image(out);
   EXPECT_NEAR(image.at(0, 0, 0), 0.75f * kS, 1e-6f);
@@ -133,7 +145,8 @@ TEST(Inputs, TiledFilesAreRead) {
   ASSERT_EQ(r.code, 0) << r.err;
   const ReadImage image = read_image(out);
   for (int y : {0, 15, 16, 20})
-    for (int x : {0, 1, 16, 17, 36}) EXPECT_NEAR(image.at(x, y, 0), x % 2 ? 0.0f : kS, 1e-6f) << x << "," << y;
+    for (int x : {0, 1, 16, 17, 36})
+      EXPECT_NEAR(image.at(x, y, 0), x % 2 ? 0.0f : kS, 1e-6f) << x << "," << y;
 }
 
 TEST(Inputs, InputsOfAnotherSizeAreReadWhereTheyOverlapWithAWarning) {

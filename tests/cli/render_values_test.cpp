@@ -21,7 +21,8 @@ struct Passes {
   std::string normal = dir / "normal.exr";
   std::string position = dir / "position.exr";
 
-  Passes(const std::vector<Pixel>& colors, const std::vector<Pixel>& normals, const std::vector<Pixel>& positions) {
+  Passes(const std::vector<Pixel>& colors, const std::vector<Pixel>& normals,
+         const std::vector<Pixel>& positions) {
     const int w = static_cast<int>(normals.size());
     write_image(color, w, 1, {pixels_layer({"R", "G", "B"}, colors)});
     write_image(normal, w, 1, {pixels_layer({"N.X", "N.Y", "N.Z"}, normals)});
@@ -31,8 +32,8 @@ struct Passes {
   // Renders with the extra arguments and returns the output read back; fails the test on a bad run.
   ReadImage render(const std::vector<std::string>& extra) {
     const std::string out = dir / "out.exr";
-    std::vector<std::string> args = {"render", "--color", color, "--normal", normal + ":N", "--P", position + ":P",
-                                     "-o", out};
+    std::vector<std::string> args = {"render", "--color",       color, "--normal", normal + ":N",
+                                     "--P",    position + ":P", "-o",  out};
     args.insert(args.end(), extra.begin(), extra.end());
     const RunResult r = run_quorlen(args, dir);
     EXPECT_EQ(r.code, 0) << r.err;
@@ -43,7 +44,8 @@ struct Passes {
 
 void expect_rgb(const ReadImage& image, int x, Pixel expected, float tolerance, const std::string& what) {
   for (int k = 0; k < 3; ++k)
-    EXPECT_NEAR(image.at(x, 0, k), expected[static_cast<std::size_t>(k)], tolerance) << what << " channel " << k;
+    EXPECT_NEAR(image.at(x, 0, k), expected[static_cast<std::size_t>(k)], tolerance)
+        << what << " channel " << k;
 }
 
 TEST(RenderValues, DefaultParallelLightLightsNormalsFacingMinusZ) {
@@ -59,7 +61,7 @@ TEST(RenderValues, DefaultParallelLightLightsNormalsFacingMinusZ) {
       {{0, 0, 1}, {1, 1, 1}, {0, 0, 0}},
       {{1, 1, -1}, {0.5f, 0.25f, 2}, {0.5f, 0.25f, 2}},  // facing the light: the colour itself
       {{0, 0, -1}, {-1, 0, 4}, {-s, 0, 4 * s}},          // colours are not clamped
-      {{0, 0, 0}, {1, 1, 1}, {0, 0, 0}},                  // a zero normal gets no light
+      {{0, 0, 0}, {1, 1, 1}, {0, 0, 0}},                 // a zero normal gets no light
       {{kNaN, 0, -1}, {1, 1, 1}, {0, 0, 0}},
       {{kInf, 0, 0}, {1, 1, 1}, {0, 0, 0}},
       {{-0.0f, -0.0f, -1}, {1, 1, 1}, {s, s, s}},
@@ -90,10 +92,11 @@ TEST(RenderValues, PointLightFadesWithDistanceAndFalloff) {
   const Case cases[] = {
       {{"_pointLightPos=0,0,-50", "pointLightFalloff=1"}, 0.5f},
       {{"_pointLightPos=0,0,-50", "pointLightFalloff=2"}, 0.25f},
-      {{"_pointLightPos=0,0,50", "pointLightFalloff=1"}, 0.0f},        // behind the surface
-      {{"_pointLightPos=0,0,-150", "pointLightFalloff=0"}, 1.0f},      // no falloff: no fading at all
-      {{"_pointLightPos=0,0,-150", "pointLightFalloff=1"}, 0.0f},      // beyond the radius
-      {{"_pointLightPos=0,0,-50", "pointLightFalloff=1", "_surfaceSpecular=1,1,1", "surfaceSpecularPower=1"}, 1.0f},
+      {{"_pointLightPos=0,0,50", "pointLightFalloff=1"}, 0.0f},    // behind the surface
+      {{"_pointLightPos=0,0,-150", "pointLightFalloff=0"}, 1.0f},  // no falloff: no fading at all
+      {{"_pointLightPos=0,0,-150", "pointLightFalloff=1"}, 0.0f},  // beyond the radius
+      {{"_pointLightPos=0,0,-50", "pointLightFalloff=1", "_surfaceSpecular=1,1,1", "surfaceSpecularPower=1"},
+       1.0f},
       {{"_pointLightPos=0,0,-50", "pointLightFalloff=1", "lightBrightness=3"}, 1.5f},
   };
   Passes passes({{1, 1, 1}}, {{0, 0, 1}}, {{0, 0, 0}});
@@ -150,15 +153,17 @@ TEST(RenderValues, NoiseChangesTheResultOnlyWhereItIsSampled) {
   const std::string color = dir / "c.exr", normal = dir / "n.exr", noise = dir / "q.exr", out = dir / "o.exr";
   write_image(color, 2, 1, {constant_layer({"R", "G", "B"}, {1, 1, 1}, 2, 1)}, 0, 0, 64, 1);
   write_image(normal, 2, 1, {constant_layer({"R", "G", "B"}, {0.2f, 0.3f, -1}, 2, 1)}, 0, 0, 64, 1);
-  write_image(noise, 2, 1, {pixels_layer({"R", "G", "B"}, {{0.1f, 0.2f, 0.3f}, {3.7f, -1.2f, 0.4f}})}, 0, 0, 64, 1);
-  const std::vector<std::string> base = {"render", "--color", color, "--normal", normal, "--noiseP", noise, "-o", out};
+  write_image(noise, 2, 1, {pixels_layer({"R", "G", "B"}, {{0.1f, 0.2f, 0.3f}, {3.7f, -1.2f, 0.4f}})}, 0, 0,
+              64, 1);
+  const std::vector<std::string> base = {"render",   "--color", color, "--normal", normal,
+                                         "--noiseP", noise,     "-o",  out};
   ASSERT_EQ(run_quorlen(base, dir).code, 0);
   const ReadImage plain = read_image(out);
   EXPECT_EQ(plain.at(0, 0, 0), plain.at(1, 0, 0));
   for (const char* type : {"stripes", "turbulence1", "turbulence2", "snoise"}) {
     auto args = base;
-    args.insert(args.end(), {"--set", "surfaceNoise=on", "--set", std::string("surfaceNoiseType=") + type, "--set",
-                             "stripesNoiseDir=x|y|z", "--set", "noiseMultiply=2"});
+    args.insert(args.end(), {"--set", "surfaceNoise=on", "--set", std::string("surfaceNoiseType=") + type,
+                             "--set", "stripesNoiseDir=x|y|z", "--set", "noiseMultiply=2"});
     const RunResult r = run_quorlen(args, dir);
     ASSERT_EQ(r.code, 0) << r.err;
     const ReadImage bumped = read_image(out);

@@ -9,8 +9,8 @@
 
 #include "hosting/errors.h"
 #include "hosting/frames/frame_pattern.h"
-#include "hosting/node/node.h"
 #include "hosting/loader/operator_module.h"
+#include "hosting/node/node.h"
 
 namespace {
 

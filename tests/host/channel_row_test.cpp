@@ -4,8 +4,8 @@
 #include "DDImage/Box.h"
 #include "DDImage/Channel.h"
 #include "DDImage/Iop.h"
-#include "DDImageHost/MemorySource.h"
 #include "DDImage/Row.h"
+#include "DDImageHost/MemorySource.h"
 #include "support/Images.h"
 
 namespace {
@@ -144,7 +144,8 @@ TEST(Rows, ASourceWithManyChannelsServesEachOne) {
   Row row(0, 3);
   row.get(source, 0, 0, 3, wanted);
   for (int k = 0; k < 11; ++k)
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(row[channels[static_cast<std::size_t>(k)]][x], float(100 * k + x)) << k << "," << x;
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(row[channels[static_cast<std::size_t>(k)]][x], float(100 * k + x)) << k << "," << x;
 }
 
 }  // namespace

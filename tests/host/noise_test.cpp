@@ -1,4 +1,6 @@
 // The host's gradient noise: reference values, undefined inputs and coordinates beyond 32 bits.
+#include "DDImage/Noise.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,8 +9,6 @@
 #include <limits>
 #include <random>
 #include <vector>
-
-#include "DDImage/Noise.h"
 
 namespace {
 
@@ -63,7 +63,8 @@ void expect_batch_matches(const std::vector<T>& x, const std::vector<T>& y, cons
 
 // Random points of type T over each range, in batches of each length.
 template <class T>
-void expect_random_batches_match(unsigned seed, std::initializer_list<T> ranges, std::initializer_list<std::size_t> lengths) {
+void expect_random_batches_match(unsigned seed, std::initializer_list<T> ranges,
+                                 std::initializer_list<std::size_t> lengths) {
   std::mt19937 rng(seed);
   for (T range : ranges) {
     std::uniform_real_distribution<T> u(-range, range);
@@ -91,9 +92,10 @@ TEST(HostNoiseBatch, HostileCoordinatesMatchScalarNoise) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   // Signed zeros, integers, the edges of 32-bit cells and values beyond them, mixed with ordinary ones so
   // that groups of four are sometimes all fine and sometimes hold one bad lane.
-  const std::vector<double> special = {kNaN, kInf, -kInf, 0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 255.999999,
-                                       0x1p31 - 0.5, 0x1p31, -0x1p31, -0x1p31 - 0.5, 0x1p31 + 1, 0x1p62,
-                                       -0x1p63, 1e300, 4.9e-324, -4.9e-324, 1e-300, 0.1, -2.75};
+  const std::vector<double> special = {kNaN,     kInf,          -kInf,      0.0,        -0.0,         1.0,
+                                       -1.0,     0.5,           -0.5,       255.999999, 0x1p31 - 0.5, 0x1p31,
+                                       -0x1p31,  -0x1p31 - 0.5, 0x1p31 + 1, 0x1p62,     -0x1p63,      1e300,
+                                       4.9e-324, -4.9e-324,     1e-300,     0.1,        -2.75};
   std::vector<double> x, y, z;
   for (std::size_t i = 0; i < special.size(); ++i)
     for (std::size_t j = 0; j < special.size(); ++j) {
@@ -107,7 +109,8 @@ TEST(HostNoiseBatch, HostileCoordinatesMatchScalarNoise) {
 }
 
 TEST(HostNoiseBatch, SinglePrecisionPointsMatchScalarNoise) {
-  expect_random_batches_match<float>(9, {1.0f, 300.0f, 1e6f, 3e9f, 1e20f}, {0, 1, 2, 3, 4, 5, 127, 128, 129, 131, 256, 1001});
+  expect_random_batches_match<float>(9, {1.0f, 300.0f, 1e6f, 3e9f, 1e20f},
+                                     {0, 1, 2, 3, 4, 5, 127, 128, 129, 131, 256, 1001});
 }
 
 TEST(HostNoiseBatch, HostileSinglePrecisionPointsMatchScalarNoise) {
@@ -117,9 +120,10 @@ TEST(HostNoiseBatch, HostileSinglePrecisionPointsMatchScalarNoise) {
   constexpr float kTiny = std::numeric_limits<float>::denorm_min();
   // 2147483520 is the last float below 2^31; -2147483904 the first below -2^31; 1e30 and kMax take the
   // remainder path of the cell.
-  const std::vector<float> special = {kNaN, -kNaN, kInf, -kInf, 0.0f, -0.0f, kTiny, -kTiny, 1.0f, -1.0f,
-                                      0.99999994f, -0.99999994f, 255.99998f, 256.0f, 2147483520.0f,
-                                      2147483648.0f, -2147483648.0f, -2147483904.0f, 1e30f, -kMax, 0.1f};
+  const std::vector<float> special = {
+      kNaN,          -kNaN,         kInf,           -kInf,          0.0f,         -0.0f,      kTiny,
+      -kTiny,        1.0f,          -1.0f,          0.99999994f,    -0.99999994f, 255.99998f, 256.0f,
+      2147483520.0f, 2147483648.0f, -2147483648.0f, -2147483904.0f, 1e30f,        -kMax,      0.1f};
   std::vector<float> x, y, z;
   for (std::size_t i = 0; i < special.size(); ++i)
     for (std::size_t j = 0; j < special.size(); ++j) {

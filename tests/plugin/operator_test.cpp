@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "DDImageHost/Registry.h"
 #include "DDImage/Row.h"
+#include "DDImageHost/Registry.h"
 #include "DDImageHost/Testing.h"
 #include "plugin/Quorlen.h"
 #include "support/Images.h"
@@ -86,7 +86,7 @@ TEST(Identity, NewNodeHoldsTheDefaults) {
   EXPECT_EQ(p.surfaceNoiseType, 0);
   EXPECT_EQ(p.stripesNoiseDir, 0);
   const std::vector<std::pair<const quorlen::Float3*, std::array<float, 3>>> triples = {
-      {&p._parallelLightDir, {1, 1, 1}}, {&p._pointLightPos, {0, 0, 0}}, {&p._lightColor, {1, 1, 1}},
+      {&p._parallelLightDir, {1, 1, 1}}, {&p._pointLightPos, {0, 0, 0}},  {&p._lightColor, {1, 1, 1}},
       {&p._lightScatter, {0, 0, 0}},     {&p._surfaceDiffuse, {1, 1, 1}}, {&p._surfaceSpecular, {0, 0, 0}},
       {&p.noiseOffset, {0, 0, 0}}};
   for (const auto& [v, want] : triples) {
@@ -133,7 +133,8 @@ TEST(Validation, DescriptionComesFromColorMergedWithNormalOnly) {
   auto color = rgb_source({64, 32}, {0, 0, 64, 32}, fill);
   auto normal = rgb_source({16, 16}, {-4, 10, 20, 40}, fill);
   auto position = rgb_source({500, 500}, {-100, -100, 500, 500}, fill);
-  auto extra = std::make_shared<ImageBuffer>(Box{0, 0, 2, 2}, std::vector<Channel>{getChannel("noiseonly.w")});
+  auto extra =
+      std::make_shared<ImageBuffer>(Box{0, 0, 2, 2}, std::vector<Channel>{getChannel("noiseonly.w")});
   auto noise_position = std::make_unique<MemorySource>(Format{999, 999}, extra);
   op.set_input(0, color.get());
   op.set_input(1, normal.get());

@@ -3,12 +3,15 @@
 // node's parameter record must come out of it untouched (rendering only reads it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "DDImage/Row.h"
 #include "DDImageHost/Executor.h"
 #include "plugin/Quorlen.h"
 #include "support/Images.h"
@@ -24,8 +27,9 @@ constexpr int kHeight = 45;
 
 std::unique_ptr<MemorySource> random_source(std::mt19937& rng, float lo, float hi) {
   std::uniform_real_distribution<float> u(lo, hi);
-  return quorlen::test::rgb_source({kWidth, kHeight}, {0, 0, kWidth, kHeight},
-                                   [&](int, int) { return Pixel3{u(rng), u(rng), u(rng)}; });
+  return quorlen::test::rgb_source({kWidth, kHeight}, {0, 0, kWidth, kHeight}, [&](int, int) {
+    return Pixel3{u(rng), u(rng), u(rng)};
+  });
 }
 
 struct Setup {
@@ -61,29 +65,41 @@ const Setup kSetups[] = {
      }},
 };
 
-class ConcurrentRender : public ::testing::TestWithParam<Setup> {};
+const Box kBox{0, 0, kWidth, kHeight};
+const std::vector<Channel> kChannels{Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
+const std::size_t kLineBytes = static_cast<std::size_t>(kWidth) * 4 * sizeof(float);
+
+class ConcurrentRender : public ::testing::TestWithParam<Setup> {
+ protected:
+  void SetUp() override {
+    std::mt19937 rng(11);
+    color_ = random_source(rng, 0.0f, 1.0f);
+    normal_ = random_source(rng, -1.0f, 1.0f);
+    position_ = random_source(rng, -3.0f, 3.0f);
+    noise_ = random_source(rng, -3.0f, 3.0f);
+    node_ = quorlen::test::make_node();
+    GetParam().apply(op().parameters());
+    op().set_input(0, color_.get());
+    op().set_input(1, normal_.get());
+    op().set_input(2, position_.get());
+    op().set_input(3, noise_.get());
+    reference_ = std::make_unique<ImageBuffer>(kBox, kChannels);
+    Executor(RenderOptions{1, 0, 0}).render(op(), kBox, ChannelSet(Mask_RGBA), *reference_);
+  }
+  quorlen::Quorlen& op() { return static_cast<quorlen::Quorlen&>(node_->op()); }
+
+  std::unique_ptr<MemorySource> color_, normal_, position_, noise_;
+  std::unique_ptr<NodeInstance> node_;
+  std::unique_ptr<ImageBuffer> reference_;
+};
 
 TEST_P(ConcurrentRender, ManyRendersOfOneSharedNodeGiveTheSameBits) {
-  std::mt19937 rng(11);
-  const auto color = random_source(rng, 0.0f, 1.0f);
-  const auto normal = random_source(rng, -1.0f, 1.0f);
-  const auto position = random_source(rng, -3.0f, 3.0f);
-  const auto noise = random_source(rng, -3.0f, 3.0f);
-
-  auto node = quorlen::test::make_node();
-  auto& op = static_cast<quorlen::Quorlen&>(node->op());
-  GetParam().apply(op.parameters());
-  op.set_input(0, color.get());
-  op.set_input(1, normal.get());
-  op.set_input(2, position.get());
-  op.set_input(3, noise.get());
-
-  const Box box{0, 0, kWidth, kHeight};
+  auto& op = this->op();
+  const Box box = kBox;
   const ChannelSet rgba(Mask_RGBA);
-  const std::vector<Channel> channels{Chan_Red, Chan_Green, Chan_Blue, Chan_Alpha};
-  ImageBuffer reference(box, channels);
-  Executor(RenderOptions{1, 0, 0}).render(op, box, rgba, reference);
-  const std::size_t line_bytes = static_cast<std::size_t>(kWidth) * channels.size() * sizeof(float);
+  const auto& channels = kChannels;
+  const ImageBuffer& reference = *reference_;
+  const std::size_t line_bytes = kLineBytes;
 
   // The record as validated; concurrent renders may read it but never write it.
   unsigned char before[sizeof(quorlen::Parameters)];
@@ -102,8 +118,8 @@ TEST_P(ConcurrentRender, ManyRendersOfOneSharedNodeGiveTheSameBits) {
         const int span = std::uniform_int_distribution<int>(0, kWidth + 3)(local);
         const int grain = std::uniform_int_distribution<int>(0, 5)(local);
 #if defined(__SANITIZE_THREAD__)
-        // The thread checker cannot see the synchronisation inside the (uninstrumented) task library, so under
-        // it the concurrency comes from these threads alone: each render runs on its own thread.
+        // The thread checker cannot see the synchronisation inside the (uninstrumented) task library, so
+        // under it the concurrency comes from these threads alone: each render runs on its own thread.
         const int workers = 1;
 #else
         const int workers = 1 + (i % 3);
@@ -125,10 +141,51 @@ TEST_P(ConcurrentRender, ManyRendersOfOneSharedNodeGiveTheSameBits) {
 
   EXPECT_EQ(renders.load(), kThreads * kRendersPerThread);
   EXPECT_EQ(mismatched_lines.load(), 0) << GetParam().name;
-  EXPECT_EQ(std::memcmp(before, &op.parameters(), sizeof before), 0) << "a render wrote to the parameter record";
+  EXPECT_EQ(std::memcmp(before, &op.parameters(), sizeof before), 0)
+      << "a render wrote to the parameter record";
+}
+
+// The same sharing with no task library in the process's way: plain threads fetch rows straight from the
+// operator, so the thread checker sees every access and every hand-off.
+TEST_P(ConcurrentRender, RowsFetchedFromPlainThreadsGiveTheSameBits) {
+  auto& op = this->op();
+  unsigned char before[sizeof(quorlen::Parameters)];
+  std::memcpy(before, &op.parameters(), sizeof before);
+  const ChannelSet rgba(Mask_RGBA);
+
+  constexpr int kThreads = 4;
+  std::atomic<int> mismatched_pixels{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 local(static_cast<unsigned>(200 + t));
+      for (int pass = 0; pass < 3; ++pass) {
+        const int span = std::uniform_int_distribution<int>(1, kWidth)(local);
+        for (int y = 0; y < kHeight; ++y) {
+          for (int x = 0; x < kWidth; x += span) {
+            const int r = std::min(kWidth, x + span);
+            Row row(x, r);
+            row.get(op, y, x, r, rgba);
+            const float* expected = reference_->line(y);
+            for (int i = x; i < r; ++i)
+              for (int k = 0; k < 4; ++k)
+                if (std::memcmp(&row[kChannels[k]][i], &expected[i * 4 + k], sizeof(float)) != 0)
+                  ++mismatched_pixels;
+          }
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+
+  EXPECT_EQ(mismatched_pixels.load(), 0) << GetParam().name;
+  EXPECT_EQ(std::memcmp(before, &op.parameters(), sizeof before), 0)
+      << "a render wrote to the parameter record";
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, ConcurrentRender, ::testing::ValuesIn(kSetups),
-                         [](const ::testing::TestParamInfo<Setup>& info) { return "case" + std::to_string(info.index); });
+                         [](const ::testing::TestParamInfo<Setup>& info) {
+                           return "case" + std::to_string(info.index);
+                         });
 
 }  // namespace

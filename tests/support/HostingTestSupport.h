@@ -1,6 +1,8 @@
 // Temporary directories, small image files and runs of the built `quorlen` binary for the app tests.
 #pragma once
 
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -12,9 +14,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <OpenImageIO/imageio.h>
-#include <gtest/gtest.h>
 
 namespace quorlen::hosting_test {
 
@@ -78,7 +77,8 @@ inline std::string slurp(const std::string& path) {
 
 /// Runs the built binary with `args` (and optional environment assignments put before it), capturing
 /// both streams through files in `scratch`.
-inline RunResult run_quorlen(const std::vector<std::string>& args, const TempDir& scratch, const std::string& env = "") {
+inline RunResult run_quorlen(const std::vector<std::string>& args, const TempDir& scratch,
+                             const std::string& env = "") {
   static int counter = 0;
   // Strings are appended piecewise: GCC 12 misreports "literal" + std::string as an overlapping copy.
   std::string id = std::to_string(counter++);
@@ -115,14 +115,17 @@ struct Layer {
 };
 
 /// A layer of `n` channels holding the same values at every pixel.
-inline Layer constant_layer(std::vector<std::string> channels, std::vector<float> value, int width, int height) {
+inline Layer constant_layer(std::vector<std::string> channels, std::vector<float> value, int width,
+                            int height) {
   Layer layer{std::move(channels), {}};
-  for (int i = 0; i < width * height; ++i) layer.pixels.insert(layer.pixels.end(), value.begin(), value.end());
+  for (int i = 0; i < width * height; ++i)
+    layer.pixels.insert(layer.pixels.end(), value.begin(), value.end());
   return layer;
 }
 
 /// A three-channel layer with the given pixel values, rows from the top.
-inline Layer pixels_layer(std::vector<std::string> channels, const std::vector<std::array<float, 3>>& values) {
+inline Layer pixels_layer(std::vector<std::string> channels,
+                          const std::vector<std::array<float, 3>>& values) {
   Layer layer{std::move(channels), {}};
   for (const auto& v : values) layer.pixels.insert(layer.pixels.end(), v.begin(), v.end());
   return layer;
@@ -145,7 +148,8 @@ inline void write_image(const std::string& path, int width, int height, const st
   for (const auto& l : layers) {
     const int lc = static_cast<int>(l.channels.size());
     for (int p = 0; p < width * height; ++p)
-      for (int k = 0; k < lc; ++k) data[static_cast<std::size_t>(p * n + c0 + k)] = l.pixels[static_cast<std::size_t>(p * lc + k)];
+      for (int k = 0; k < lc; ++k)
+        data[static_cast<std::size_t>(p * n + c0 + k)] = l.pixels[static_cast<std::size_t>(p * lc + k)];
     c0 += lc;
   }
   auto out = OIIO::ImageOutput::create(path);
@@ -196,7 +200,8 @@ inline ReadImage read_image(const std::string& path) {
   if (!in) return image;
   image.spec = in->spec();
   image.pixels.resize(image.spec.image_pixels() * static_cast<std::size_t>(image.spec.nchannels));
-  EXPECT_TRUE(in->read_image(0, 0, 0, image.spec.nchannels, OIIO::TypeFloat, image.pixels.data())) << in->geterror();
+  EXPECT_TRUE(in->read_image(0, 0, 0, image.spec.nchannels, OIIO::TypeFloat, image.pixels.data()))
+      << in->geterror();
   return image;
 }
 
@@ -212,6 +217,8 @@ inline std::vector<unsigned char> read_bytes(const std::string& path, OIIO::Imag
 }
 
 /// Whether `text` contains `part`, for readable assertions.
-inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+inline bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 }  // namespace quorlen::hosting_test

@@ -14,7 +14,8 @@ namespace quorlen::test {
 using Pixel3 = std::array<float, 3>;
 
 /// A source of the given box whose red, green and blue hold fill(x, y).
-inline std::unique_ptr<DD::Image::MemorySource> rgb_source(const DD::Image::Format& format, const DD::Image::Box& box,
+inline std::unique_ptr<DD::Image::MemorySource> rgb_source(const DD::Image::Format& format,
+                                                           const DD::Image::Box& box,
                                                            const std::function<Pixel3(int, int)>& fill) {
   using namespace DD::Image;
   auto image = std::make_shared<ImageBuffer>(box, std::vector<Channel>{Chan_Red, Chan_Green, Chan_Blue});

@@ -23,7 +23,8 @@ struct ChildOptions {
 class Child {
  public:
   Child(const std::vector<std::string>& args, const TempDir& scratch, const ChildOptions& options = {})
-      : out_(scratch / ("child-out-" + std::to_string(counter()))), err_(scratch / ("child-err-" + std::to_string(counter()++))) {
+      : out_(scratch / ("child-out-" + std::to_string(counter()))),
+        err_(scratch / ("child-err-" + std::to_string(counter()++))) {
     std::vector<std::string> argv_s{QUORLEN_BIN};
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -40,9 +41,11 @@ class Child {
     ::dup2(out, 1);
     ::dup2(err, 2);
     if (options.max_file_size >= 0) {
-      // Ignored, SIGXFSZ stays ignored across exec and an oversized write fails with EFBIG instead of killing.
+      // Ignored, SIGXFSZ stays ignored across exec and an oversized write fails with EFBIG instead of
+      // killing.
       ::signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{static_cast<rlim_t>(options.max_file_size), static_cast<rlim_t>(options.max_file_size)};
+      const rlimit limit{static_cast<rlim_t>(options.max_file_size),
+                         static_cast<rlim_t>(options.max_file_size)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     }
     if (options.drop_root && ::geteuid() == 0) {
@@ -85,5 +88,16 @@ class Child {
   pid_t pid_ = -1;
   bool reaped_ = false;
 };
+
+/// Empty when a child started with drop_root can run the binary; otherwise why not (as root, "nobody" must
+/// be able to reach the build tree, which a checkout under a private home such as /root does not allow).
+inline std::string unprivileged_run_problem(const TempDir& scratch) {
+  if (::geteuid() != 0) return {};
+  Child probe({"--version"}, scratch, ChildOptions{-1, true});
+  const RunResult r = probe.wait();
+  if (r.code == 0) return {};
+  return std::string("the unprivileged user \"nobody\" cannot run ") + QUORLEN_BIN + " (exit " +
+         std::to_string(r.code) + "); a parent directory of the build is not open to other users";
+}
 
 }  // namespace quorlen::hosting_test

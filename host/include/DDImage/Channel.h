@@ -58,7 +58,9 @@ class ChannelSet {
   /// Number of members.
   unsigned size() const { return static_cast<unsigned>(bits_.count()); }
   bool empty() const { return bits_.none(); }
-  bool contains(Channel c) const { return c > 0 && c < kMaxChannels && bits_.test(static_cast<std::size_t>(c)); }
+  bool contains(Channel c) const {
+    return c > 0 && c < kMaxChannels && bits_.test(static_cast<std::size_t>(c));
+  }
 
   void insert(Channel c);
   void erase(Channel c);

@@ -28,9 +28,9 @@ enum KnobKind : int {
 };
 
 /// Flags a knob may carry.
-inline constexpr std::uint64_t Knob_LogSlider = 0x4;    ///< slider drawn on a non-linear scale
-inline constexpr std::uint64_t Knob_ForceRange = 0x10;  ///< typed values are meant to stay in range
-inline constexpr std::uint64_t Knob_StartLine = 0x1000; ///< starts a new line of the panel
+inline constexpr std::uint64_t Knob_LogSlider = 0x4;     ///< slider drawn on a non-linear scale
+inline constexpr std::uint64_t Knob_ForceRange = 0x10;   ///< typed values are meant to stay in range
+inline constexpr std::uint64_t Knob_StartLine = 0x1000;  ///< starts a new line of the panel
 
 /// One declared control: what it is, the field it is bound to and how it is presented.
 class Knob {

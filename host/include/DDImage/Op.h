@@ -26,8 +26,7 @@ class Op {
     using Constructor = Iop* (*)(Node*);
 
     /// `abi_version` defaults to the marker of the headers the caller is compiled against.
-    Description(const char* name, const char* menu, Constructor constructor,
-                int abi_version = kAbiVersion);
+    Description(const char* name, const char* menu, Constructor constructor, int abi_version = kAbiVersion);
     ~Description();
     Description(const Description&) = delete;
     Description& operator=(const Description&) = delete;

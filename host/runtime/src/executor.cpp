@@ -1,12 +1,12 @@
 /// \file executor.cpp  Validating, requesting and rendering an operator over threads.
 #include "DDImageHost/Executor.h"
 
-#include <algorithm>
-#include <optional>
-
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <optional>
 
 #include "DDImage/Row.h"
 
@@ -19,11 +19,13 @@ namespace DD::Image {
 namespace {
 
 // Writes pixels [x, r) of four rows (indexed by absolute x) into an interleaved RGBA line, in one pass.
-void interleave_rgba(const float* s0, const float* s1, const float* s2, const float* s3, float* dst, int x, int r) {
+void interleave_rgba(const float* s0, const float* s1, const float* s2, const float* s3, float* dst, int x,
+                     int r) {
   int i = x;
 #if defined(__SSE2__)
   for (; i + 4 <= r; i += 4, dst += 16) {
-    __m128 c0 = _mm_loadu_ps(s0 + i), c1 = _mm_loadu_ps(s1 + i), c2 = _mm_loadu_ps(s2 + i), c3 = _mm_loadu_ps(s3 + i);
+    __m128 c0 = _mm_loadu_ps(s0 + i), c1 = _mm_loadu_ps(s1 + i), c2 = _mm_loadu_ps(s2 + i),
+           c3 = _mm_loadu_ps(s3 + i);
     _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
     _mm_storeu_ps(dst, c0);
     _mm_storeu_ps(dst + 4, c1);
@@ -67,8 +69,8 @@ void Executor::render_lines(Iop& op, const Box& box, const ChannelSet& channels,
   const int span = options_.span_width > 0 ? options_.span_width : box.w();
   const int n = out.channel_count();
 
-  const bool rgba_buffer = n == 4 && targets.size() == 4 && targets[0].second == 0 && targets[1].second == 1 &&
-                           targets[2].second == 2 && targets[3].second == 3;
+  const bool rgba_buffer = n == 4 && targets.size() == 4 && targets[0].second == 0 &&
+                           targets[1].second == 1 && targets[2].second == 2 && targets[3].second == 3;
 
   auto render_line = [&](int y) {
     for (int x = box.x(); x < box.r(); x += span) {
@@ -77,8 +79,8 @@ void Executor::render_lines(Iop& op, const Box& box, const ChannelSet& channels,
       row.get(op, y, x, r, wanted);
       float* dst = out.line(y) + static_cast<std::ptrdiff_t>(x - out.box().x()) * n;
       if (rgba_buffer) {
-        interleave_rgba(row[targets[0].first], row[targets[1].first], row[targets[2].first], row[targets[3].first],
-                        dst, x, r);
+        interleave_rgba(row[targets[0].first], row[targets[1].first], row[targets[2].first],
+                        row[targets[3].first], dst, x, r);
       } else {
         for (const auto& [c, k] : targets) {
           const float* src = row[c];

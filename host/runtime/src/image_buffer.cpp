@@ -1,8 +1,8 @@
 /// \file image_buffer.cpp  In-memory float images.
-#include "DDImageHost/ImageBuffer.h"
-
 #include <algorithm>
 #include <utility>
+
+#include "DDImageHost/ImageBuffer.h"
 
 namespace DD::Image {
 

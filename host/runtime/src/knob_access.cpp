@@ -147,15 +147,16 @@ std::string accepted_forms(const Knob& knob) {
     case Enumeration_Store: {
       const auto entries = knob.entries();
       if (entries.empty()) return "an entry (this knob has none)";
-      return "one of " + quorlen::text::join(entries, ", ") + " (or an index 0-" + std::to_string(entries.size() - 1) +
-             ")";
+      return "one of " + quorlen::text::join(entries, ", ") + " (or an index 0-" +
+             std::to_string(entries.size() - 1) + ")";
     }
     case Bitmask_Store: {
       const auto entries = knob.entries();
       std::vector<std::string> bits;
       for (std::size_t i = 0; i < entries.size(); ++i)
         if (bit_of_entry(i)) bits.push_back(std::to_string(bit_of_entry(i)));
-      return "a combination of " + quorlen::text::join(entries, ", ") + " joined by | or + (or a number made of bits " +
+      return "a combination of " + quorlen::text::join(entries, ", ") +
+             " joined by | or + (or a number made of bits " +
              (bits.empty() ? std::string("none") : quorlen::text::join(bits, ", ")) + ", 0 for none)";
     }
     case Bool_Store:

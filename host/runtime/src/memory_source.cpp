@@ -1,7 +1,6 @@
 /// \file memory_source.cpp  Serving rows of an in-memory image.
-#include "DDImageHost/MemorySource.h"
-
 #include "DDImage/Row.h"
+#include "DDImageHost/MemorySource.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -17,12 +16,12 @@ void deinterleave3(const float* src, float* d0, float* d1, float* d2, int x, int
   // Four pixels a step: a = r0 g0 b0 r1, b = g1 b1 r2 g2, c = b2 r3 g3 b3.
   for (; i + 4 <= r; i += 4, src += 12) {
     const __m128 a = _mm_loadu_ps(src), b = _mm_loadu_ps(src + 4), c = _mm_loadu_ps(src + 8);
-    const __m128 a03b2 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 2, 3, 0));   // r0 r1 r2 r2
-    const __m128 b2c1 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2));    // r2 r2 r3 r3
-    const __m128 a1b0 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1));    // g0 g0 g1 g1
-    const __m128 b3c2 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3));    // g2 g2 g3 g3
-    const __m128 a2b1 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2));    // b0 b0 b1 b1
-    const __m128 c03 = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0));     // b2 b2 b3 b3
+    const __m128 a03b2 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 2, 3, 0));  // r0 r1 r2 r2
+    const __m128 b2c1 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(1, 1, 2, 2));   // r2 r2 r3 r3
+    const __m128 a1b0 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 1, 1));   // g0 g0 g1 g1
+    const __m128 b3c2 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(2, 2, 3, 3));   // g2 g2 g3 g3
+    const __m128 a2b1 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(1, 1, 2, 2));   // b0 b0 b1 b1
+    const __m128 c03 = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 0, 0));    // b2 b2 b3 b3
     _mm_storeu_ps(d0 + i, _mm_shuffle_ps(a03b2, b2c1, _MM_SHUFFLE(2, 0, 1, 0)));
     _mm_storeu_ps(d1 + i, _mm_shuffle_ps(a1b0, b3c2, _MM_SHUFFLE(2, 0, 2, 0)));
     _mm_storeu_ps(d2 + i, _mm_shuffle_ps(a2b1, c03, _MM_SHUFFLE(2, 0, 2, 0)));

@@ -136,13 +136,13 @@ class OiioLibrary final : public ImageLibrary {
   }
 
   void set_threads(int threads) const override { OIIO::attribute("threads", threads); }
-
 };
 
 }  // namespace
 }  // namespace quorlen::hosting
 
-extern "C" __attribute__((visibility("default"))) const quorlen::hosting::ImageLibrary* quorlen_image_library() {
+extern "C" __attribute__((visibility("default"))) const quorlen::hosting::ImageLibrary*
+quorlen_image_library() {
   static const quorlen::hosting::OiioLibrary library;
   return &library;
 }

@@ -1,10 +1,11 @@
 // Parallel rendering through the real module gives the same bits whatever the threads and spans.
+#include "DDImageHost/Executor.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 
-#include "DDImageHost/Executor.h"
 #include "plugin/Quorlen.h"
 #include "support/Images.h"
 #include "support/Module.h"
@@ -28,7 +29,8 @@ Inputs random_inputs(int w, int h, unsigned seed) {
           quorlen::test::rgb_source(f, b, random), quorlen::test::rgb_source(f, b, random)};
 }
 
-ImageBuffer render(const Inputs& in, const RenderOptions& options, const std::function<void(quorlen::Parameters&)>& setup) {
+ImageBuffer render(const Inputs& in, const RenderOptions& options,
+                   const std::function<void(quorlen::Parameters&)>& setup) {
   auto node = quorlen::test::make_node();
   auto& op = static_cast<quorlen::Quorlen&>(node->op());
   setup(op.parameters());
@@ -55,8 +57,8 @@ TEST(Executor, SameBitsForAnyThreadCountAndSpanSplit) {
   };
   const ImageBuffer reference = render(in, {1, 0, 0}, setup);
   const std::size_t bytes = 97u * 61u * 4u * sizeof(float);
-  for (const RenderOptions options : {RenderOptions{2, 0, 0}, RenderOptions{4, 7, 1}, RenderOptions{0, 1, 5},
-                                      RenderOptions{3, 96, 0}}) {
+  for (const RenderOptions options :
+       {RenderOptions{2, 0, 0}, RenderOptions{4, 7, 1}, RenderOptions{0, 1, 5}, RenderOptions{3, 96, 0}}) {
     const ImageBuffer other = render(in, options, setup);
     EXPECT_EQ(std::memcmp(reference.data(), other.data(), bytes), 0)
         << "threads " << options.threads << " span " << options.span_width;
@@ -100,7 +102,8 @@ TEST(Executor, ASourceComesBackSampleForSample) {
         EXPECT_EQ(out.at(x, y, 0), float(x) + 0.25f) << "span " << span << " at " << x << "," << y;
         EXPECT_EQ(out.at(x, y, 1), float(y) - 0.5f) << "span " << span << " at " << x << "," << y;
         EXPECT_EQ(out.at(x, y, 2), float(x * y) + 0.125f) << "span " << span << " at " << x << "," << y;
-        EXPECT_EQ(out.at(x, y, 3), 0.0f) << "span " << span << " at " << x << "," << y;  // no alpha in the source
+        EXPECT_EQ(out.at(x, y, 3), 0.0f)
+            << "span " << span << " at " << x << "," << y;  // no alpha in the source
       }
   }
 }

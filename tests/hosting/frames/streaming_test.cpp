@@ -1,22 +1,21 @@
 // A frame streamed in bands gives the same file whatever the band height, thread count and number of bands
 // in flight, for scanline, tiled, offset and reordered inputs; a failure mid-frame stops the stream cleanly.
 #include <gtest/gtest.h>
-
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <random>
-#include <sys/stat.h>
 #include <thread>
 
-#include "support/HostingTestSupport.h"
 #include "DDImageHost/KnobAccess.h"
 #include "hosting/errors.h"
 #include "hosting/frames/frame_pipeline.h"
-#include "hosting/node/node.h"
 #include "hosting/loader/operator_module.h"
+#include "hosting/node/node.h"
 #include "hosting/system/quiet_stderr.h"
+#include "support/HostingTestSupport.h"
 
 namespace {
 
@@ -58,8 +57,10 @@ class Streaming : public ::testing::Test {
     const auto& description = load_module(QUORLEN_TEST_PLUGIN);
     node_ = std::make_unique<Node>(description);
     std::string error;
-    for (const auto& [knob, value] : {std::pair{"lightType", "point"}, {"_pointLightPos", "0.5,0.5,3"},
-                                      {"surfaceNoise", "on"}, {"surfaceNoiseType", "turbulence1"}})
+    for (const auto& [knob, value] : {std::pair{"lightType", "point"},
+                                      {"_pointLightPos", "0.5,0.5,3"},
+                                      {"surfaceNoise", "on"},
+                                      {"surfaceNoiseType", "turbulence1"}})
       ASSERT_TRUE(DD::Image::set_knob(node_->op(), knob, value, error)) << error;
     // Colour: zip scanlines in blocks of 16 lines, read straight into the band.
     write_pass(dir_ / "color.exr", {"R", "G", "B"}, 0, 0, kWidth, kHeight, 0, "zip", 1);
@@ -114,7 +115,8 @@ TEST_F(Streaming, BandsThreadsAndOverlapDoNotChangeABit) {
 TEST_F(Streaming, BandsCoverWholeBlocksAndStayNearTheirByteBudget) {
   // A wide frame gets short bands, but never less than a whole block (256 lines for dwab); a narrow
   // frame gets tall bands, bounded.
-  const std::string wide = dir_ / "wide.exr", wide_dwab = dir_ / "wide_dwab.exr", narrow = dir_ / "narrow.exr";
+  const std::string wide = dir_ / "wide.exr", wide_dwab = dir_ / "wide_dwab.exr",
+                    narrow = dir_ / "narrow.exr";
   for (const auto& [path, width, compression] :
        {std::tuple{wide, 16384, "none"}, {wide_dwab, 16384, "dwab"}, {narrow, 8, "none"}}) {
     OIIO::ImageSpec spec(width, 1, 3, OIIO::TypeFloat);
@@ -170,7 +172,7 @@ TEST_F(Streaming, AStopRequestedWhileRenderingEndsTheStream) {
 
 // Overlapping quiet scopes on several threads must hand the real standard error back at the end.
 TEST(QuietStderrScopes, OverlappingScopesOnThreadsRestoreStandardError) {
-  struct stat before{};
+  struct stat before {};
   ASSERT_EQ(fstat(STDERR_FILENO, &before), 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t)
@@ -181,7 +183,7 @@ TEST(QuietStderrScopes, OverlappingScopesOnThreadsRestoreStandardError) {
       }
     });
   for (auto& th : threads) th.join();
-  struct stat after{};
+  struct stat after {};
   ASSERT_EQ(fstat(STDERR_FILENO, &after), 0);
   EXPECT_EQ(after.st_dev, before.st_dev);
   EXPECT_EQ(after.st_ino, before.st_ino);

@@ -14,11 +14,11 @@
 #include <limits>
 #include <random>
 
-#include "support/HostingTestSupport.h"
+#include "hosting/images/codecs.h"
 #include "hosting/images/declared_lengths.h"
 #include "hosting/images/exr/exr_decoder.h"
 #include "hosting/images/exr/exr_encoder.h"
-#include "hosting/images/codecs.h"
+#include "support/HostingTestSupport.h"
 
 namespace {
 

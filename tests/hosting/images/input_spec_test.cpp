@@ -1,10 +1,11 @@
 // The FILE:LAYER rule, with paths that themselves hold colons.
+#include "hosting/images/input_spec.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "hosting/errors.h"
-#include "hosting/images/input_spec.h"
 
 namespace {
 

@@ -13,8 +13,8 @@ using Names = std::vector<std::string>;
 std::vector<LayerInfo> one_part(const Names& channels) { return group_layers({""}, {channels}); }
 
 TEST(GroupLayers, GroupsChannelsByThePrefixBeforeTheLastDot) {
-  const auto layers = one_part({"A", "B", "G", "R", "ViewLayer.Normal.X", "ViewLayer.Normal.Y", "ViewLayer.Normal.Z",
-                                "N.x", "N.y", "N.z", "depth.Z"});
+  const auto layers = one_part({"A", "B", "G", "R", "ViewLayer.Normal.X", "ViewLayer.Normal.Y",
+                                "ViewLayer.Normal.Z", "N.x", "N.y", "N.z", "depth.Z"});
   ASSERT_EQ(layers.size(), 4u);
   EXPECT_EQ(layers[0].name, "");
   EXPECT_EQ(layers[0].channel_names, (Names{"A", "B", "G", "R"}));
@@ -26,8 +26,9 @@ TEST(GroupLayers, GroupsChannelsByThePrefixBeforeTheLastDot) {
 }
 
 TEST(GroupLayers, PartsAreLayersUnderTheirNames) {
-  const auto layers = group_layers({"rgba", "normals", "P", ""},
-                                   {{"R", "G", "B"}, {"X", "Y", "Z"}, {"P.X", "P.Y", "P.Z"}, {"R", "G", "B"}});
+  const auto layers =
+      group_layers({"rgba", "normals", "P", ""},
+                   {{"R", "G", "B"}, {"X", "Y", "Z"}, {"P.X", "P.Y", "P.Z"}, {"R", "G", "B"}});
   ASSERT_EQ(layers.size(), 4u);
   EXPECT_EQ(layers[0].name, "");  // the first part's plain channels
   EXPECT_EQ(layers[0].part_name, "rgba");
@@ -85,10 +86,10 @@ TEST(ComponentPositions, FewerThanThreeChannelsIsAUsageErrorListingThem) {
 }
 
 TEST(MapPasses, MapsRendererStyleNamesIgnoringCase) {
-  const auto layers = one_part({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
-                                "ViewLayer.Normal.X", "ViewLayer.Normal.Y", "ViewLayer.Normal.Z",
-                                "ViewLayer.Position.X", "ViewLayer.Position.Y", "ViewLayer.Position.Z",
-                                "ViewLayer.PREF.X", "ViewLayer.PREF.Y", "ViewLayer.PREF.Z"});
+  const auto layers =
+      one_part({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B", "ViewLayer.Normal.X",
+                "ViewLayer.Normal.Y", "ViewLayer.Normal.Z", "ViewLayer.Position.X", "ViewLayer.Position.Y",
+                "ViewLayer.Position.Z", "ViewLayer.PREF.X", "ViewLayer.PREF.Y", "ViewLayer.PREF.Z"});
   const PassMapping m = map_passes(layers);
   EXPECT_EQ(m.color, "ViewLayer.Combined");
   EXPECT_EQ(m.normal, "ViewLayer.Normal");
@@ -97,20 +98,20 @@ TEST(MapPasses, MapsRendererStyleNamesIgnoringCase) {
 }
 
 TEST(MapPasses, PlainRGBWinsForColourAndEarlierNamesWinInEachList) {
-  const auto layers = one_part({"R", "G", "B", "beauty.R", "beauty.G", "beauty.B", "normals.x", "normals.y",
-                                "normals.z", "N.x", "N.y", "N.z", "Pworld.x", "Pworld.y", "Pworld.z", "P.x", "P.y",
-                                "P.z"});
+  const auto layers =
+      one_part({"R", "G", "B", "beauty.R", "beauty.G", "beauty.B", "normals.x", "normals.y", "normals.z",
+                "N.x", "N.y", "N.z", "Pworld.x", "Pworld.y", "Pworld.z", "P.x", "P.y", "P.z"});
   const PassMapping m = map_passes(layers);
   EXPECT_EQ(m.color, "");
-  EXPECT_EQ(m.normal, "N");      // "N" comes before "Normals" in the list of normal names
-  EXPECT_EQ(m.position, "P");    // "P" before "Pworld"
+  EXPECT_EQ(m.normal, "N");    // "N" comes before "Normals" in the list of normal names
+  EXPECT_EQ(m.position, "P");  // "P" before "Pworld"
   EXPECT_EQ(m.noise_position, std::nullopt);
 }
 
 TEST(MapPasses, EachNameOfEachListIsRecognised) {
   const std::pair<const char*, int> cases[] = {
-      {"Combined", 0}, {"beauty", 0}, {"rgba", 0},       {"N", 1},      {"Nn", 1},
-      {"normal", 1},   {"NORMALS", 1}, {"Nworld", 1},    {"P", 2},      {"position", 2},
+      {"Combined", 0}, {"beauty", 0},        {"rgba", 0},   {"N", 1}, {"Nn", 1},
+      {"normal", 1},   {"NORMALS", 1},       {"Nworld", 1}, {"P", 2}, {"position", 2},
       {"Pworld", 2},   {"worldPosition", 2}, {"pref", 3}};
   for (const auto& [name, slot] : cases) {
     const std::string n = std::string("render.") + name;
@@ -129,7 +130,8 @@ TEST(MapPasses, UnknownNamesAndShortLayersAreNotMapped) {
 }
 
 TEST(MapPasses, PartNamesCountAsLayerNames) {
-  const auto layers = group_layers({"beauty", "Normal", "worldPosition"}, {{"X", "Y", "Z"}, {"R", "G", "B"}, {"R", "G", "B"}});
+  const auto layers = group_layers({"beauty", "Normal", "worldPosition"},
+                                   {{"X", "Y", "Z"}, {"R", "G", "B"}, {"R", "G", "B"}});
   const PassMapping m = map_passes(layers);
   EXPECT_EQ(m.color, "");  // the first part's plain channels, by the part's name
   ASSERT_TRUE(m.normal);

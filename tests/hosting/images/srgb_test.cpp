@@ -1,10 +1,10 @@
 // The sRGB transfer of 8-bit previews, against published reference values.
+#include "hosting/images/srgb.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "hosting/images/srgb.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ TEST(Srgb, EightBitCodesRoundToNearestAndClampOutOfRangeValues) {
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const std::pair<float, int> cases[] = {
-      {0.0f, 0},   {-0.0f, 0},  {1.0f, 255}, {0.5f, 188}, {0.18f, 118},
-      {-1.0f, 0},  {2.0f, 255}, {inf, 255},  {-inf, 0},   {nan, 0},     {1e-30f, 0},
+      {0.0f, 0},   {-0.0f, 0}, {1.0f, 255}, {0.5f, 188}, {0.18f, 118}, {-1.0f, 0},
+      {2.0f, 255}, {inf, 255}, {-inf, 0},   {nan, 0},    {1e-30f, 0},
   };
   for (const auto& [linear, code] : cases) EXPECT_EQ(srgb_encode_8bit(linear), code) << linear;
 }

@@ -1,12 +1,13 @@
 // Where the module is looked for, and the one-line failures of loading it.
+#include "hosting/loader/operator_module.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "support/HostingTestSupport.h"
 #include "hosting/errors.h"
-#include "hosting/loader/operator_module.h"
+#include "support/HostingTestSupport.h"
 
 namespace {
 

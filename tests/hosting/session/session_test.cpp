@@ -1,6 +1,8 @@
 // A session reads its inputs once and renders any region again after knob changes: the pixels must equal
 // those of the command's streamed render of the same files, whether the inputs came from files or from
 // memory the caller owns.
+#include "hosting/session/session.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 
 #include "hosting/errors.h"
 #include "hosting/loader/operator_module.h"
-#include "hosting/session/session.h"
 #include "support/HostingTestSupport.h"
 
 namespace quorlen::hosting {
@@ -34,7 +35,9 @@ Layer random_layer(std::vector<std::string> channels, unsigned seed) {
   return layer;
 }
 
-bool same_bits(const float* a, const float* b, std::size_t n) { return std::memcmp(a, b, n * sizeof(float)) == 0; }
+bool same_bits(const float* a, const float* b, std::size_t n) {
+  return std::memcmp(a, b, n * sizeof(float)) == 0;
+}
 
 class SessionTest : public ::testing::Test {
  protected:
@@ -54,8 +57,15 @@ class SessionTest : public ::testing::Test {
 
   // The command's render of the same passes with `sets`, as float RGBA.
   std::vector<float> command_render(const std::vector<std::string>& sets) {
-    std::vector<std::string> args = {"render", "--color", dir_ / "passes.exr", "--normal", dir_ / "passes.exr:N",
-                                     "--P", dir_ / "passes.exr:P", "-o", dir_ / "command.exr"};
+    std::vector<std::string> args = {"render",
+                                     "--color",
+                                     dir_ / "passes.exr",
+                                     "--normal",
+                                     dir_ / "passes.exr:N",
+                                     "--P",
+                                     dir_ / "passes.exr:P",
+                                     "-o",
+                                     dir_ / "command.exr"};
     for (const auto& s : sets) args.insert(args.end(), {"--set", s});
     const auto r = hosting_test::run_quorlen(args, dir_);
     EXPECT_EQ(r.code, 0) << r.err;
@@ -75,8 +85,10 @@ TEST_F(SessionTest, WholeFramesAndRegionsEqualTheCommandAfterEveryChange) {
   ASSERT_EQ(session.geometry().data, Box(0, 0, kWidth, kHeight));
 
   const std::vector<std::vector<std::string>> changes = {
-      {}, {"lightType=point", "_pointLightPos=0.3,-0.2,2", "pointLightFalloff=1"},
-      {"surfaceNoise=on", "surfaceNoiseType=turbulence2"}, {"outputType=light", "_surfaceSpecular=0.5"}};
+      {},
+      {"lightType=point", "_pointLightPos=0.3,-0.2,2", "pointLightFalloff=1"},
+      {"surfaceNoise=on", "surfaceNoiseType=turbulence2"},
+      {"outputType=light", "_surfaceSpecular=0.5"}};
   std::vector<std::string> applied;
   for (const auto& change : changes) {
     for (const auto& s : change) {
@@ -124,9 +136,11 @@ TEST_F(SessionTest, ImagesTheCallerOwnsRenderAsTheSameFilesDo) {
   for (int slot : {kColor, kNormal, kPosition}) {
     const ImageBuffer& kept = *from_files.input(slot);
     auto& rgba = memory.emplace_back(static_cast<std::size_t>(kWidth * kHeight * 4), 123.0f);
-    for (int p = 0; p < kWidth * kHeight; ++p) std::memcpy(&rgba[p * 4], kept.data() + p * 3, 3 * sizeof(float));
+    for (int p = 0; p < kWidth * kHeight; ++p)
+      std::memcpy(&rgba[p * 4], kept.data() + p * 3, 3 * sizeof(float));
     images[static_cast<std::size_t>(slot)] = std::make_shared<const ImageBuffer>(ImageBuffer::view(
-        box, {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue, DD::Image::Chan_Alpha}, rgba.data()));
+        box, {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue, DD::Image::Chan_Alpha},
+        rgba.data()));
   }
   Session from_memory(description());
   from_memory.set_inputs(from_files.geometry(), images);
@@ -153,9 +167,11 @@ TEST_F(SessionTest, RefusalsLeaveWhatWasHeld) {
   std::array<std::shared_ptr<const ImageBuffer>, kInputCount> none{};
   EXPECT_THROW(session.set_inputs(g, none), AppError);
   auto small = std::make_shared<const ImageBuffer>(
-      Box(0, 0, 3, 3), std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
+      Box(0, 0, 3, 3),
+      std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
   EXPECT_THROW(session.set_inputs(g, {nullptr, small, nullptr, nullptr}), AppError);
-  auto no_rgb = std::make_shared<const ImageBuffer>(g.data, std::vector<DD::Image::Channel>{DD::Image::Chan_Alpha});
+  auto no_rgb =
+      std::make_shared<const ImageBuffer>(g.data, std::vector<DD::Image::Channel>{DD::Image::Chan_Alpha});
   EXPECT_THROW(session.set_inputs(g, {nullptr, no_rgb, nullptr, nullptr}), AppError);
   EXPECT_TRUE(same_bits(before.data(), session.render().data(), before.size()));
 }

@@ -4,21 +4,21 @@
 #include <csignal>
 #include <fstream>
 
-#include "support/HostingTestSupport.h"
-#include "hosting/system/atomic_file.h"
 #include "hosting/errors.h"
 #include "hosting/images/image_writer.h"
+#include "hosting/system/atomic_file.h"
 #include "hosting/system/interrupt.h"
+#include "support/HostingTestSupport.h"
 
 namespace {
 
 using namespace quorlen::hosting;
-using quorlen::hosting_test::TempDir;
 using DD::Image::Box;
 using DD::Image::ImageBuffer;
+using quorlen::hosting_test::TempDir;
 
-const std::vector<DD::Image::Channel> kRGBA = {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue,
-                                               DD::Image::Chan_Alpha};
+const std::vector<DD::Image::Channel> kRGBA = {DD::Image::Chan_Red, DD::Image::Chan_Green,
+                                               DD::Image::Chan_Blue, DD::Image::Chan_Alpha};
 
 ImageGeometry geometry(int w, int h) { return {Box(0, 0, w, h), Box(0, 0, w, h)}; }
 
@@ -74,7 +74,8 @@ TEST(ImageWriter, CommitReplacesAnExistingTargetWhole) {
   ImageWriter writer(plan_output(target), geometry(3, 2));
   writer.write_lines(lines(0, 1, 3, 0.25f));
   writer.write_lines(lines(1, 2, 3, 0.75f));
-  EXPECT_EQ(quorlen::hosting_test::slurp(target), "old contents") << "the target is untouched until the commit";
+  EXPECT_EQ(quorlen::hosting_test::slurp(target), "old contents")
+      << "the target is untouched until the commit";
   writer.commit();
   EXPECT_EQ(dir.files(), (std::vector<std::string>{"out.exr"}));
   const auto image = quorlen::hosting_test::read_image(target);

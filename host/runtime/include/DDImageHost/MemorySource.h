@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "DDImageHost/ImageBuffer.h"
 #include "DDImage/Iop.h"
+#include "DDImageHost/ImageBuffer.h"
 
 namespace DD::Image {
 

@@ -1,10 +1,9 @@
 /// \file PanelJson.h  Knob settings and panel descriptions as JSON, for host programs.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "DDImage/Op.h"
 
