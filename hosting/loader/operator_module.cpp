@@ -12,6 +12,7 @@
 #include "DDImage/Version.h"
 #include "DDImageHost/Registry.h"
 #include "hosting/errors.h"
+#include "hosting/loader/elf_check.h"
 #include "hosting/system/executable_dir.h"
 #include "text/strings.h"
 
@@ -62,6 +63,8 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
     if (const auto* d = DD::Image::find_description(kOperatorClass)) return *d;
     throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
   }
+  if (const std::string problem = elf_module_problem(path); !problem.empty())
+    throw plugin_error(fmt::format("cannot load plug-in \"{}\": {}", path, problem));
   DD::Image::take_registration_errors();  // only this module's refusals matter
   const auto before = DD::Image::registered_descriptions();
   if (!dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL)) {
@@ -80,7 +83,8 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
   throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
 }
 
-const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir) {
+const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir,
+                                                std::string* module_path) {
   std::error_code ec;
   if (cli_dir && !fs::exists(*cli_dir, ec))
     throw plugin_error(fmt::format("--plugin-path \"{}\" does not exist", *cli_dir));
@@ -90,6 +94,7 @@ const DD::Image::Op::Description& load_operator(const std::optional<std::string>
     throw plugin_error(fmt::format(
         "plug-in module {} not found (searched {}); use --plugin-path DIR or set QUORLEN_PLUGIN_PATH",
         kModuleFileName, text::join(dirs)));
+  if (module_path) *module_path = *module;
   return load_module(*module);
 }
 

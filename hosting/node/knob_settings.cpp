@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -20,6 +21,10 @@ KnobSetting parse_knob_setting(std::string_view text) {
 }
 
 nlohmann::json read_settings_file(const std::string& path) {
+  std::error_code ec;
+  // A directory opens as a stream that reads nothing, which the parser would call an early end of input.
+  if (std::filesystem::is_directory(path, ec))
+    throw usage_error(fmt::format("settings file \"{}\" is a directory, not a JSON file", path));
   std::ifstream in(path, std::ios::binary);
   if (!in)
     throw usage_error(fmt::format("cannot read settings file \"{}\": no such file or not readable", path));
