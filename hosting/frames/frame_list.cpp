@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include <string>
 #include <unordered_set>
 
 #include "hosting/errors.h"
@@ -24,12 +25,17 @@ FrameList parse_frame_list(std::string_view text) {
     const std::size_t comma = rest.find(',');
     const std::string_view item = rest.substr(0, comma);
     if (item.empty()) throw bad("an item between commas is empty");
+    // Open Job Description writes the step after a colon ("7-20:2"); oiiotool after an x.
+    std::string spelled(item);
+    if (const std::size_t colon = spelled.find(':');
+        colon != std::string::npos && spelled.find('x') == std::string::npos)
+      spelled[colon] = 'x';
     FrameRange range;
     try {
-      range = parse_frame_range(item);
-    } catch (const AppError& e) {
-      // The single item's own message, with the whole list named, when it is one of several.
-      if (comma == std::string_view::npos && list.numbers.empty() && rest == text) throw;
+      range = parse_frame_range(spelled);
+    } catch (const AppError&) {
+      // A list of one item keeps the range's own message; an item of several is named within its list.
+      if (comma == std::string_view::npos && list.numbers.empty() && rest == text && spelled == item) throw;
       throw bad(
           fmt::format("item \"{}\" is not a frame or range A-B[xSTEP] with A <= B and STEP >= 1", item));
     }

@@ -26,6 +26,8 @@ std::string error_of(std::string_view text) {
 TEST(FrameList, CombinesFramesRangesAndStepsInTheOrderGiven) {
   EXPECT_EQ(frames("1,3,5-10,20-30x2"), (std::vector<int>{1, 3, 5, 6, 7, 8, 9, 10, 20, 22, 24, 26, 28, 30}));
   EXPECT_EQ(frames("1001-1100x50"), (std::vector<int>{1001, 1051}));
+  // A chunk as a farm manager writes it, the step after a colon.
+  EXPECT_EQ(frames("1-3,5,7-11:2"), (std::vector<int>{1, 2, 3, 5, 7, 9, 11}));
   EXPECT_EQ(frames("10,2"), (std::vector<int>{10, 2}));
   EXPECT_EQ(frames("-3--1,0"), (std::vector<int>{-3, -2, -1, 0}));
   // A frame named again is rendered once, where it first appears.
@@ -40,6 +42,8 @@ TEST(FrameList, NamesTheListAndTheItemThatIsWrong) {
   const std::string bad = error_of("1,5-3,7");
   EXPECT_NE(bad.find("--frames \"1,5-3,7\": item \"5-3\""), std::string::npos) << bad;
   EXPECT_NE(error_of("1,a").find("item \"a\""), std::string::npos);
+  EXPECT_NE(error_of("1,2-8:0").find("item \"2-8:0\""), std::string::npos);
+  EXPECT_NE(error_of("1,2-8:2x2").find("item \"2-8:2x2\""), std::string::npos);
   // Frames are whole numbers; fractions belong to keyframes only.
   EXPECT_NE(error_of("1.5").find("is not a frame range"), std::string::npos);
   EXPECT_NE(error_of("1,2.5").find("item \"2.5\""), std::string::npos);
