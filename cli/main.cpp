@@ -145,6 +145,9 @@ int main(int argc, char** argv) {
   knobs->fallthrough();
   add_settings_options(*knobs, knob_sets, knob_settings);
   knobs->add_flag("--json", json, "Print the panel as JSON");
+  double knob_frame = 0;
+  knobs->add_option("--frame", knob_frame, "Show the values of animated settings at this frame (default 0)")
+      ->type_name("N");
 
   // demo
   std::string demo_dir = "demo-out";
@@ -225,7 +228,8 @@ int main(int argc, char** argv) {
       run_render(request, description, std::cout, observer);
       progress.finish();
     } else if (knobs->parsed()) {
-      const NodeSettings settings = node_settings(knob_sets, knob_settings);
+      NodeSettings settings = node_settings(knob_sets, knob_settings);
+      settings.frame = knob_frame;
       quorlen::cli::run_knobs(load(), settings, json, std::cout);
     } else if (demo->parsed()) {
       demo_threads = quorlen::cli::usable_threads(demo_threads, quorlen::cli::available_cores(), warn);

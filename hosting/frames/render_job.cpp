@@ -121,6 +121,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     auto node = std::make_unique<Node>(description);
     NodeSettings settings = request.settings;
     if (settings.settings_file) settings.settings_file = path_for(request, *settings.settings_file, frame);
+    settings.frame = frame;
     node->apply(settings);
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);

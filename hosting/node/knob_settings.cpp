@@ -10,6 +10,7 @@
 #include "DDImageHost/KnobAccess.h"
 #include "DDImageHost/PanelJson.h"
 #include "hosting/errors.h"
+#include "hosting/node/animated_settings.h"
 
 namespace quorlen::hosting {
 
@@ -51,7 +52,13 @@ nlohmann::json read_settings_file(const std::string& path) {
 void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
   std::string error;
   if (settings.settings_file) {
-    const nlohmann::json values = read_settings_file(*settings.settings_file);
+    nlohmann::json values;
+    try {
+      values = settings_at_frame(op, read_settings_file(*settings.settings_file), settings.frame);
+    } catch (const AppError& e) {
+      if (e.code() != kExitUsage || std::string_view(e.what()).starts_with("settings file")) throw;
+      throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, e.what()));
+    }
     if (!DD::Image::apply_settings_json(op, values, error))
       throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, error));
   }

@@ -124,4 +124,46 @@ TEST_F(Sequences, VerboseNamesTheModulesTheInputsAndTheTimeOfEachFrame) {
   EXPECT_EQ(lines[5], "quorlen: frame 7 done, 1/1 (100%)");
 }
 
+TEST_F(Sequences, AnimatedSettingsGiveEachFrameWhatSetWouldAndSetStillOverrides) {
+  write_image(
+      dir / "passes.exr", 3, 2,
+      {constant_layer({"R", "G", "B"}, {1, 0.5f, 0.25f}, 3, 2),
+       pixels_layer({"N.X", "N.Y", "N.Z"},
+                    {{0, 0, -1}, {0.6f, 0, -0.8f}, {0, 1, 0}, {0, 0, -1}, {-1, 0, 0}, {0, 0.6f, -0.8f}}),
+       constant_layer({"P.X", "P.Y", "P.Z"}, {0.5f, 0.25f, 2}, 3, 2)});
+  std::ofstream(dir / "anim.json") << R"({
+    "lightBrightness": {"keys": {"1": 0.5, "3": 1.5}},
+    "lightType": {"keys": {"1": "parallel", "2": "point"}},
+    "_pointLightPos": {"keys": {"1": [0, 0, -1], "3": [1, 0, -1]}, "interpolation": "linear"}})";
+  const auto run = [&](const std::string& out, const std::string& frames, std::vector<std::string> extra) {
+    std::vector<std::string> args{"render",   "--passes", dir / "passes.exr", "-o", dir / out,
+                                  "--frames", frames,     "--no-progress"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult r = run_quorlen(args, scratch);
+    EXPECT_EQ(r.code, 0) << r.err;
+  };
+  run("anim.#.exr", "1-3", {"--settings", dir / "anim.json"});
+  run("set.1.exr", "1", {"--set", "lightBrightness=0.5", "lightType=parallel", "_pointLightPos=0,0,-1"});
+  run("set.2.exr", "2", {"--set", "lightBrightness=1", "lightType=point", "_pointLightPos=0.5,0,-1"});
+  run("set.3.exr", "3", {"--set", "lightBrightness=1.5", "lightType=point", "_pointLightPos=1,0,-1"});
+  for (const char* f : {"1", "2", "3"})
+    EXPECT_EQ(read_image(dir / ("anim." + std::string(f) + ".exr")).pixels,
+              read_image(dir / ("set." + std::string(f) + ".exr")).pixels)
+        << "frame " << f;
+  EXPECT_NE(read_image(dir / "anim.1.exr").pixels, read_image(dir / "anim.3.exr").pixels);
+
+  // --set after --settings holds for every frame.
+  run("over.#.exr", "1-3",
+      {"--settings", dir / "anim.json", "--set", "lightBrightness=1", "lightType=point"});
+  run("same.#.exr", "2", {"--set", "lightBrightness=1", "lightType=point", "_pointLightPos=0.5,0,-1"});
+  EXPECT_EQ(read_image(dir / "over.2.exr").pixels, read_image(dir / "same.2.exr").pixels);
+
+  // The panel at a frame shows the same values.
+  const RunResult knobs = run_quorlen({"knobs", "--settings", dir / "anim.json", "--frame", "2"}, scratch);
+  ASSERT_EQ(knobs.code, 0) << knobs.err;
+  EXPECT_TRUE(contains(knobs.out, " 0.5,0,-1 ")) << knobs.out;
+  for (const auto& line : lines_of(knobs.out))
+    if (contains(line, " lightType ")) EXPECT_TRUE(contains(line, " point ")) << line;
+}
+
 }  // namespace
