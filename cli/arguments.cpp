@@ -5,6 +5,7 @@
 #include <tbb/info.h>
 
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 namespace quorlen::cli {
@@ -21,6 +22,18 @@ CLI::Validator whole_number(long long min, long long max, const std::string& not
         if (whole && (ec == std::errc::result_out_of_range || value > max) && text[0] != '-')
           return fmt::format("\"{}\" is too large (at most {})", text, max);
         return fmt::format("\"{}\" is not a whole number of {} or more{}", text, min, tail);
+      },
+      "", "");
+}
+
+CLI::Validator frame_number() {
+  return CLI::Validator(
+      [](const std::string& text) -> std::string {
+        double value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (!text.empty() && ec == std::errc() && end == text.data() + text.size() && std::isfinite(value))
+          return {};
+        return fmt::format("\"{}\" is not a frame number (such as 1001 or 1001.5)", text);
       },
       "", "");
 }

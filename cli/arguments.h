@@ -12,6 +12,9 @@ namespace quorlen::cli {
 /// accepted, followed by `note` (such as "0: all cores").
 CLI::Validator whole_number(long long min, long long max, const std::string& note = "");
 
+/// Accepts a finite decimal number (such as 1001 or 1001.5).
+CLI::Validator frame_number();
+
 /// The worker count to use for `requested` threads on a machine that runs `cores` at once: 0 (all cores)
 /// and counts up to `cores` as asked, more clamped to `cores` with one warning through `warn`, because
 /// more workers than cores only contend and the thread library would print its own warning.

@@ -147,7 +147,8 @@ int main(int argc, char** argv) {
   knobs->add_flag("--json", json, "Print the panel as JSON");
   double knob_frame = 0;
   knobs->add_option("--frame", knob_frame, "Show the values of animated settings at this frame (default 0)")
-      ->type_name("N");
+      ->type_name("N")
+      ->check(quorlen::cli::frame_number());
 
   // demo
   std::string demo_dir = "demo-out";

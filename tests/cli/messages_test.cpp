@@ -75,6 +75,8 @@ TEST_F(Messages, EachRefusedCommandLineIsOneLineNamingTheProblem) {
       {{"render", "--normal", "@/n.exr", "-o", "@/o.exr", "--fram", "1"},
        1,
        "unknown option \"--fram\" for 'quorlen render' (did you mean \"--frames\"?)"},
+      {{"knobs", "--frame", "abc"}, 1, "--frame: \"abc\" is not a frame number (such as 1001 or 1001.5)"},
+      {{"knobs", "--frame", "inf"}, 1, "--frame: \"inf\" is not a frame number"},
       {{"knobs", "--jsn"}, 1, "unknown option \"--jsn\" for 'quorlen knobs' (did you mean \"--json\"?)"},
       {{"--plugin-pth", "x", "knobs"},
        1,
@@ -168,6 +170,24 @@ TEST_F(Messages, ATruncatedPluginModuleIsExit2AndTheSearchStopsThere) {
       << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Messages, ATruncatedImageLibraryModuleIsAMessageNotACrash) {
+  // The build tree keeps the image module one directory above the plug-in directory.
+  const fs::path module = fs::path(QUORLEN_TEST_BUILD_PLUGIN_DIR).parent_path() / "quorlen_images.so";
+  ASSERT_TRUE(fs::exists(module)) << module;
+  std::ofstream(dir / "images.so", std::ios::binary) << slurp(module.string()).substr(0, 4096);
+  const RunResult r = run_quorlen({"render", "--normal", dir / "n.exr", "-o", dir / "out.png"}, scratch,
+                                  "QUORLEN_IMAGE_MODULE=" + dir / "images.so");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(r.err.rfind("quorlen: error: cannot write \"" +
+                            dir / "out.png\": cannot load the image library module \"" +
+                            dir / "images.so\": truncated: ",
+                        0),
+            0u)
+      << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out.png"));
 }
 
 }  // namespace
