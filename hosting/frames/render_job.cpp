@@ -113,6 +113,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
         observer.frame_skipped(frame, static_cast<int>(index), count);
       continue;
     }
+    refuse_directory_target(path_for(request, request.output, frame));
     if (observer.frame_started && !request.dry_run)
       observer.frame_started(frame, static_cast<int>(index), count);
     Stopwatch clock;
@@ -130,7 +131,6 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     FrameInputs inputs(sources, warnings);
     if (observer.warning)
       for (const auto& w : warnings) observer.warning(w);
-    refuse_directory_target(path_for(request, request.output, frame));
     const OutputPlan plan = plan_output(path_for(request, request.output, frame));
     const ImageGeometry& geometry = inputs.geometry();
     if (observer.frame_inputs && !request.dry_run) {

@@ -39,11 +39,11 @@ struct RenderObserver {
   std::function<void(double fraction)> frame_progress;  ///< of the frame being rendered, 0 to 1
   std::function<void(int frame, int index, int count, double seconds)> frame_finished;
   std::function<void(int frame, int index, int count)> frame_skipped;  ///< its output exists already
-  /// Each input as read ("normal  FILE  layer N (N.X, N.Y, N.Z)") and the output, before the frame renders.
+  /// Each input as read ("normal  shot.exr:N (N.X, N.Y, N.Z)") and the output, before the frame renders.
   std::function<void(int frame, const std::vector<std::string>& inputs)> frame_inputs;
 };
 
-/// The frames to render: the range, or one frame (number 0, paths unchanged) without --frames. Throws a
+/// The frames to render: the list, or one frame (number 0, paths unchanged) without --frames. Throws a
 /// usage error when patterns and --frames do not go together (an output without a pattern would be
 /// overwritten by every frame; a pattern without --frames names no file).
 std::vector<int> frames_of(const RenderRequest& request);

@@ -166,4 +166,16 @@ TEST_F(Sequences, AnimatedSettingsGiveEachFrameWhatSetWouldAndSetStillOverrides)
     if (contains(line, " lightType ")) EXPECT_TRUE(contains(line, " point ")) << line;
 }
 
+TEST_F(Sequences, AFrameWhoseOutputIsADirectoryStopsBeforeItsInputsAreRead) {
+  write_image(dir / "m.1.exr", 2, 2, {constant_layer({"R", "G", "B"}, {0, 0, -1}, 2, 2)});
+  fs::create_directory(dir / "out.2.exr");  // and m.2.exr does not exist
+  const RunResult r = run_quorlen(
+      {"render", "--normal", dir / "m.#.exr", "-o", dir / "out.#.exr", "--frames", "1-2"}, scratch);
+  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(lines_of(r.err), (std::vector<std::string>{"quorlen: frame 1 done, 1/2 (50%)",
+                                                       "quorlen: error: cannot write \"" + dir / "out.2.exr" +
+                                                           "\": it is a directory"}));
+  EXPECT_TRUE(fs::exists(dir / "out.1.exr"));
+}
+
 }  // namespace
