@@ -55,6 +55,8 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
     throw plugin_error(
         fmt::format("host layer version mismatch: quorlen was built for {}, the loaded libddimage is {}",
                     DD::Image::kAbiVersion, DD::Image::loaded_abi_version()));
+  if (const std::string problem = elf_module_problem(path); !problem.empty())
+    throw plugin_error(fmt::format("cannot load plug-in \"{}\": {}", path, problem));
   // A relative path without a slash would make dlopen search the library path instead.
   const std::string target = path.find('/') == std::string::npos ? "./" + path : path;
   // A module loaded before registered its records then; loading it again registers nothing new.
@@ -63,8 +65,6 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
     if (const auto* d = DD::Image::find_description(kOperatorClass)) return *d;
     throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
   }
-  if (const std::string problem = elf_module_problem(path); !problem.empty())
-    throw plugin_error(fmt::format("cannot load plug-in \"{}\": {}", path, problem));
   DD::Image::take_registration_errors();  // only this module's refusals matter
   const auto before = DD::Image::registered_descriptions();
   if (!dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL)) {
