@@ -48,8 +48,8 @@ void add_settings_options(CLI::App& app, std::vector<std::string>& sets,
          "repeatable, applied in order after --settings")
       ->type_name("NAME=VALUE");
   app.add_option("--settings", settings_file,
-                 "JSON object of knob names and values (numbers, booleans, labels or "
-                 "arrays of three numbers)")
+                 "JSON object of knob names and values (numbers, booleans, labels, "
+                 "arrays of three numbers, or keyframes {\"keys\": {FRAME: VALUE, ...}})")
       ->type_name("FILE.json");
 }
 
