@@ -2,6 +2,8 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -11,10 +13,14 @@
 #include <vector>
 
 #include "DDImage/Version.h"
+#include "cli/arguments.h"
 #include "cli/knobs_command.h"
+#include "cli/messages.h"
 #include "cli/progress.h"
+#include "cli/verbose.h"
 #include "demo/demo_command.h"
 #include "hosting/errors.h"
+#include "hosting/frames/frame_list.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/render_job.h"
 #include "hosting/loader/operator_module.h"
@@ -40,11 +46,10 @@ void add_settings_options(CLI::App& app, std::vector<std::string>& sets,
          "--set", sets,
          "Set a knob, e.g. lightType=point, _pointLightPos=0,1.5,6, stripesNoiseDir=x|z, surfaceNoise=on; "
          "repeatable, applied in order after --settings")
-      ->type_name("NAME=VALUE")
-      ->allow_extra_args(false);
+      ->type_name("NAME=VALUE");
   app.add_option("--settings", settings_file,
-                 "JSON object of knob names and values (numbers, booleans, labels or "
-                 "arrays of three numbers)")
+                 "JSON object of knob names and values (numbers, booleans, labels, "
+                 "arrays of three numbers, or keyframes {\"keys\": {FRAME: VALUE, ...}})")
       ->type_name("FILE.json");
 }
 
@@ -70,12 +75,15 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::optional<std::string> plugin_path;
   add_plugin_option(app, plugin_path);
-  app.set_version_flag("--version",
+  app.set_version_flag("-V,--version",
                        fmt::format("quorlen {} (host layer {})", QUORLEN_VERSION, DD::Image::kAbiVersion),
                        "Print the version and exit");
   app.footer(
       "Exit codes: 0 success, 1 bad usage or input, 2 plug-in not loadable, 3 render or write failure, "
-      "130 interrupted.\nRun 'quorlen COMMAND --help' for a command's options.");
+      "130 interrupted.\nRun 'quorlen help COMMAND' for a command's options.");
+  bool verbose = false;
+  app.add_flag("-v,--verbose", verbose,
+               "Print the modules loaded, the inputs of each frame and the time each frame took, on stderr");
 
   // render
   RenderRequest request;
@@ -102,18 +110,25 @@ int main(int argc, char** argv) {
   render->add_option("-o,--output", request.output, "Output image; the format follows the extension")
       ->type_name("OUT")
       ->required();
-  render->add_option("--frames", frames, "Render frames A to B (every STEP-th); paths use #, #### or %04d")
-      ->type_name("A-B[xSTEP]");
+  render
+      ->add_option(
+          "--frames", frames,
+          "Frames to render: numbers and ranges A-B[xSTEP] joined by commas, such as 1,3,5-10,20-30x2; "
+          "paths use #, #### or %04d")
+      ->type_name("LIST");
+  render->add_flag(
+      "--skip-existing", request.skip_existing,
+      "Render only the frames whose output file does not exist yet (resumes a stopped sequence)");
   render->add_option("--threads", request.threads, "Worker threads (default: all cores)")
       ->type_name("N")
-      ->check(CLI::NonNegativeNumber);
+      ->check(quorlen::cli::whole_number(0, INT_MAX, "0: all cores"));
   render
       ->add_option(
           "--max-pixels", request.max_pixels,
           "Refuse inputs whose data window holds more pixels than this (guards against damaged headers)")
       ->type_name("N")
       ->capture_default_str()
-      ->check(CLI::PositiveNumber);
+      ->check(quorlen::cli::whole_number(1, LLONG_MAX));
   render->add_flag("--stats", request.stats,
                    "Print the time of each stage (read, render, write) and megapixels per second");
   render->add_flag("--dry-run", request.dry_run,
@@ -130,6 +145,10 @@ int main(int argc, char** argv) {
   knobs->fallthrough();
   add_settings_options(*knobs, knob_sets, knob_settings);
   knobs->add_flag("--json", json, "Print the panel as JSON");
+  double knob_frame = 0;
+  knobs->add_option("--frame", knob_frame, "Show the values of animated settings at this frame (default 0)")
+      ->type_name("N")
+      ->check(quorlen::cli::frame_number());
 
   // demo
   std::string demo_dir = "demo-out";
@@ -142,39 +161,80 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   demo->add_option("--threads", demo_threads, "Worker threads (default: all cores)")
       ->type_name("N")
-      ->check(CLI::NonNegativeNumber);
+      ->check(quorlen::cli::whole_number(0, INT_MAX, "0: all cores"));
+
+  // help
+  std::optional<std::string> help_command;
+  CLI::App* help = app.add_subcommand("help", "Print the usage of quorlen or of one command");
+  help->add_option("COMMAND", help_command, "The command to describe");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
     return app.exit(e);  // --help and --version
   } catch (const CLI::ParseError& e) {
-    return fail(kExitUsage, fmt::format("{} (run 'quorlen --help' for usage)", e.what()));
+    return fail(kExitUsage,
+                quorlen::cli::usage_message(app, e, std::vector<std::string>(argv + 1, argv + argc)));
   }
 
   install_interrupt_handlers();
+  // A write past a file-size limit then fails as a write error, which removes the unfinished file, instead of
+  // killing the process with it in place.
+  std::signal(SIGXFSZ, SIG_IGN);
+  const auto warn = [](const std::string& w) { fmt::print(stderr, "quorlen: warning: {}\n", w); };
+  const auto load = [&]() -> const DD::Image::Op::Description& {
+    std::string module;
+    const auto& description = load_operator(plugin_path, &module);
+    if (verbose) quorlen::cli::report_modules(module, stderr);
+    return description;
+  };
   try {
-    if (render->parsed()) {
+    if (help->parsed()) {
+      quorlen::cli::print_help(app, help_command, std::cout);
+    } else if (render->parsed()) {
       request.settings = node_settings(render_sets, render_settings);
-      if (frames) request.frames = parse_frame_range(*frames);
+      if (frames) request.frames = parse_frame_list(*frames);
       // Usage problems are reported before the plug-in is looked for.
       const int frame_count = static_cast<int>(frames_of(request).size());
-      const auto& description = load_operator(plugin_path);
-      Progress progress(!no_progress && !request.dry_run && Progress::stderr_is_terminal(), frame_count);
+      request.threads = quorlen::cli::usable_threads(request.threads, quorlen::cli::available_cores(), warn);
+      const auto& description = load();
+      const auto style = no_progress || request.dry_run   ? Progress::Style::none
+                         : Progress::stderr_is_terminal() ? Progress::Style::bar
+                         : request.frames                 ? Progress::Style::lines
+                                                          : Progress::Style::none;
+      Progress progress(style, frame_count);
       RenderObserver observer;
       observer.warning = [&](const std::string& w) {
         progress.finish();
-        fmt::print(stderr, "quorlen: warning: {}\n", w);
+        warn(w);
       };
       observer.frame_started = [&](int frame, int index, int) { progress.begin_frame(frame, index); };
       observer.frame_progress = [&](double fraction) { progress.frame_progress(fraction); };
+      observer.frame_skipped = [&](int frame, int index, int) { progress.skip_frame(frame, index); };
+      // Verbose lines name the frame only in a sequence; a single render has no frame number.
+      const auto tag = [&](int frame) { return request.frames ? fmt::format("frame {}: ", frame) : ""; };
+      observer.frame_finished = [&](int frame, int index, int, double seconds) {
+        if (verbose) {
+          progress.finish();
+          fmt::print(stderr, "quorlen: {}rendered in {:.3f} s\n", tag(frame), seconds);
+        }
+        progress.end_frame(frame, index);
+      };
+      if (verbose)
+        observer.frame_inputs = [&](int frame, const std::vector<std::string>& inputs) {
+          progress.finish();
+          quorlen::cli::report_image_module(stderr);
+          for (const auto& line : inputs) fmt::print(stderr, "quorlen: {}{}\n", tag(frame), line);
+        };
       run_render(request, description, std::cout, observer);
       progress.finish();
     } else if (knobs->parsed()) {
-      const NodeSettings settings = node_settings(knob_sets, knob_settings);
-      quorlen::cli::run_knobs(load_operator(plugin_path), settings, json, std::cout);
+      NodeSettings settings = node_settings(knob_sets, knob_settings);
+      settings.frame = knob_frame;
+      quorlen::cli::run_knobs(load(), settings, json, std::cout);
     } else if (demo->parsed()) {
-      quorlen::demo::run_demo(load_operator(plugin_path), demo_dir, demo_threads, std::cout, std::cerr);
+      demo_threads = quorlen::cli::usable_threads(demo_threads, quorlen::cli::available_cores(), warn);
+      quorlen::demo::run_demo(load(), demo_dir, demo_threads, std::cout, std::cerr);
     }
   } catch (const AppError& e) {
     // A call cut short by the signal fails in its own words; the cause is the interrupt.

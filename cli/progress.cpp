@@ -1,4 +1,4 @@
-/// \file progress.cpp  The terminal progress bar.
+/// \file progress.cpp  The terminal progress bar and the per-frame log lines.
 #include "cli/progress.h"
 
 #include <fmt/format.h>
@@ -10,7 +10,7 @@
 
 namespace quorlen::cli {
 
-Progress::Progress(bool enabled, int frames) : enabled_(enabled), frames_(std::max(1, frames)) {}
+Progress::Progress(Style style, int frames) : style_(style), frames_(std::max(1, frames)) {}
 
 Progress::~Progress() { finish(); }
 
@@ -20,6 +20,10 @@ void Progress::begin_frame(int frame, int index) {
   frame_ = frame;
   index_ = index;
   fraction_ = 0;
+  if (!started_) {
+    started_ = std::chrono::steady_clock::now();
+    work_at_start_ = index;
+  }
   draw(true);
 }
 
@@ -28,30 +32,69 @@ void Progress::frame_progress(double fraction) {
   draw(false);
 }
 
+void Progress::end_frame(int frame, int index) {
+  if (style_ != Style::lines) return;
+  std::fprintf(stderr, "quorlen: %s\n", line(frame, index, frames_, false).c_str());
+  std::fflush(stderr);
+}
+
+void Progress::skip_frame(int frame, int index) {
+  if (style_ == Style::lines) {
+    std::fprintf(stderr, "quorlen: %s\n", line(frame, index, frames_, true).c_str());
+    std::fflush(stderr);
+  }
+  // A skipped frame is not work the rate should count.
+  if (started_) work_at_start_ += 1;
+}
+
 void Progress::finish() {
-  if (!enabled_ || !drawn_) return;
+  if (style_ != Style::bar || !drawn_) return;
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);
   drawn_ = false;
 }
 
-std::string Progress::bar(double done, int frame, int index, int frames) {
+std::string Progress::bar(double done, int frame, int index, int frames, std::optional<double> seconds_left) {
   constexpr int kWidth = 30;
   const double d = std::isnan(done) ? 0.0 : std::clamp(done, 0.0, 1.0);
   const int filled = static_cast<int>(d * kWidth);
   const int percent = static_cast<int>(d * 100);
-  return fmt::format("[{}{}] {:3}%  frame {} ({}/{})", std::string(static_cast<std::size_t>(filled), '#'),
-                     std::string(static_cast<std::size_t>(kWidth - filled), '.'), percent, frame, index + 1,
-                     frames);
+  std::string text = fmt::format(
+      "[{}{}] {:3}%  frame {} ({}/{})", std::string(static_cast<std::size_t>(filled), '#'),
+      std::string(static_cast<std::size_t>(kWidth - filled), '.'), percent, frame, index + 1, frames);
+  if (seconds_left) {
+    const long long s = std::llround(*seconds_left);
+    text += s >= 3600 ? fmt::format("  {}:{:02}:{:02} left", s / 3600, s / 60 % 60, s % 60)
+                      : fmt::format("  {}:{:02} left", s / 60, s % 60);
+  }
+  return text;
+}
+
+std::string Progress::line(int frame, int index, int frames, bool skipped) {
+  const int percent = static_cast<int>(100.0 * (index + 1) / std::max(1, frames));
+  return fmt::format("frame {} {}, {}/{} ({}%)", frame, skipped ? "skipped, output exists" : "done",
+                     index + 1, frames, percent);
+}
+
+std::optional<double> Progress::time_left(double elapsed, double done, double left) {
+  // Too little done, or too early, and the first band's start-up cost would dominate the estimate.
+  if (!(done > 0.02) || !(elapsed >= 1.0) || !(left >= 0)) return std::nullopt;
+  const double seconds = elapsed / done * left;
+  if (!std::isfinite(seconds)) return std::nullopt;
+  return seconds;
 }
 
 void Progress::draw(bool force) {
-  if (!enabled_) return;
+  if (style_ != Style::bar) return;
   const auto now = std::chrono::steady_clock::now();
   if (!force && drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
   last_draw_ = now;
-  const double done = (index_ + fraction_) / frames_;
-  std::fprintf(stderr, "\r\033[Kquorlen: %s", bar(done, frame_, index_, frames_).c_str());
+  const double position = index_ + fraction_;
+  std::optional<double> left;
+  if (started_)
+    left = time_left(std::chrono::duration<double>(now - *started_).count(), position - work_at_start_,
+                     frames_ - position);
+  std::fprintf(stderr, "\r\033[Kquorlen: %s", bar(position / frames_, frame_, index_, frames_, left).c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

@@ -12,6 +12,7 @@
 #include "hosting/images/image_writer.h"
 #include "hosting/images/layer_mapping.h"
 #include "hosting/node/node.h"
+#include "hosting/system/atomic_file.h"
 #include "hosting/system/interrupt.h"
 
 namespace quorlen::hosting {
@@ -20,6 +21,11 @@ namespace {
 bool is_file(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);
+}
+
+bool output_exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
 }
 
 // Patterns are substituted only when frames were asked for; frames_of has checked the combination.
@@ -90,6 +96,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   const std::vector<int> frames = frames_of(request);
   // Problems with the output are found before any frame is read.
   const std::string first_output = path_for(request, request.output, frames.front());
+  refuse_directory_target(first_output);
   plan_output(first_output);
   if (!request.dry_run) check_writable_target(first_output);
   if (request.threads > 0) set_library_threads(request.threads);
@@ -99,6 +106,14 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   for (std::size_t index = 0; index < frames.size(); ++index) {
     const int frame = frames[index];
     throw_if_interrupted();
+    // Outputs are renamed into place whole, so one that exists is a finished frame.
+    if (request.skip_existing && output_exists(path_for(request, request.output, frame))) {
+      if (request.dry_run) fmt::print(out, "frame {} skipped: its output exists\n", frame);
+      if (observer.frame_skipped && !request.dry_run)
+        observer.frame_skipped(frame, static_cast<int>(index), count);
+      continue;
+    }
+    refuse_directory_target(path_for(request, request.output, frame));
     if (observer.frame_started && !request.dry_run)
       observer.frame_started(frame, static_cast<int>(index), count);
     Stopwatch clock;
@@ -107,6 +122,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     auto node = std::make_unique<Node>(description);
     NodeSettings settings = request.settings;
     if (settings.settings_file) settings.settings_file = path_for(request, *settings.settings_file, frame);
+    settings.frame = frame;
     node->apply(settings);
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
@@ -117,6 +133,14 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       for (const auto& w : warnings) observer.warning(w);
     const OutputPlan plan = plan_output(path_for(request, request.output, frame));
     const ImageGeometry& geometry = inputs.geometry();
+    if (observer.frame_inputs && !request.dry_run) {
+      std::vector<std::string> lines;
+      for (int slot = 0; slot < kInputCount; ++slot)
+        if (const auto d = inputs.describe(slot))
+          lines.push_back(fmt::format("{:<7} {}", kInputLabels[static_cast<std::size_t>(slot)], *d));
+      lines.push_back(fmt::format("output  {}", plan.path));
+      observer.frame_inputs(frame, lines);
+    }
 
     if (request.dry_run) {
       for (int slot = 0; slot < kInputCount; ++slot)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DDImage/Op.h"
+#include "hosting/frames/frame_list.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/frame_pipeline.h"
 #include "hosting/frames/stage_times.h"
@@ -22,7 +23,8 @@ struct RenderRequest {
   std::optional<std::string> passes;  ///< one file mapped to the inputs by layer names
   NodeSettings settings;
   std::string output;
-  std::optional<FrameRange> frames;
+  std::optional<FrameList> frames;
+  bool skip_existing = false;                ///< frames whose output file exists are not rendered again
   int threads = 0;                           ///< 0: all cores
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
   bool stats = false;
@@ -36,9 +38,12 @@ struct RenderObserver {
   std::function<void(int frame, int index, int count)> frame_started;
   std::function<void(double fraction)> frame_progress;  ///< of the frame being rendered, 0 to 1
   std::function<void(int frame, int index, int count, double seconds)> frame_finished;
+  std::function<void(int frame, int index, int count)> frame_skipped;  ///< its output exists already
+  /// Each input as read ("normal  shot.exr:N (N.X, N.Y, N.Z)") and the output, before the frame renders.
+  std::function<void(int frame, const std::vector<std::string>& inputs)> frame_inputs;
 };
 
-/// The frames to render: the range, or one frame (number 0, paths unchanged) without --frames. Throws a
+/// The frames to render: the list, or one frame (number 0, paths unchanged) without --frames. Throws a
 /// usage error when patterns and --frames do not go together (an output without a pattern would be
 /// overwritten by every frame; a pattern without --frames names no file).
 std::vector<int> frames_of(const RenderRequest& request);

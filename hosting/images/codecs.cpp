@@ -12,6 +12,7 @@
 #include "hosting/images/declared_lengths.h"
 #include "hosting/images/exr/exr_decoder.h"
 #include "hosting/images/exr/exr_encoder.h"
+#include "hosting/loader/elf_check.h"
 #include "hosting/system/executable_dir.h"
 
 namespace quorlen::hosting {
@@ -21,6 +22,7 @@ namespace fs = std::filesystem;
 
 std::atomic<int> requested_threads{0};
 std::atomic<const ImageLibrary*> loaded_library{nullptr};
+std::atomic<const std::string*> loaded_path{nullptr};
 
 std::vector<std::string> module_candidates() {
   // A module named in the environment is the only one tried.
@@ -36,6 +38,7 @@ std::vector<std::string> module_candidates() {
 struct Loaded {
   const ImageLibrary* library = nullptr;
   std::string error;
+  std::string path = {};
 };
 
 Loaded load() {
@@ -46,6 +49,8 @@ Loaded load() {
       tried += (tried.empty() ? "" : ", ") + path;
       continue;
     }
+    if (const std::string problem = elf_module_problem(path); !problem.empty())
+      return {nullptr, fmt::format("cannot load the image library module \"{}\": {}", path, problem)};
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
       const char* why = dlerror();
@@ -54,7 +59,7 @@ Loaded load() {
     }
     const auto entry = reinterpret_cast<ImageLibraryEntry>(dlsym(handle, kImageLibraryEntry));
     if (!entry) return {nullptr, fmt::format("\"{}\" is not the image library module", path)};
-    return {entry(), {}};
+    return {entry(), {}, path};
   }
   return {nullptr,
           fmt::format("the image library module was not found (looked for {}); only EXR files can be "
@@ -74,7 +79,13 @@ const ImageLibrary& image_library() {
     return l;
   }();
   if (!loaded.library) throw codec_error(loaded.error);
+  loaded_path.store(&loaded.path);
   return *loaded.library;
+}
+
+std::string loaded_image_module() {
+  const std::string* path = loaded_path.load();
+  return path ? *path : std::string();
 }
 
 void set_library_threads(int threads) {

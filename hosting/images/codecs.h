@@ -23,6 +23,9 @@ std::unique_ptr<ImageEncoder> create_image(const std::string& path, const std::s
 /// cannot be found or loaded.
 const ImageLibrary& image_library();
 
+/// The path of the image library module if it has been loaded, else "".
+std::string loaded_image_module();
+
 /// Threads the module's library may use of its own (0: its choice); applied now or when it loads.
 void set_library_threads(int threads);
 

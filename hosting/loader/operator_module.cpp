@@ -12,6 +12,7 @@
 #include "DDImage/Version.h"
 #include "DDImageHost/Registry.h"
 #include "hosting/errors.h"
+#include "hosting/loader/elf_check.h"
 #include "hosting/system/executable_dir.h"
 #include "text/strings.h"
 
@@ -54,6 +55,8 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
     throw plugin_error(
         fmt::format("host layer version mismatch: quorlen was built for {}, the loaded libddimage is {}",
                     DD::Image::kAbiVersion, DD::Image::loaded_abi_version()));
+  if (const std::string problem = elf_module_problem(path); !problem.empty())
+    throw plugin_error(fmt::format("cannot load plug-in \"{}\": {}", path, problem));
   // A relative path without a slash would make dlopen search the library path instead.
   const std::string target = path.find('/') == std::string::npos ? "./" + path : path;
   // A module loaded before registered its records then; loading it again registers nothing new.
@@ -80,7 +83,8 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
   throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
 }
 
-const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir) {
+const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir,
+                                                std::string* module_path) {
   std::error_code ec;
   if (cli_dir && !fs::exists(*cli_dir, ec))
     throw plugin_error(fmt::format("--plugin-path \"{}\" does not exist", *cli_dir));
@@ -90,6 +94,7 @@ const DD::Image::Op::Description& load_operator(const std::optional<std::string>
     throw plugin_error(fmt::format(
         "plug-in module {} not found (searched {}); use --plugin-path DIR or set QUORLEN_PLUGIN_PATH",
         kModuleFileName, text::join(dirs)));
+  if (module_path) *module_path = *module;
   return load_module(*module);
 }
 

@@ -23,12 +23,14 @@ std::vector<std::string> plugin_search_dirs(const std::optional<std::string>& cl
 std::optional<std::string> find_module(const std::vector<std::string>& dirs);
 
 /// Loads the module at `path` and returns the registration record of its operator. Throws a plug-in
-/// error (exit code 2) when the module cannot be loaded, registered nothing usable, or the loaded host
+/// error (exit code 2) when the file is not a whole shared object for this machine (checked before it is
+/// mapped, see elf_check.h), when the module cannot be loaded, registered nothing usable, or the loaded host
 /// layer is not the one this program was built against.
 const DD::Image::Op::Description& load_module(const std::string& path);
 
 /// Searches (plugin_search_dirs with the real environment) and loads; throws a plug-in error naming the
-/// searched directories when there is no module.
-const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir);
+/// searched directories when there is no module. Sets `module_path`, when given, to the file loaded.
+const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir,
+                                                std::string* module_path = nullptr);
 
 }  // namespace quorlen::hosting

@@ -3,12 +3,14 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "DDImageHost/KnobAccess.h"
 #include "DDImageHost/PanelJson.h"
 #include "hosting/errors.h"
+#include "hosting/node/animated_settings.h"
 
 namespace quorlen::hosting {
 
@@ -20,6 +22,10 @@ KnobSetting parse_knob_setting(std::string_view text) {
 }
 
 nlohmann::json read_settings_file(const std::string& path) {
+  std::error_code ec;
+  // A directory opens as a stream that reads nothing, which the parser would call an early end of input.
+  if (std::filesystem::is_directory(path, ec))
+    throw usage_error(fmt::format("settings file \"{}\" is a directory, not a JSON file", path));
   std::ifstream in(path, std::ios::binary);
   if (!in)
     throw usage_error(fmt::format("cannot read settings file \"{}\": no such file or not readable", path));
@@ -46,7 +52,13 @@ nlohmann::json read_settings_file(const std::string& path) {
 void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
   std::string error;
   if (settings.settings_file) {
-    const nlohmann::json values = read_settings_file(*settings.settings_file);
+    nlohmann::json values;
+    try {
+      values = settings_at_frame(op, read_settings_file(*settings.settings_file), settings.frame);
+    } catch (const AppError& e) {
+      if (e.code() != kExitUsage || std::string_view(e.what()).starts_with("settings file")) throw;
+      throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, e.what()));
+    }
     if (!DD::Image::apply_settings_json(op, values, error))
       throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, error));
   }

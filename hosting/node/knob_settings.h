@@ -25,6 +25,7 @@ KnobSetting parse_knob_setting(std::string_view text);
 struct NodeSettings {
   std::optional<std::string> settings_file;  ///< a JSON object of knob name to value
   std::vector<KnobSetting> sets;
+  double frame = 0;  ///< where the file's animated values are evaluated (see animated_settings.h)
 };
 
 /// Reads a settings file; throws a usage error when it is missing or not a JSON object.

@@ -25,11 +25,16 @@ std::string directory_of(const std::string& target) {
 
 }  // namespace
 
+void refuse_directory_target(const std::string& target) {
+  std::error_code ec;
+  if (fs::is_directory(target, ec))
+    throw output_error(fmt::format("cannot write \"{}\": it is a directory", target));
+}
+
 void check_writable_target(const std::string& target) {
   std::error_code ec;
   if (target.empty()) throw output_error("the output path is empty");
-  if (fs::is_directory(target, ec))
-    throw output_error(fmt::format("cannot write \"{}\": it is a directory", target));
+  refuse_directory_target(target);
   const std::string dir = directory_of(target);
   if (!fs::exists(dir, ec))
     throw output_error(fmt::format("cannot write \"{}\": directory \"{}\" does not exist", target, dir));

@@ -9,6 +9,10 @@ namespace quorlen::hosting {
 /// writable, or the target is a directory.
 void check_writable_target(const std::string& target);
 
+/// Throws an output error (exit code 3) when `target` is a directory; checked before anything is read, also
+/// when nothing is to be written.
+void refuse_directory_target(const std::string& target);
+
 /// A temporary path in the target's directory. commit() renames it onto the target; otherwise the
 /// destructor removes it, so a failed or interrupted write never leaves a partial target.
 class AtomicFile {

@@ -43,9 +43,9 @@ TEST(Faults, AFullDiskFailsTheFrameThatDoesNotFitAndKeepsTheOnesBefore) {
   write_random_normals(dir / "n.2.exr", 8, 2);
   write_random_normals(dir / "n.3.exr", 256, 3);
   // The random colour makes the output as incompressible as the input.
-  const std::vector<std::string> args{"render",          "--color",       dir / "n.#.exr",
-                                      "--normal",        dir / "n.#.exr", "-o",
-                                      dir / "out.#.exr", "--frames",      "1-3"};
+  const std::vector<std::string> args{"render",        "--color",      dir / "n.#.exr",   "--normal",
+                                      dir / "n.#.exr", "-o",           dir / "out.#.exr", "--frames",
+                                      "1-3",           "--no-progress"};
   Child child(args, scratch, ChildOptions{64 * 1024});
   const RunResult r = child.wait();
   EXPECT_EQ(r.code, 3) << r.err;
@@ -77,10 +77,10 @@ TEST(Faults, AnInterruptKeepsFinishedFramesRemovesTheUnfinishedOneAndExits130) {
   for (const int sig : {SIGINT, SIGTERM}) {
     for (const auto& name : dir.files())
       if (name != "n.exr") fs::remove(dir / name);
-    Child child(
-        {"render", "--normal", dir / "n.exr", "-o", dir / "out.####.exr", "--frames",
-         "1-" + std::to_string(kFrames), "--set", "surfaceNoise=on", "--set", "surfaceNoiseType=turbulence2"},
-        scratch);
+    Child child({"render", "--normal", dir / "n.exr", "-o", dir / "out.####.exr", "--frames",
+                 "1-" + std::to_string(kFrames), "--set", "surfaceNoise=on", "--set",
+                 "surfaceNoiseType=turbulence2", "--no-progress"},
+                scratch);
     // The signal goes once the first frame is in place, so the handlers are installed and work is under way.
     bool first = false;
     for (int i = 0; i < 60000 && !first; ++i) {

@@ -40,10 +40,10 @@ class Child {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    // The disposition a user's shell leaves: the program itself must turn a write past the file-size limit
+    // into an error, whatever the test runner's own disposition is.
+    ::signal(SIGXFSZ, SIG_DFL);
     if (options.max_file_size >= 0) {
-      // Ignored, SIGXFSZ stays ignored across exec and an oversized write fails with EFBIG instead of
-      // killing.
-      ::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{static_cast<rlim_t>(options.max_file_size),
                          static_cast<rlim_t>(options.max_file_size)};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
