@@ -13,6 +13,7 @@
 #include "DDImage/Version.h"
 #include "cli/knobs_command.h"
 #include "cli/progress.h"
+#include "cli/render_choices.h"
 #include "demo/demo_command.h"
 #include "hosting/errors.h"
 #include "hosting/frames/frame_pattern.h"
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
                    "Print the time of each stage (read, render, write) and megapixels per second");
   render->add_flag("--dry-run", request.dry_run,
                    "Print the inputs, layers, output and knob values it would use, and stop");
+  quorlen::cli::add_render_choices(*render, request);
   bool no_progress = false;
   render->add_flag("--no-progress", no_progress,
                    "Never draw the progress bar (it is drawn only on a terminal)");

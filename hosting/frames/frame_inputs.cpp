@@ -18,6 +18,16 @@ const std::vector<DD::Image::Channel> kRGB{DD::Image::Chan_Red, DD::Image::Chan_
 
 }  // namespace
 
+std::string describe(LightSpace space, NormalEncoding encoding) {
+  return fmt::format(
+      "{}; normals {}",
+      space == LightSpace::world
+          ? "world space: light knobs in the passes' own space (the normal input's z negated for the node)"
+          : "node space: light knobs as the node defines them (it negates the light vector's z)",
+      encoding == NormalEncoding::unsigned_values ? "unsigned (stored as 0.5 n + 0.5, decoded as 2 v - 1)"
+                                                  : "signed (as stored)");
+}
+
 void transform_normals(ImageBuffer& image, const Box& box, LightSpace space, NormalEncoding encoding) {
   if (space == LightSpace::node && encoding == NormalEncoding::signed_values) return;
   const int n = image.channel_count();

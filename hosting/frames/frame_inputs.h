@@ -36,6 +36,9 @@ struct FrameSources {
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
 };
 
+/// The light space and encoding in words, for --dry-run.
+std::string describe(LightSpace space, NormalEncoding encoding);
+
 /// Applies the encoding, then the light space, to the normals in `box` of `image` (red, green, blue).
 void transform_normals(DD::Image::ImageBuffer& image, const DD::Image::Box& box, LightSpace space,
                        NormalEncoding encoding);

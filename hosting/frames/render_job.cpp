@@ -13,6 +13,7 @@
 #include "hosting/images/layer_mapping.h"
 #include "hosting/node/node.h"
 #include "hosting/system/interrupt.h"
+#include "text/strings.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -59,6 +60,8 @@ std::vector<int> frames_of(const RenderRequest& request) {
 FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report) {
   FrameSources sources;
   sources.max_pixels = request.max_pixels;
+  sources.light_space = request.light_space;
+  sources.normal_encoding = request.normal_encoding;
   for (int slot = 0; slot < kInputCount; ++slot)
     if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
       sources.inputs[static_cast<std::size_t>(slot)] =
@@ -76,6 +79,10 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
     const auto& layer = *chosen[static_cast<std::size_t>(slot)];
     if (input || !layer) continue;
     input = InputSpec{passes, layer->empty() ? std::nullopt : std::optional<std::string>(*layer)};
+    if (mapping_report)
+      fmt::print(*mapping_report, "mapped  {} <- {}: {}\n", kInputLabels[static_cast<std::size_t>(slot)],
+                 text::escape_controls(layer->empty() ? std::string("(plain)") : *layer),
+                 map.reasons[static_cast<std::size_t>(slot)]);
   }
   if (!sources.inputs[kNormal])
     throw usage_error(
@@ -122,6 +129,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       for (int slot = 0; slot < kInputCount; ++slot)
         fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
                    inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
+      fmt::print(out, "light   {}\n", describe(request.light_space, request.normal_encoding));
       fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));
       const auto changed = node->changed_knobs();
       std::string knobs;

@@ -27,6 +27,9 @@ struct RenderRequest {
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
   bool stats = false;
   bool dry_run = false;
+  // How passes from a renderer are to be read.
+  LightSpace light_space = LightSpace::node;
+  NormalEncoding normal_encoding = NormalEncoding::signed_values;
 };
 
 /// What a job reports while it runs; members left empty are not called. A callback may throw to stop the

@@ -51,14 +51,17 @@ class ImageFile {
 
   const std::string& path() const { return path_; }
   const std::vector<LayerInfo>& layers() const { return layers_; }
-  /// The layer named `name` (a part name counts), matched exactly first, then ignoring case; null if none.
+  /// The layer named `name` (a part name counts), matched exactly first, then ignoring case, then by a
+  /// unique last word ("DiffCol" finds "ViewLayer.DiffCol"); null if none or several.
   const LayerInfo* find_layer(std::string_view name) const;
+  /// The layers whose name (or part name) has `word` as its last word: exactly, else ignoring case.
+  std::vector<const LayerInfo*> layers_by_last_word(std::string_view word) const;
   /// The plain channels of the first part, or null when it has none.
   const LayerInfo* plain_layer() const;
   /// The layer `name`, or the plain layer when `name` is empty; throws a usage error listing the file's
-  /// layers when it has no such layer.
+  /// layers (and the likely one for a near miss) when it has no such layer, or several by that last word.
   const LayerInfo& layer(std::string_view name) const;
-  /// Names of all layers, for messages ("(plain), N, P").
+  /// Names of all layers, for messages ("(plain), N, P"), control bytes escaped.
   std::string layer_list() const;
 
   ImageGeometry geometry(int subimage) const;

@@ -1,6 +1,8 @@
 // Layers of image files: grouping channels into layers, choosing three components, mapping --passes.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "hosting/errors.h"
 #include "hosting/images/image_file.h"
 #include "hosting/images/layer_mapping.h"
@@ -11,6 +13,11 @@ using namespace quorlen::hosting;
 using Names = std::vector<std::string>;
 
 std::vector<LayerInfo> one_part(const Names& channels) { return group_layers({""}, {channels}); }
+
+std::string text_upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
 
 TEST(GroupLayers, GroupsChannelsByThePrefixBeforeTheLastDot) {
   const auto layers = one_part({"A", "B", "G", "R", "ViewLayer.Normal.X", "ViewLayer.Normal.Y",
@@ -137,6 +144,39 @@ TEST(MapPasses, PartNamesCountAsLayerNames) {
   ASSERT_TRUE(m.normal);
   EXPECT_EQ(*m.normal, "Normal");
   EXPECT_EQ(m.position, "worldPosition");
+}
+
+TEST(MapPasses, ASurfaceColourLayerWinsOverThePlainRGBAndTheBeauty) {
+  const auto layers =
+      one_part({"R", "G", "B", "A", "ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
+                "ViewLayer.DiffCol.R", "ViewLayer.DiffCol.G", "ViewLayer.DiffCol.B", "N.x", "N.y", "N.z"});
+  const PassMapping m = map_passes(layers);
+  EXPECT_EQ(m.color, "ViewLayer.DiffCol");
+  EXPECT_TRUE(m.reasons[0].find("DiffCol") != std::string::npos) << m.reasons[0];
+  EXPECT_TRUE(m.reasons[1].find("N") != std::string::npos) << m.reasons[1];
+  EXPECT_EQ(m.reasons[2], "");  // no position layer, no reason
+
+  // Without it the plain channels, then the beauty; the reason says the rendered light stays.
+  const PassMapping plain = map_passes(one_part({"R", "G", "B", "beauty.R", "beauty.G", "beauty.B"}));
+  EXPECT_EQ(plain.color, "");
+  const PassMapping beauty = map_passes(one_part({"A", "beauty.R", "beauty.G", "beauty.B"}));
+  EXPECT_EQ(beauty.color, "beauty");
+  EXPECT_TRUE(beauty.reasons[0].find("rendered light stays") != std::string::npos) << beauty.reasons[0];
+}
+
+TEST(MapPasses, EverySurfaceColourNameIsRecognisedAndEarlierNamesWin) {
+  for (const char* name : kAlbedoNames) {
+    const std::string n = std::string("layer.") + text_upper(name);
+    const PassMapping m = map_passes(one_part({"R", "G", "B", n + ".R", n + ".G", n + ".B"}));
+    EXPECT_EQ(m.color, "layer." + text_upper(name)) << name;
+  }
+  // basecolor is later in the list than albedo, whatever the file order.
+  const PassMapping m = map_passes(one_part(
+      {"x.basecolor.R", "x.basecolor.G", "x.basecolor.B", "y.albedo.R", "y.albedo.G", "y.albedo.B"}));
+  EXPECT_EQ(m.color, "y.albedo");
+  // A two-channel surface-colour layer is skipped.
+  const PassMapping short_one = map_passes(one_part({"R", "G", "B", "albedo.R", "albedo.G"}));
+  EXPECT_EQ(short_one.color, "");
 }
 
 }  // namespace

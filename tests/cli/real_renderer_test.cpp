@@ -1,0 +1,149 @@
+// Passes as a path tracer writes them: z-up world space, every layer under "ViewLayer.", a surface-colour
+// layer beside the beauty. The colour, light space and normal encoding a first render gets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/HostingTestSupport.h"
+
+namespace {
+
+using namespace quorlen::hosting_test;
+
+const float kS = 1.0f / std::sqrt(3.0f);  // the default light on a normal facing it
+const std::array<float, 3> kAlbedo = {0.8f, 0.6f, 0.4f};
+
+// Two pixels of a z-up scene: a ground facing up (x = 0) and an underside facing down (x = 1), both at the
+// origin. The beauty is dim and has alpha 1.
+void write_real_passes(const std::string& path) {
+  write_image(path, 2, 1,
+              {constant_layer({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
+                               "ViewLayer.Combined.A"},
+                              {0.1f, 0.1f, 0.1f, 1.0f}, 2, 1),
+               constant_layer({"ViewLayer.DiffCol.R", "ViewLayer.DiffCol.G", "ViewLayer.DiffCol.B"},
+                              {kAlbedo[0], kAlbedo[1], kAlbedo[2]}, 2, 1),
+               pixels_layer({"ViewLayer.Normal.X", "ViewLayer.Normal.Y", "ViewLayer.Normal.Z"},
+                            {{0, 0, 1}, {0, 0, -1}}),
+               constant_layer({"ViewLayer.Position.X", "ViewLayer.Position.Y", "ViewLayer.Position.Z"},
+                              {0, 0, 0}, 2, 1)});
+}
+
+TEST(RealRenderer, PassesTakesTheSurfaceColourAndDryRunSaysWhy) {
+  TempDir dir;
+  const std::string passes = dir / "shot.exr", out = dir / "out.exr";
+  write_real_passes(passes);
+  RunResult r = run_quorlen({"render", "--passes", passes, "-o", out, "--dry-run"}, dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "color   " + passes + ":ViewLayer.DiffCol (ViewLayer.DiffCol.R,")) << r.out;
+  EXPECT_TRUE(contains(r.out,
+                       "mapped  color <- ViewLayer.DiffCol: its last word is DiffCol: the surface "
+                       "colour without the rendered light"))
+      << r.out;
+  EXPECT_TRUE(contains(r.out, "mapped  normal <- ViewLayer.Normal: its last word is Normal")) << r.out;
+
+  // In world space the default light lights the up-facing ground with the surface colour.
+  r = run_quorlen({"render", "--passes", passes, "-o", out, "--light-space", "world"}, dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  const ReadImage image = read_image(out);
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(image.at(0, 0, c), kAlbedo[c] * kS, 1e-6f) << c;
+}
+
+TEST(RealRenderer, ALayerIsFoundByItsLastWordAndAMissOrAClashIsExplained) {
+  TempDir dir;
+  const std::string passes = dir / "shot.exr", out = dir / "out.exr";
+  write_real_passes(passes);
+  RunResult r = run_quorlen(
+      {"render", "--normal", passes + ":normal", "--color", passes + ":DiffCol", "-o", out, "--dry-run"},
+      dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "color   " + passes + ":ViewLayer.DiffCol (")) << r.out;
+  EXPECT_TRUE(contains(r.out, "normal  " + passes + ":ViewLayer.Normal (")) << r.out;
+
+  r = run_quorlen({"render", "--normal", passes + ":Normal", "--color", passes + ":DifCol", "-o", out}, dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(
+      r.err,
+      "quorlen: error: \"" + passes +
+          "\" has no layer \"DifCol\" (did you mean \"ViewLayer.DiffCol\"?) (layers: ViewLayer.Combined, "
+          "ViewLayer.DiffCol, ViewLayer.Normal, ViewLayer.Position)\n");
+  r = run_quorlen({"render", "--normal", passes + ":Specular", "-o", out}, dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(contains(r.err, "has no layer \"Specular\" (layers: ViewLayer.Combined,")) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+
+  const std::string two = dir / "two.exr";
+  write_image(two, 1, 1,
+              {constant_layer({"left.N.X", "left.N.Y", "left.N.Z"}, {0, 0, -1}, 1, 1),
+               constant_layer({"right.N.X", "right.N.Y", "right.N.Z"}, {0, 0, -1}, 1, 1)});
+  r = run_quorlen({"render", "--normal", two + ":N", "-o", out}, dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "quorlen: error: \"" + two +
+                "\" has several layers whose last word is \"N\" (left.N, right.N); name one in full\n");
+  r = run_quorlen({"render", "--normal", two + ":right.N", "-o", out}, dir);
+  EXPECT_EQ(r.code, 0) << r.err;
+}
+
+TEST(RealRenderer, WorldLightSpaceMakesLightKnobsPhysicalInZUpPasses) {
+  TempDir dir;
+  const std::string passes = dir / "shot.exr", out = dir / "out.exr";
+  write_real_passes(passes);
+  const auto render = [&](const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"render", "--passes", passes, "-o", out};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult r = run_quorlen(args, dir);
+    EXPECT_EQ(r.code, 0) << r.err;
+    const ReadImage image = read_image(out);
+    return std::array<float, 2>{image.at(0, 0, 0), image.at(1, 0, 0)};  // red of ground, underside
+  };
+  // The node's own convention: the default light is below a z-up ground.
+  auto v = render({});
+  EXPECT_EQ(v[0], 0.0f);
+  EXPECT_NEAR(v[1], kAlbedo[0] * kS, 1e-6f);
+  v = render({"--light-space", "world"});
+  EXPECT_NEAR(v[0], kAlbedo[0] * kS, 1e-6f);
+  EXPECT_EQ(v[1], 0.0f);
+
+  // A point light 50 units above, fading out over 100: half its light reaches the tops, none the undersides.
+  const std::vector<std::string> point{"--set", "lightType=point",    "--set", "_pointLightPos=0,0,50",
+                                       "--set", "pointLightFalloff=1"};
+  std::vector<std::string> world = point;
+  world.insert(world.end(), {"--light-space", "WORLD"});
+  v = render(world);
+  EXPECT_NEAR(v[0], kAlbedo[0] * 0.5f, 1e-6f);
+  EXPECT_EQ(v[1], 0.0f);
+  v = render(point);
+  EXPECT_EQ(v[0], 0.0f);
+
+  RunResult r =
+      run_quorlen({"render", "--passes", passes, "-o", out, "--light-space", "world", "--dry-run"}, dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "light   world space:")) << r.out;
+  r = run_quorlen({"render", "--passes", passes, "-o", out, "--dry-run"}, dir);
+  EXPECT_TRUE(contains(r.out, "light   node space:")) << r.out;
+  r = run_quorlen({"render", "--passes", passes, "-o", out, "--light-space", "up"}, dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err,
+            "quorlen: error: --light-space: up not in {node,world} (run 'quorlen --help' for usage)\n");
+}
+
+TEST(RealRenderer, UnsignedNormalsAreDecoded) {
+  TempDir dir;
+  const std::string normal = dir / "n.exr", out = dir / "out.exr";
+  // 0.5 n + 0.5 of n = (0, 0, -1), the normal facing the node's default light.
+  write_image(normal, 1, 1, {constant_layer({"R", "G", "B"}, {0.5f, 0.5f, 0.0f}, 1, 1)});
+  RunResult r = run_quorlen(
+      {"render", "--normal", normal, "--set", "outputType=light", "-o", out, "--normal-encoding", "unsigned"},
+      dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NEAR(read_image(out).at(0, 0, 0), kS, 1e-6f);
+  r = run_quorlen({"render", "--normal", normal, "--set", "outputType=light", "-o", out}, dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  // Read as stored, (0.5, 0.5, 0) is a normal lying in the picture plane.
+  EXPECT_NEAR(read_image(out).at(0, 0, 0), std::sqrt(2.0f / 3.0f), 1e-6f);
+  r = run_quorlen({"render", "--normal", normal, "-o", out, "--normal-encoding", "unsigned", "--dry-run"},
+                  dir);
+  EXPECT_TRUE(contains(r.out, "normals unsigned")) << r.out;
+}
+
+}  // namespace
