@@ -11,6 +11,7 @@
 #include "hosting/images/codecs.h"
 #include "hosting/images/image_writer.h"
 #include "hosting/images/layer_mapping.h"
+#include "hosting/images/same_file.h"
 #include "hosting/node/node.h"
 #include "hosting/system/interrupt.h"
 #include "text/strings.h"
@@ -29,6 +30,17 @@ std::string path_for(const RenderRequest& request, const std::string& path, int 
 }
 
 std::string option_name(int slot) { return std::string("--") + kInputLabels[static_cast<std::size_t>(slot)]; }
+
+// The output is renamed over its target only when complete, but that would still destroy a pass.
+void refuse_output_over_inputs(const RenderRequest& request, const FrameSources& sources, int frame) {
+  const std::string output = path_for(request, request.output, frame);
+  if (request.passes) refuse_output_over_input(output, path_for(request, *request.passes, frame), "--passes");
+  for (int slot = 0; slot < kInputCount; ++slot)
+    if (const auto& input = sources.inputs[static_cast<std::size_t>(slot)])
+      refuse_output_over_input(output, input->file, option_name(slot));
+  if (request.settings.settings_file)
+    refuse_output_over_input(output, path_for(request, *request.settings.settings_file, frame), "--settings");
+}
 
 }  // namespace
 
@@ -118,6 +130,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
     const FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    refuse_output_over_inputs(request, sources, frame);
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
     if (observer.warning)

@@ -16,16 +16,17 @@ const std::array<float, 3> kAlbedo = {0.8f, 0.6f, 0.4f};
 // Two pixels of a z-up scene: a ground facing up (x = 0) and an underside facing down (x = 1), both at the
 // origin. The beauty is dim and has alpha 1.
 void write_real_passes(const std::string& path) {
+  const Layer beauty{
+      {"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B", "ViewLayer.Combined.A"},
+      {0.1f, 0.1f, 0.1f, 1.0f, 0.1f, 0.1f, 0.1f, 1.0f}};
   write_image(path, 2, 1,
-              {constant_layer({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
-                               "ViewLayer.Combined.A"},
-                              {0.1f, 0.1f, 0.1f, 1.0f}, 2, 1),
-               constant_layer({"ViewLayer.DiffCol.R", "ViewLayer.DiffCol.G", "ViewLayer.DiffCol.B"},
-                              {kAlbedo[0], kAlbedo[1], kAlbedo[2]}, 2, 1),
+              {beauty,
+               pixels_layer({"ViewLayer.DiffCol.R", "ViewLayer.DiffCol.G", "ViewLayer.DiffCol.B"},
+                            {kAlbedo, kAlbedo}),
                pixels_layer({"ViewLayer.Normal.X", "ViewLayer.Normal.Y", "ViewLayer.Normal.Z"},
                             {{0, 0, 1}, {0, 0, -1}}),
-               constant_layer({"ViewLayer.Position.X", "ViewLayer.Position.Y", "ViewLayer.Position.Z"},
-                              {0, 0, 0}, 2, 1)});
+               pixels_layer({"ViewLayer.Position.X", "ViewLayer.Position.Y", "ViewLayer.Position.Z"},
+                            {{0, 0, 0}, {0, 0, 0}})});
 }
 
 TEST(RealRenderer, PassesTakesTheSurfaceColourAndDryRunSaysWhy) {
@@ -73,8 +74,8 @@ TEST(RealRenderer, ALayerIsFoundByItsLastWordAndAMissOrAClashIsExplained) {
 
   const std::string two = dir / "two.exr";
   write_image(two, 1, 1,
-              {constant_layer({"left.N.X", "left.N.Y", "left.N.Z"}, {0, 0, -1}, 1, 1),
-               constant_layer({"right.N.X", "right.N.Y", "right.N.Z"}, {0, 0, -1}, 1, 1)});
+              {pixels_layer({"left.N.X", "left.N.Y", "left.N.Z"}, {{0, 0, -1}}),
+               pixels_layer({"right.N.X", "right.N.Y", "right.N.Z"}, {{0, 0, -1}})});
   r = run_quorlen({"render", "--normal", two + ":N", "-o", out}, dir);
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err,
@@ -131,7 +132,7 @@ TEST(RealRenderer, UnsignedNormalsAreDecoded) {
   TempDir dir;
   const std::string normal = dir / "n.exr", out = dir / "out.exr";
   // 0.5 n + 0.5 of n = (0, 0, -1), the normal facing the node's default light.
-  write_image(normal, 1, 1, {constant_layer({"R", "G", "B"}, {0.5f, 0.5f, 0.0f}, 1, 1)});
+  write_image(normal, 1, 1, {pixels_layer({"R", "G", "B"}, {{0.5f, 0.5f, 0.0f}})});
   RunResult r = run_quorlen(
       {"render", "--normal", normal, "--set", "outputType=light", "-o", out, "--normal-encoding", "unsigned"},
       dir);
@@ -144,6 +145,38 @@ TEST(RealRenderer, UnsignedNormalsAreDecoded) {
   r = run_quorlen({"render", "--normal", normal, "-o", out, "--normal-encoding", "unsigned", "--dry-run"},
                   dir);
   EXPECT_TRUE(contains(r.out, "normals unsigned")) << r.out;
+}
+
+TEST(RealRenderer, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
+  TempDir dir;
+  const std::string passes = dir / "shot.exr", normal = dir / "n.exr";
+  write_real_passes(passes);
+  write_image(normal, 1, 1, {pixels_layer({"R", "G", "B"}, {{0, 0, -1}})});
+  fs::create_symlink(passes, dir / "link.exr");
+  const std::string before = slurp(passes);
+  const std::vector<std::string> cases[] = {
+      {"--passes", passes, "-o", passes},
+      {"--passes", passes, "-o", dir / "link.exr"},
+      {"--passes", passes, "-o", dir / "./shot.exr", "--dry-run"},
+      {"--normal", normal, "--color", passes + ":DiffCol", "-o", passes},
+      {"--normal", normal, "-o", normal},
+  };
+  for (const auto& args : cases) {
+    std::vector<std::string> all{"render"};
+    all.insert(all.end(), args.begin(), args.end());
+    const RunResult r = run_quorlen(all, dir);
+    EXPECT_EQ(r.code, 1) << args[3];
+    EXPECT_TRUE(contains(r.err, "quorlen: error: -o \"")) << r.err;
+    EXPECT_TRUE(contains(r.err, "\", which it would replace; choose another output\n")) << r.err;
+  }
+  EXPECT_EQ(slurp(passes), before);
+  // Frame by frame: the output of frame 2 is the input of frame 2.
+  const std::string seq = dir / "seq.2.exr";
+  write_real_passes(seq);
+  const RunResult r =
+      run_quorlen({"render", "--passes", dir / "seq.#.exr", "--frames", "2", "-o", dir / "seq.#.exr"}, dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(contains(r.err, "same file as the --passes input")) << r.err;
 }
 
 }  // namespace
