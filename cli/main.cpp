@@ -120,6 +120,8 @@ int main(int argc, char** argv) {
   render->add_flag("--dry-run", request.dry_run,
                    "Print the inputs, layers, output and knob values it would use, and stop");
   quorlen::cli::add_render_choices(*render, request);
+  bool quiet = false;
+  render->add_flag("-q,--quiet", quiet, "Print no warnings");
   bool no_progress = false;
   render->add_flag("--no-progress", no_progress,
                    "Never draw the progress bar (it is drawn only on a terminal)");
@@ -164,10 +166,11 @@ int main(int argc, char** argv) {
       const auto& description = load_operator(plugin_path);
       Progress progress(!no_progress && !request.dry_run && Progress::stderr_is_terminal(), frame_count);
       RenderObserver observer;
-      observer.warning = [&](const std::string& w) {
-        progress.finish();
-        fmt::print(stderr, "quorlen: warning: {}\n", w);
-      };
+      if (!quiet)
+        observer.warning = [&](const std::string& w) {
+          progress.finish();
+          fmt::print(stderr, "quorlen: warning: {}\n", w);
+        };
       observer.frame_started = [&](int frame, int index, int) { progress.begin_frame(frame, index); };
       observer.frame_progress = [&](double fraction) { progress.frame_progress(fraction); };
       run_render(request, description, std::cout, observer);

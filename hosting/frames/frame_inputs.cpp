@@ -5,6 +5,7 @@
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "hosting/errors.h"
 
@@ -68,6 +69,23 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
   }
 }
 
+void FrameInputs::note_signs(const ImageBuffer& image) {
+  if (normal_negative_) return;
+  const int n = image.channel_count();
+  const std::size_t pixels =
+      static_cast<std::size_t>(image.box().w()) * static_cast<std::size_t>(image.box().h());
+  const float* p = image.data();
+  for (std::size_t i = 0; i < pixels; ++i, p += n) {
+    float length2 = 0.0f;
+    for (int c = 0; c < n; ++c) {
+      normal_negative_ = normal_negative_ || p[c] < 0.0f;
+      length2 += p[c] * p[c];
+    }
+    // Rendered normals are of unit length; 0.5 n + 0.5 mostly is not (a flat map's 0.5, 0.5, 1 is 1.22).
+    normal_off_unit_ = normal_off_unit_ || (length2 != 0.0f && std::abs(length2 - 1.0f) > 0.02f);
+  }
+}
+
 std::optional<std::string> FrameInputs::describe(int slot) const {
   const auto& reader = readers_[static_cast<std::size_t>(slot)];
   if (!reader) return std::nullopt;
@@ -94,9 +112,11 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
     if (!reader && slot != kColor) return;
     auto image = std::make_shared<ImageBuffer>(band.box, kRGB);
     if (reader) reader->read_into(*image);
-    if (slot == kNormal)
+    if (slot == kNormal) {
+      note_signs(*image);
       transform_normals(*image, reader->geometry().data.intersected(band.box), light_space_,
                         normal_encoding_);
+    }
     band.images[static_cast<std::size_t>(slot)] = std::move(image);
   });
   return band;

@@ -71,14 +71,22 @@ class FrameInputs {
   /// time. Not to be called from two threads at once.
   BandInputs read_band(int y0, int y1);
 
+  /// Whether the normal input, as stored, has held no negative component in any band read so far, and
+  /// vectors not of unit length: what normals stored as 0.5 n + 0.5 look like.
+  bool normals_look_unsigned() const { return !normal_negative_ && normal_off_unit_; }
+
   /// Input samples a band aims to hold, all inputs together.
   static constexpr long long kBandBytes = 8LL << 20;
 
  private:
+  void note_signs(const DD::Image::ImageBuffer& image);
+
   std::array<std::optional<LayerReader>, kInputCount> readers_;
   ImageGeometry geometry_;
   LightSpace light_space_ = LightSpace::node;
   NormalEncoding normal_encoding_ = NormalEncoding::signed_values;
+  bool normal_negative_ = false;
+  bool normal_off_unit_ = false;
 };
 
 }  // namespace quorlen::hosting

@@ -8,6 +8,7 @@
 
 #include "DDImageHost/KnobAccess.h"
 #include "hosting/errors.h"
+#include "hosting/frames/run_warnings.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/image_writer.h"
 #include "hosting/images/layer_mapping.h"
@@ -114,6 +115,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   if (request.threads > 0) set_library_threads(request.threads);
 
   StageTimes total;
+  RunWarnings warned(observer.warning);
   const int count = static_cast<int>(frames.size());
   for (std::size_t index = 0; index < frames.size(); ++index) {
     const int frame = frames[index];
@@ -133,8 +135,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     refuse_output_over_inputs(request, sources, frame);
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
-    if (observer.warning)
-      for (const auto& w : warnings) observer.warning(w);
+    for (const auto& w : warnings) warned.say_once(w);
     const OutputPlan plan = plan_output(path_for(request, request.output, frame));
     const ImageGeometry& geometry = inputs.geometry();
 
@@ -148,6 +149,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       std::string knobs;
       for (const auto& k : changed) knobs += (knobs.empty() ? "" : " ") + k;
       fmt::print(out, "knobs   {}\n", changed.empty() ? std::string("(defaults)") : knobs);
+      warned.check_settings(*node, sources);
       continue;
     }
 
@@ -162,10 +164,16 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     });
     throw_if_interrupted();
     writer.commit();
+    warned.check_settings(*node, sources);
+    warned.add_non_finite(request.frames ? std::optional<int>(frame) : std::nullopt,
+                          writer.non_finite_pixels());
+    if (request.normal_encoding == NormalEncoding::signed_values && inputs.normals_look_unsigned())
+      warned.normals_without_negatives(inputs.describe(kNormal).value_or(""));
     times.wall = clock.lap();
     total += times;
     if (observer.frame_finished) observer.frame_finished(frame, static_cast<int>(index), count, times.wall);
   }
+  warned.finish();
   if (request.stats && !request.dry_run) out << format_stats(total);
   return total;
 }

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -87,6 +88,10 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
     throw output_error(fmt::format("cannot write \"{}\": lines handed over out of order", plan_.path));
 
   const std::size_t pixels = static_cast<std::size_t>(box.w()) * static_cast<std::size_t>(box.h());
+  const float* p = rgba.data();
+  for (std::size_t i = 0; i < pixels; ++i, p += n)
+    non_finite_ +=
+        !(std::isfinite(p[r]) && std::isfinite(p[g]) && std::isfinite(p[b]) && std::isfinite(p[a]));
   try {
     if (plan_.encoding == OutputEncoding::srgb8_rgb) {
       std::vector<std::uint8_t> bytes(pixels * 3);

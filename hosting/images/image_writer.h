@@ -46,6 +46,8 @@ class ImageWriter {
   void write_lines(const DD::Image::ImageBuffer& rgba);
   /// Closes the file and renames it onto the target.
   void commit();
+  /// Pixels written so far with a non-finite channel (NaN or infinity).
+  long long non_finite_pixels() const { return non_finite_; }
 
  private:
   OutputPlan plan_;
@@ -53,6 +55,7 @@ class ImageWriter {
   AtomicFile file_;
   std::unique_ptr<ImageEncoder> out_;
   int next_line_;
+  long long non_finite_ = 0;
 };
 
 /// Writes a rendered frame (R, G, B, A lines covering `geometry.data`) to `path` as a render job does: the
