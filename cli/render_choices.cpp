@@ -37,6 +37,12 @@ void add_render_choices(CLI::App& render, hosting::RenderRequest& request) {
                request.normal_encoding =
                    w == "unsigned" ? NormalEncoding::unsigned_values : NormalEncoding::signed_values;
              });
+  add_choice(render, "--alpha", {"colour", "zero"},
+             "Alpha of EXR and TIFF outputs: colour (the colour input's alpha, or its beauty's, when it has "
+             "one; default) or zero (as the node writes it)",
+             [&request](const std::string& w) {
+               request.alpha = w == "zero" ? hosting::AlphaChoice::zero : hosting::AlphaChoice::colour;
+             });
 }
 
 }  // namespace quorlen::cli

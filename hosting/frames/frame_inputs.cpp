@@ -8,6 +8,8 @@
 #include <cmath>
 
 #include "hosting/errors.h"
+#include "hosting/images/layer_mapping.h"
+#include "text/strings.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -56,6 +58,12 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
     readers_[static_cast<std::size_t>(slot)].emplace(ImageFile(input->file), input->layer.value_or(""),
                                                      sources.max_pixels);
   }
+  if (sources.colour_alpha && sources.inputs[kColor]) {
+    ImageFile file(sources.inputs[kColor]->file);
+    const LayerInfo& colour = file.layer(sources.inputs[kColor]->layer.value_or(""));
+    if (const auto alpha = colour_alpha(file.layers(), colour))
+      alpha_reader_.emplace(std::move(file), alpha->subimage, alpha->channel, sources.max_pixels);
+  }
   const int reference = readers_[kColor] ? kColor : kNormal;
   geometry_ = readers_[static_cast<std::size_t>(reference)]->geometry();
   for (int slot = 0; slot < kInputCount; ++slot) {
@@ -86,6 +94,12 @@ void FrameInputs::note_signs(const ImageBuffer& image) {
   }
 }
 
+std::optional<std::string> FrameInputs::describe_alpha() const {
+  if (!alpha_reader_) return std::nullopt;
+  return fmt::format("{} ({})", alpha_reader_->path(),
+                     text::escape_controls(alpha_reader_->component_names()[0]));
+}
+
 std::optional<std::string> FrameInputs::describe(int slot) const {
   const auto& reader = readers_[static_cast<std::size_t>(slot)];
   if (!reader) return std::nullopt;
@@ -107,7 +121,14 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
   BandInputs band;
   band.box = Box(data.x(), std::max(y0, data.y()), data.r(), std::min(y1, data.t()));
   // Each input has its own reader, so the files are decoded side by side.
-  tbb::parallel_for(0, kInputCount, [&](int slot) {
+  tbb::parallel_for(0, kInputCount + 1, [&](int slot) {
+    if (slot == kInputCount) {
+      if (!alpha_reader_) return;
+      auto alpha = std::make_shared<ImageBuffer>(band.box, kRGB);
+      alpha_reader_->read_into(*alpha);
+      band.alpha = std::move(alpha);
+      return;
+    }
     auto& reader = readers_[static_cast<std::size_t>(slot)];
     if (!reader && slot != kColor) return;
     auto image = std::make_shared<ImageBuffer>(band.box, kRGB);

@@ -34,6 +34,7 @@ struct FrameSources {
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
 };
 
 /// The light space and encoding in words, for --dry-run.
@@ -48,6 +49,8 @@ void transform_normals(DD::Image::ImageBuffer& image, const DD::Image::Box& box,
 struct BandInputs {
   DD::Image::Box box;
   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images;
+  /// The colour input's alpha in the red channel, when it is read; null otherwise.
+  std::shared_ptr<const DD::Image::ImageBuffer> alpha;
 };
 
 /// The read stage: the open inputs of one frame. The output takes the colour input's windows (the normal
@@ -62,6 +65,8 @@ class FrameInputs {
   const ImageGeometry& geometry() const { return geometry_; }
   /// What input `slot` reads ("file:layer (N.X, N.Y, N.Z)"), or nullopt when unconnected.
   std::optional<std::string> describe(int slot) const;
+  /// What the output's alpha is read from ("file:channel"), or nullopt when it is 0.
+  std::optional<std::string> describe_alpha() const;
 
   /// Lines per band: whole compressed blocks or tile rows of every input, and about
   /// `kBandBytes` of input samples, so memory follows the width, not the height.
@@ -82,6 +87,7 @@ class FrameInputs {
   void note_signs(const DD::Image::ImageBuffer& image);
 
   std::array<std::optional<LayerReader>, kInputCount> readers_;
+  std::optional<LayerReader> alpha_reader_;
   ImageGeometry geometry_;
   LightSpace light_space_ = LightSpace::node;
   NormalEncoding normal_encoding_ = NormalEncoding::signed_values;

@@ -131,12 +131,14 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     node->apply(settings);
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
-    const FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    const OutputPlan plan = plan_output(path_for(request, request.output, frame));
+    sources.colour_alpha =
+        request.alpha == AlphaChoice::colour && plan.encoding == OutputEncoding::float_rgba;
     refuse_output_over_inputs(request, sources, frame);
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
     for (const auto& w : warnings) warned.say_once(w);
-    const OutputPlan plan = plan_output(path_for(request, request.output, frame));
     const ImageGeometry& geometry = inputs.geometry();
 
     if (request.dry_run) {
@@ -144,6 +146,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
         fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
                    inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
       fmt::print(out, "light   {}\n", describe(request.light_space, request.normal_encoding));
+      fmt::print(out, "alpha   {}\n", inputs.describe_alpha().value_or("0 (as the node writes it)"));
       fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));
       const auto changed = node->changed_knobs();
       std::string knobs;

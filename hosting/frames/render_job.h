@@ -16,6 +16,10 @@
 
 namespace quorlen::hosting {
 
+/// Where the output's alpha comes from: the colour input's alpha when it has one (EXR and TIFF), or 0 as
+/// the node writes it.
+enum class AlphaChoice { colour, zero };
+
 /// Everything `quorlen render` was asked to do. Paths may hold frame patterns (#, ####, %04d).
 struct RenderRequest {
   std::array<std::optional<std::string>, kInputCount> inputs;  ///< FILE or FILE:LAYER per input label
@@ -30,6 +34,7 @@ struct RenderRequest {
   // How passes from a renderer are to be read.
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  AlphaChoice alpha = AlphaChoice::colour;
 };
 
 /// What a job reports while it runs; members left empty are not called. A callback may throw to stop the

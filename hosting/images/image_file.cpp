@@ -212,6 +212,20 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
     channels_[k] = info.channels[static_cast<std::size_t>(positions[k])];
     names_[k] = info.channel_names[static_cast<std::size_t>(positions[k])];
   }
+  check_size(max_pixels);
+}
+
+LayerReader::LayerReader(ImageFile file, int subimage, int channel, long long max_pixels)
+    : file_(std::move(file)), subimage_(subimage) {
+  const PartHeader& spec = file_.part(subimage_);
+  channels_ = {channel, channel, channel};
+  const std::string& name = spec.channels.at(static_cast<std::size_t>(channel));
+  names_ = {name, name, name};
+  layer_ = std::string(text::before_last_dot(name));
+  check_size(max_pixels);
+}
+
+void LayerReader::check_size(long long max_pixels) {
   const PartHeader& spec = file_.part(subimage_);
   if (spec.deep)
     throw usage_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));

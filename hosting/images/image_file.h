@@ -94,6 +94,8 @@ class LayerReader {
   /// Takes the file; `layer` names the layer ("" for the plain channels). Throws a usage error when the
   /// layer's data window is empty or holds more than `max_pixels` pixels.
   LayerReader(ImageFile file, std::string_view layer, long long max_pixels = kDefaultMaxPixels);
+  /// Reads channel `channel` (an index within the subimage `subimage`) as all three components.
+  LayerReader(ImageFile file, int subimage, int channel, long long max_pixels = kDefaultMaxPixels);
   ~LayerReader();
   LayerReader(LayerReader&&) noexcept;
   LayerReader& operator=(LayerReader&&) noexcept;
@@ -101,6 +103,7 @@ class LayerReader {
   const ImageGeometry& geometry() const { return geometry_; }
   /// "file:layer (N.X, N.Y, N.Z)".
   std::string description() const;
+  const std::string& path() const { return file_.path(); }
   /// Full names of the three channels read, in component order.
   const std::array<std::string, 3>& component_names() const { return names_; }
   /// Lines the file stores (and decodes) together: the tile height, or the lines of one compressed block
@@ -114,6 +117,8 @@ class LayerReader {
   void read_into(DD::Image::ImageBuffer& dst);
 
  private:
+  void check_size(long long max_pixels);
+
   ImageFile file_;
   int subimage_ = 0;
   std::array<int, 3> channels_{};  // channel indexes within the part

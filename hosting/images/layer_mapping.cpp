@@ -80,4 +80,27 @@ PassMapping map_passes(const std::vector<LayerInfo>& layers) {
   return m;
 }
 
+std::optional<ChannelRef> colour_alpha(const std::vector<LayerInfo>& layers, const LayerInfo& colour) {
+  const auto alpha_of = [](const LayerInfo& layer) -> std::optional<ChannelRef> {
+    for (std::size_t c = 0; c < layer.channel_names.size(); ++c) {
+      const std::string_view word = last_word(layer.channel_names[c]);
+      if (same_ignoring_case(word, "A") || same_ignoring_case(word, "alpha"))
+        return ChannelRef{layer.subimage, layer.channels[c]};
+    }
+    return std::nullopt;
+  };
+  if (auto own = alpha_of(colour)) return own;
+  for (const LayerInfo& layer : layers)
+    if (layer.name.empty())
+      if (auto plain = alpha_of(layer)) return plain;
+  for (const char* name : kBeautyNames)
+    for (const LayerInfo& layer : layers) {
+      const bool by_name = !layer.name.empty() && same_ignoring_case(last_word(layer.name), name);
+      const bool by_part = !layer.part_name.empty() && same_ignoring_case(last_word(layer.part_name), name);
+      if (by_name || by_part)
+        if (auto beauty = alpha_of(layer)) return beauty;
+    }
+  return std::nullopt;
+}
+
 }  // namespace quorlen::hosting

@@ -38,4 +38,15 @@ inline constexpr std::array<const char*, 3> kBeautyNames = {"Combined", "beauty"
 /// A layer with fewer than three channels is never chosen.
 PassMapping map_passes(const std::vector<LayerInfo>& layers);
 
+/// A channel of a file: the part (subimage) and the channel's index in it.
+struct ChannelRef {
+  int subimage = 0;
+  int channel = 0;
+};
+
+/// The alpha that goes with the colour layer `colour` of `layers`: its own channel named A or alpha (case
+/// ignored), else that of the plain layer or of a beauty layer (kBeautyNames) of the same file, the beauty
+/// being what a compositor copies alpha from. nullopt when there is none.
+std::optional<ChannelRef> colour_alpha(const std::vector<LayerInfo>& layers, const LayerInfo& colour);
+
 }  // namespace quorlen::hosting

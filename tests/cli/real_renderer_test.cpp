@@ -2,6 +2,7 @@
 // layer beside the beauty. The colour, light space and normal encoding a first render gets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "support/HostingTestSupport.h"
@@ -177,6 +178,44 @@ TEST(RealRenderer, AnOutputThatIsAnInputIsRefusedAndTheInputKept) {
       run_quorlen({"render", "--passes", dir / "seq.#.exr", "--frames", "2", "-o", dir / "seq.#.exr"}, dir);
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(contains(r.err, "same file as the --passes input")) << r.err;
+}
+
+TEST(RealRenderer, EXRAndTIFFOutputsTakeTheColourInputsAlpha) {
+  TempDir dir;
+  const std::string passes = dir / "shot.exr", rgba = dir / "rgba.exr", normal = dir / "n.exr";
+  write_real_passes(passes);
+  const Layer plain{{"R", "G", "B", "A"}, {1, 1, 1, 0.25f, 1, 1, 1, 0.75f}};
+  write_image(rgba, 2, 1, {plain});
+  write_image(normal, 2, 1, {pixels_layer({"R", "G", "B"}, {{0, 0, -1}, {0, 0, -1}})});
+  struct Case {
+    std::vector<std::string> args;
+    std::array<float, 2> alpha;
+  };
+  const Case cases[] = {
+      // DiffCol has no alpha of its own: the beauty's, as a compositor would copy it.
+      {{"--passes", passes, "-o", dir / "a.exr"}, {1, 1}},
+      {{"--passes", passes, "-o", dir / "a.tif"}, {1, 1}},
+      {{"--passes", passes, "-o", dir / "a.exr", "--alpha", "zero"}, {0, 0}},
+      {{"--normal", normal, "--color", rgba, "-o", dir / "b.exr"}, {0.25f, 0.75f}},
+      {{"--normal", normal, "--color", rgba, "-o", dir / "b.tif", "--alpha", "ZERO"}, {0, 0}},
+      {{"--normal", normal, "--color", normal, "-o", dir / "c.exr"}, {0, 0}},  // a colour without alpha
+      {{"--normal", normal, "--set", "outputType=light", "-o", dir / "d.exr"}, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"render"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult r = run_quorlen(args, dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string out = *(std::find(c.args.begin(), c.args.end(), "-o") + 1);
+    const ReadImage image = read_image(out);
+    ASSERT_EQ(image.spec.nchannels, 4) << out;
+    for (int x = 0; x < 2; ++x) EXPECT_EQ(image.at(x, 0, 3), c.alpha[x]) << out << " " << c.args.back();
+  }
+  const RunResult r = run_quorlen({"render", "--passes", passes, "-o", dir / "a.exr", "--dry-run"}, dir);
+  EXPECT_TRUE(contains(r.out, "alpha   " + passes + " (ViewLayer.Combined.A)\n")) << r.out;
+  const RunResult zero =
+      run_quorlen({"render", "--passes", passes, "-o", dir / "a.exr", "--dry-run", "--alpha", "zero"}, dir);
+  EXPECT_TRUE(contains(zero.out, "alpha   0 (as the node writes it)\n")) << zero.out;
 }
 
 }  // namespace
