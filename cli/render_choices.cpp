@@ -43,6 +43,14 @@ void add_render_choices(CLI::App& render, hosting::RenderRequest& request) {
              [&request](const std::string& w) {
                request.alpha = w == "zero" ? hosting::AlphaChoice::zero : hosting::AlphaChoice::colour;
              });
+  add_choice(render, "-d,--data-type", {"half", "float", "uint8", "uint16"},
+             "Sample type of the output: half or float for EXR and TIFF (default float), uint8 or uint16 for "
+             "PNG and TIFF previews (sRGB; PNG's default uint8)",
+             [&request](const std::string& w) { request.output_options.type = hosting::data_type_named(w); });
+  std::vector<std::string> compressions(hosting::kExrCompressions.begin(), hosting::kExrCompressions.end());
+  add_choice(render, "--compression", compressions, "Compression of an EXR output (default zip)",
+             [&request](const std::string& w) { request.output_options.compression = w; })
+      ->type_name("NAME");
 }
 
 }  // namespace quorlen::cli

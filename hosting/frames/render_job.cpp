@@ -110,7 +110,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   const std::vector<int> frames = frames_of(request);
   // Problems with the output are found before any frame is read.
   const std::string first_output = path_for(request, request.output, frames.front());
-  plan_output(first_output);
+  plan_output(first_output, request.output_options);
   if (!request.dry_run) check_writable_target(first_output);
   if (request.threads > 0) set_library_threads(request.threads);
 
@@ -132,7 +132,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
     FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
-    const OutputPlan plan = plan_output(path_for(request, request.output, frame));
+    const OutputPlan plan = plan_output(path_for(request, request.output, frame), request.output_options);
     sources.colour_alpha =
         request.alpha == AlphaChoice::colour && plan.encoding == OutputEncoding::float_rgba;
     refuse_output_over_inputs(request, sources, frame);

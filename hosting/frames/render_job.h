@@ -12,6 +12,7 @@
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/frame_pipeline.h"
 #include "hosting/frames/stage_times.h"
+#include "hosting/images/output_options.h"
 #include "hosting/node/knob_settings.h"
 
 namespace quorlen::hosting {
@@ -35,6 +36,7 @@ struct RenderRequest {
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
   AlphaChoice alpha = AlphaChoice::colour;
+  OutputOptions output_options;  ///< -d and --compression
 };
 
 /// What a job reports while it runs; members left empty are not called. A callback may throw to stop the

@@ -54,6 +54,9 @@ struct EncoderSpec {
   DD::Image::Box display;             ///< kept by formats that store windows
   std::vector<std::string> channels;  ///< names, in sample order
   bool eight_bit = false;             ///< 8-bit codes instead of 32-bit float
+  bool sixteen_bit = false;           ///< 16-bit codes (uint16 samples) instead of 32-bit float
+  bool half = false;                  ///< float samples stored as 16-bit half floats
+  std::string compression = {};       ///< the format's name of a compression; "" for the default
   bool srgb = false;                  ///< the codes carry the sRGB transfer (else linear)
   bool keep_windows = true;  ///< store the windows where the format can (else the image starts at 0, 0)
 };
@@ -63,7 +66,8 @@ struct EncoderSpec {
 class ImageEncoder {
  public:
   virtual ~ImageEncoder() = default;
-  /// Writes `count` whole lines of interleaved samples (float, or bytes when eight_bit).
+  /// Writes `count` whole lines of interleaved samples (float, bytes when eight_bit, uint16 when
+  /// sixteen_bit).
   virtual void write(int count, const void* samples) = 0;
   /// Finishes the file. Throws codec_error.
   virtual void close() = 0;

@@ -218,4 +218,41 @@ TEST(RealRenderer, EXRAndTIFFOutputsTakeTheColourInputsAlpha) {
   EXPECT_TRUE(contains(zero.out, "alpha   0 (as the node writes it)\n")) << zero.out;
 }
 
+TEST(RealRenderer, OutputTypeAndCompressionAreChosenOnTheCommandLine) {
+  TempDir dir;
+  const std::string passes = dir / "shot.exr";
+  write_real_passes(passes);
+  RunResult r = run_quorlen({"render", "--passes", passes, "--light-space", "world", "-o", dir / "h.exr",
+                             "-d", "half", "--compression", "DWAA", "--dry-run"},
+                            dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "16-bit half RGBA, linear (openexr, dwaa)")) << r.out;
+  r = run_quorlen({"render", "--passes", passes, "--light-space", "world", "-o", dir / "h.exr", "-d", "half",
+                   "--compression", "piz"},
+                  dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  const ReadImage half = read_image(dir / "h.exr");
+  EXPECT_EQ(half.spec.format, OIIO::TypeHalf);
+  EXPECT_EQ(std::string(half.spec.get_string_attribute("compression")), "piz");
+  EXPECT_NEAR(half.at(0, 0, 0), kAlbedo[0] * kS, 1e-3f);
+  r = run_quorlen({"render", "--passes", passes, "-o", dir / "p.png", "-d", "uint16"}, dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(read_image(dir / "p.png").spec.format, OIIO::TypeUInt16);
+
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"-o", dir / "p2.png", "-d", "half"}, "cannot write \"" + dir / "p2.png" + "\" as -d half"},
+      {{"-o", dir / "t.tif", "--compression", "zip"}, "--compression applies to EXR outputs only"},
+      {{"-o", dir / "e.exr", "--compression", "lzw"}, "--compression: lzw not in {none,rle,"},
+      {{"-o", dir / "e.exr", "-d", "double"}, "--data-type: double not in {half,float,uint8,uint16}"},
+  };
+  for (const auto& [args, message] : refused) {
+    std::vector<std::string> all{"render", "--passes", passes};
+    all.insert(all.end(), args.begin(), args.end());
+    r = run_quorlen(all, dir);
+    EXPECT_EQ(r.code, 1) << message;
+    EXPECT_TRUE(contains(r.err, "quorlen: error: ") && contains(r.err, message)) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "p2.png") || fs::exists(dir / "t.tif") || fs::exists(dir / "e.exr"));
+  }
+}
+
 }  // namespace
