@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DDImageHost/ImageBuffer.h"
@@ -65,6 +66,11 @@ class FrameInputs {
   const ImageGeometry& geometry() const { return geometry_; }
   /// What input `slot` reads ("file:layer (N.X, N.Y, N.Z)"), or nullopt when unconnected.
   std::optional<std::string> describe(int slot) const;
+  /// The colour input's file and part, whose header attributes the output takes; nullopt without one.
+  std::optional<std::pair<std::string, int>> colour_source() const {
+    if (!readers_[kColor]) return std::nullopt;
+    return std::make_pair(readers_[kColor]->path(), readers_[kColor]->subimage());
+  }
   /// What the output's alpha is read from ("file:channel"), or nullopt when it is 0.
   std::optional<std::string> describe_alpha() const;
 

@@ -5,6 +5,7 @@
 #include <fmt/ostream.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "DDImageHost/KnobAccess.h"
 #include "hosting/errors.h"
@@ -132,7 +133,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
     FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
-    const OutputPlan plan = plan_output(path_for(request, request.output, frame), request.output_options);
+    OutputPlan plan = plan_output(path_for(request, request.output, frame), request.output_options);
     sources.colour_alpha =
         request.alpha == AlphaChoice::colour && plan.encoding == OutputEncoding::float_rgba;
     refuse_output_over_inputs(request, sources, frame);
@@ -157,6 +158,8 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     }
 
     clock.lap();
+    if (const auto source = inputs.colour_source())
+      std::tie(plan.attributes_from, plan.attributes_part) = *source;
     ImageWriter writer(plan, geometry);
     int lines_done = 0;
     times = stream_frame(inputs, node->op(), writer, StreamOptions{request.threads, 0, 3}, [&](int lines) {

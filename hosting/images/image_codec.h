@@ -57,7 +57,12 @@ struct EncoderSpec {
   bool sixteen_bit = false;           ///< 16-bit codes (uint16 samples) instead of 32-bit float
   bool half = false;                  ///< float samples stored as 16-bit half floats
   std::string compression = {};       ///< the format's name of a compression; "" for the default
-  bool srgb = false;                  ///< the codes carry the sRGB transfer (else linear)
+  /// A file whose header attributes (part `attributes_part`) the output takes, except those it defines
+  /// itself (channels, windows, compression, line order, types); "" for none. Best effort: a source that
+  /// cannot be read gives no attributes.
+  std::string attributes_from = {};
+  int attributes_part = 0;
+  bool srgb = false;         ///< the codes carry the sRGB transfer (else linear)
   bool keep_windows = true;  ///< store the windows where the format can (else the image starts at 0, 0)
 };
 

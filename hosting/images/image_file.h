@@ -104,6 +104,7 @@ class LayerReader {
   /// "file:layer (N.X, N.Y, N.Z)".
   std::string description() const;
   const std::string& path() const { return file_.path(); }
+  int subimage() const { return subimage_; }
   /// Full names of the three channels read, in component order.
   const std::array<std::string, 3>& component_names() const { return names_; }
   /// Lines the file stores (and decodes) together: the tile height, or the lines of one compressed block

@@ -34,6 +34,8 @@ EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
   spec.half = plan.type == DataType::half;
   spec.srgb = codes;
   spec.compression = plan.compression;
+  spec.attributes_from = plan.attributes_from;
+  spec.attributes_part = plan.attributes_part;
   // Formats that hold a data window keep the colour input's windows.
   spec.keep_windows = rgba;
   return spec;

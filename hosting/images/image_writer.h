@@ -25,7 +25,9 @@ struct OutputPlan {
   std::string format_name;  ///< the library's name of the format ("openexr", "png", ...)
   OutputEncoding encoding = OutputEncoding::float_rgba;
   DataType type = DataType::float32;
-  std::string compression = {};  ///< "" for the format's default
+  std::string compression = {};      ///< "" for the format's default
+  std::string attributes_from = {};  ///< a file whose header attributes EXR and TIFF outputs take
+  int attributes_part = 0;
 };
 
 /// Chooses the format from the extension and the sample type and compression from `options`; throws a

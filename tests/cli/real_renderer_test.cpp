@@ -255,4 +255,43 @@ TEST(RealRenderer, OutputTypeAndCompressionAreChosenOnTheCommandLine) {
   }
 }
 
+TEST(RealRenderer, OutputsKeepTheColourInputsHeaderAttributes) {
+  TempDir dir;
+  const std::string passes = dir / "shot.exr", normal = dir / "n.exr";
+  // A colour pass as a renderer writes it: camera matrices, frame rate and its own metadata.
+  OIIO::ImageSpec spec(2, 1, 4, OIIO::TypeFloat);
+  spec.channelnames = {"R", "G", "B", "A"};
+  const float matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 2, 3, 4, 1};
+  spec.attribute("worldToCamera", OIIO::TypeMatrix44, matrix);
+  spec.attribute("ImageDescription", "rendered in a test");
+  spec.attribute("renderer/samples", 128);
+  spec.attribute("compression", "piz");
+  const std::vector<float> pixels{0.5f, 0.5f, 0.5f, 1, 0.5f, 0.5f, 0.5f, 1};
+  auto out = OIIO::ImageOutput::create(passes);
+  ASSERT_TRUE(out && out->open(passes, spec) && out->write_image(OIIO::TypeFloat, pixels.data()) &&
+              out->close());
+  write_image(normal, 2, 1, {pixels_layer({"R", "G", "B"}, {{0, 0, -1}, {0, 0, -1}})});
+
+  for (const std::string name : {"o.exr", "o.tif"}) {
+    const RunResult r = run_quorlen({"render", "--color", passes, "--normal", normal, "-o", dir / name}, dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const ReadImage image = read_image(dir / name);
+    EXPECT_EQ(std::string(image.spec.get_string_attribute("ImageDescription")), "rendered in a test") << name;
+    if (name == "o.exr") {
+      EXPECT_EQ(image.spec.get_int_attribute("renderer/samples"), 128);  // TIFF has no place for it
+    }
+    const OIIO::ParamValue* m = image.spec.find_attribute("worldToCamera");
+    ASSERT_TRUE(m) << name;
+    EXPECT_EQ(static_cast<const float*>(m->data())[12], 2.0f) << name;
+    EXPECT_EQ(std::string(image.spec.get_string_attribute(name == "o.exr" ? "software" : "Software")),
+              "quorlen")
+        << name;
+    EXPECT_EQ(image.spec.nchannels, 4) << name;
+    if (name == "o.exr") {
+      EXPECT_EQ(std::string(image.spec.get_string_attribute("compression")),
+                "zip");  // its own, not the input's
+    }
+  }
+}
+
 }  // namespace

@@ -7,14 +7,18 @@
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfMultiPartInputFile.h>
 #include <OpenEXR/ImfOutputFile.h>
+#include <OpenEXR/ImfStringAttribute.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "text/strings.h"
@@ -62,6 +66,40 @@ Imf::Compression compression_named(const std::string& name) {
   throw codec_error("unknown EXR compression \"" + name + "\"");
 }
 
+// Attributes that describe the file's own layout, which the output defines for itself.
+bool defined_by_output(const std::string& name) {
+  static const char* const own[] = {"channels",
+                                    "compression",
+                                    "dataWindow",
+                                    "displayWindow",
+                                    "lineOrder",
+                                    "tiles",
+                                    "type",
+                                    "name",
+                                    "version",
+                                    "chunkCount",
+                                    "maxSamplesPerPixel",
+                                    "dwaCompressionLevel",
+                                    "zipCompressionLevel"};
+  return std::any_of(std::begin(own), std::end(own), [&](const char* o) { return name == o; });
+}
+
+void copy_attributes(const EncoderSpec& spec, Imf::Header& header) {
+  if (!spec.attributes_from.empty()) {
+    try {
+      Imf::MultiPartInputFile source(spec.attributes_from.c_str());
+      if (spec.attributes_part >= 0 && spec.attributes_part < source.parts()) {
+        const Imf::Header& from = source.header(spec.attributes_part);
+        for (auto it = from.begin(); it != from.end(); ++it)
+          if (!defined_by_output(it.name())) header.insert(it.name(), it.attribute());
+      }
+    } catch (const std::exception&) {
+      // Not an EXR file, or unreadable now: the output simply has no copied attributes.
+    }
+  }
+  header.insert("software", Imf::StringAttribute("quorlen"));
+}
+
 Imath::Box2i box2i(const DD::Image::Box& b) { return {{b.x(), b.y()}, {b.r() - 1, b.t() - 1}}; }
 
 class ExrEncoder final : public ImageEncoder {
@@ -70,6 +108,7 @@ class ExrEncoder final : public ImageEncoder {
     if (spec.eight_bit) throw codec_error("EXR files hold float samples here, not 8-bit codes");
     Imf::Header header(box2i(spec.display), box2i(spec.data));
     if (spec.sixteen_bit) throw codec_error("EXR files hold float samples here, not 16-bit codes");
+    copy_attributes(spec, header);
     header.compression() = compression_named(spec.compression);
     for (const auto& name : spec.channels)
       header.channels().insert(name, Imf::Channel(spec.half ? Imf::HALF : Imf::FLOAT));

@@ -62,6 +62,26 @@ class OiioDecoder final : public ImageDecoder {
   std::vector<PartHeader> parts_;
 };
 
+// The source's metadata, except what describes its own layout, which the output defines for itself.
+void copy_attributes(const EncoderSpec& spec, OIIO::ImageSpec& layout) {
+  if (spec.attributes_from.empty()) return;
+  auto source = OIIO::ImageInput::open(spec.attributes_from);
+  if (!source) {
+    OIIO::geterror();
+    return;
+  }
+  const OIIO::ImageSpec from = source->spec(spec.attributes_part, 0);
+  for (const auto& attribute : from.extra_attribs) {
+    const std::string name = attribute.name().string();
+    const std::string lower = text::lower(name);
+    if (lower.rfind("oiio:", 0) == 0 || lower.rfind("tiff:", 0) == 0 || lower.rfind("openexr:", 0) == 0 ||
+        lower == "compression" || lower == "planarconfig" || lower == "orientation" ||
+        lower.find("lineorder") != std::string::npos)
+      continue;
+    layout.attribute(name, attribute.type(), attribute.data());
+  }
+}
+
 OIIO::TypeDesc stored_type(const EncoderSpec& spec) {
   if (spec.eight_bit) return OIIO::TypeUInt8;
   if (spec.sixteen_bit) return OIIO::TypeUInt16;
@@ -91,6 +111,8 @@ class OiioEncoder final : public ImageEncoder {
     }
     layout.attribute("oiio:ColorSpace", spec.srgb ? "sRGB" : "Linear");
     if (spec.half) layout.attribute("tiff:half", 1);  // TIFF stores half as float unless asked
+    if (spec.keep_windows) copy_attributes(spec, layout);
+    layout.attribute("Software", "quorlen");
     if (!out_->open(file, layout)) throw codec_error(error_of(out_.get()));
   }
 
