@@ -242,6 +242,12 @@ void LayerReader::check_size(long long max_pixels) {
         fmt::format("\"{}\" claims {}x{} pixels, more than the limit of {}; raise it with --max-pixels "
                     "if the file is genuine",
                     file_.path(), width, height, max_pixels));
+  // Memory follows the width, whatever the height: a line must fit the streaming bands too.
+  if (width > std::max(kMinWidthLimit, max_pixels / kWidthShare))
+    throw usage_error(fmt::format(
+        "\"{}\" claims {}x{} pixels, a width of more than {} (--max-pixels / {}); raise "
+        "--max-pixels if the file is genuine",
+        file_.path(), width, height, std::max(kMinWidthLimit, max_pixels / kWidthShare), kWidthShare));
 }
 
 LayerReader::~LayerReader() = default;

@@ -87,6 +87,10 @@ std::array<int, 3> component_positions(const LayerInfo& layer, const std::string
 /// Largest data window, in pixels, an input may have unless raised with --max-pixels: 16384 x 16384. Headers
 /// claiming more are refused before anything of that size is allocated.
 inline constexpr long long kDefaultMaxPixels = 1LL << 28;
+/// The widest data window allowed is the pixel limit divided by this (1048576 by default), but at least
+/// kMinWidthLimit, since a band holds whole lines.
+inline constexpr long long kWidthShare = 256;
+inline constexpr long long kMinWidthLimit = 65536;
 
 /// Reads one layer's three components as float, as stored (no colour conversion).
 class LayerReader {

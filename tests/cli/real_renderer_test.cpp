@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "support/HostingTestSupport.h"
 
@@ -292,6 +294,56 @@ TEST(RealRenderer, OutputsKeepTheColourInputsHeaderAttributes) {
                 "zip");  // its own, not the input's
     }
   }
+}
+
+// Rewrites the data window of a small EXR to claim `width` x 1 pixels, as a damaged file does.
+void claim_width(const std::string& path, int width) {
+  std::string bytes = slurp(path);
+  const std::string key("dataWindow\0box2i\0", 17);
+  const std::size_t at = bytes.find(key);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t box = at + key.size() + 4;  // after the attribute's size
+  const std::int32_t values[4] = {0, 0, width - 1, 0};
+  std::memcpy(&bytes[box], values, sizeof values);
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(RealRenderer, AHeaderDeclaringMorePixelsThanItsBytesHoldIsRefusedAtOnce) {
+  TempDir dir;
+  const std::string damaged = dir / "damaged.exr", out = dir / "out.exr";
+  write_image(damaged, 4, 1,
+              {pixels_layer({"R", "G", "B"}, {{0, 0, -1}, {0, 0, -1}, {0, 0, -1}, {0, 0, -1}})});
+  claim_width(damaged, 83886081);
+  ASSERT_LT(fs::file_size(damaged), 4096u);
+  for (const char* option : {"--normal", "--passes"}) {
+    // Under a 1 GiB address space: reading what the header claims would need gigabytes.
+    const RunResult r = run_quorlen({"render", option, damaged, "-o", out}, dir, "ulimit -v 1048576;");
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "quorlen: error: cannot read \"" + damaged +
+                                    "\": damaged: its header declares 83886081 x 1 pixels"))
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+  const RunResult dry = run_quorlen({"render", "--normal", damaged, "-o", out, "--dry-run"}, dir);
+  EXPECT_EQ(dry.code, 1) << dry.err;
+
+  // PIZ has no bound on how far it compresses, so an absurd width is what gives such a file away.
+  const std::string piz = dir / "piz.exr";
+  OIIO::ImageSpec spec(4, 1, 3, OIIO::TypeHalf);
+  spec.attribute("compression", "piz");
+  const std::vector<float> zeros(12, 0.0f);
+  auto file = OIIO::ImageOutput::create(piz);
+  ASSERT_TRUE(file && file->open(piz, spec) && file->write_image(OIIO::TypeFloat, zeros.data()) &&
+              file->close());
+  claim_width(piz, 2000000);
+  RunResult r = run_quorlen({"render", "--normal", piz, "-o", out, "--dry-run"}, dir, "ulimit -v 1048576;");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(r.err, "quorlen: error: \"" + piz +
+                       "\" claims 2000000x1 pixels, a width of more than 1048576 (--max-pixels / 256); raise "
+                       "--max-pixels if the file is genuine\n");
+  r = run_quorlen({"render", "--normal", piz, "-o", out, "--max-pixels", "1000000000", "--dry-run"}, dir);
+  EXPECT_EQ(r.code, 0) << r.err;  // allowed once the limit is raised; the dry run reads no pixels
 }
 
 }  // namespace
