@@ -59,7 +59,9 @@ NodeSettings node_settings(const std::vector<std::string>& sets,
 
 int fail(int code, const std::string& message) {
   std::fflush(stdout);
-  std::fprintf(stderr, "quorlen: error: %s\n", quorlen::text::one_line(message).c_str());
+  // Names read from files may hold control bytes; the message stays one line whatever they are.
+  std::fprintf(stderr, "quorlen: error: %s\n",
+               quorlen::text::escape_controls(quorlen::text::one_line(message)).c_str());
   return code;
 }
 
@@ -169,7 +171,8 @@ int main(int argc, char** argv) {
       if (!quiet)
         observer.warning = [&](const std::string& w) {
           progress.finish();
-          fmt::print(stderr, "quorlen: warning: {}\n", w);
+          fmt::print(stderr, "quorlen: warning: {}\n",
+                     quorlen::text::escape_controls(quorlen::text::one_line(w)));
         };
       observer.frame_started = [&](int frame, int index, int) { progress.begin_frame(frame, index); };
       observer.frame_progress = [&](double fraction) { progress.frame_progress(fraction); };

@@ -346,4 +346,28 @@ TEST(RealRenderer, AHeaderDeclaringMorePixelsThanItsBytesHoldIsRefusedAtOnce) {
   EXPECT_EQ(r.code, 0) << r.err;  // allowed once the limit is raised; the dry run reads no pixels
 }
 
+TEST(RealRenderer, NamesHoldingControlBytesArePrintedEscaped) {
+  TempDir dir;
+  const std::string passes = dir / "odd.exr", out = dir / "out.exr";
+  write_image(passes, 1, 1,
+              {pixels_layer({"R", "G", "B"}, {{1, 1, 1}}),
+               pixels_layer({"view\f\r.N.X", "view\f\r.N.Y", "view\f\r.N.Z"}, {{0, 0, -1}}),
+               pixels_layer({"P\x01.X", "P\x01.Y", "P\x01.Z"}, {{0, 0, 0}})});
+  const auto is_clean = [](const std::string& text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+      const auto u = static_cast<unsigned char>(c);
+      return (u < 0x20 && c != '\n') || u == 0x7f;
+    });
+  };
+  RunResult r = run_quorlen({"render", "--passes", passes, "-o", out, "--dry-run"}, dir);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(is_clean(r.out)) << r.out;
+  EXPECT_TRUE(contains(r.out, "view\\x0c\\r.N (view\\x0c\\r.N.X,")) << r.out;
+  r = run_quorlen({"render", "--passes", passes, "--P", passes + ":Q", "-o", out}, dir);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(is_clean(r.err)) << r.err;
+  EXPECT_TRUE(contains(r.err, "P\\x01")) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 }  // namespace
