@@ -30,7 +30,8 @@ struct PartHeader {
   int tile_height = 0;
   int block_lines = 1;  ///< lines stored (and decoded) together by a scanline image
   bool deep = false;
-  int depth = 1;  ///< more than 1 for volumes
+  int depth = 1;                        ///< more than 1 for volumes
+  std::vector<std::string> subsampled;  ///< channels stored at less than one sample per pixel
 };
 
 /// An open file being read. Not for use from two threads at once.

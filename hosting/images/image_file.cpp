@@ -213,6 +213,18 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
     names_[k] = info.channel_names[static_cast<std::size_t>(positions[k])];
   }
   check_size(max_pixels);
+  // The header says so already, so a dry run refuses what the render would; the channels between the
+  // three are read with them.
+  const PartHeader& part = file_.part(subimage_);
+  const int first = *std::min_element(channels_.begin(), channels_.end());
+  const int last = *std::max_element(channels_.begin(), channels_.end());
+  for (int c = first; c <= last; ++c) {
+    const std::string& name = part.channels.at(static_cast<std::size_t>(c));
+    if (std::find(part.subsampled.begin(), part.subsampled.end(), name) != part.subsampled.end())
+      throw usage_error(
+          fmt::format("cannot read \"{}\": channel \"{}\" is subsampled, which is not supported",
+                      file_.path(), text::escape_controls(name)));
+  }
 }
 
 LayerReader::LayerReader(ImageFile file, int subimage, int channel, long long max_pixels)

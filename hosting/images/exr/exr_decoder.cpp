@@ -119,7 +119,10 @@ class ExrDecoder final : public ImageDecoder {
       PartHeader part;
       if (h.hasName()) part.name = h.name();
       std::vector<std::string> stored;
-      for (auto c = h.channels().begin(); c != h.channels().end(); ++c) stored.emplace_back(c.name());
+      for (auto c = h.channels().begin(); c != h.channels().end(); ++c) {
+        stored.emplace_back(c.name());
+        if (c.channel().xSampling != 1 || c.channel().ySampling != 1) part.subsampled.emplace_back(c.name());
+      }
       part.channels = presented_channel_order(std::move(stored));
       part.data = box_of(h.dataWindow());
       part.display = box_of(h.displayWindow());

@@ -1,4 +1,8 @@
 // Layers of image files: grouping channels into layers, choosing three components, mapping --passes.
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfOutputFile.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -6,6 +10,7 @@
 #include "hosting/errors.h"
 #include "hosting/images/image_file.h"
 #include "hosting/images/layer_mapping.h"
+#include "support/HostingTestSupport.h"
 
 namespace {
 
@@ -177,6 +182,37 @@ TEST(MapPasses, EverySurfaceColourNameIsRecognisedAndEarlierNamesWin) {
   // A two-channel surface-colour layer is skipped.
   const PassMapping short_one = map_passes(one_part({"R", "G", "B", "albedo.R", "albedo.G"}));
   EXPECT_EQ(short_one.color, "");
+}
+
+TEST(LayerReader, ASubsampledChannelIsRefusedFromTheHeaderBeforeAnyRead) {
+  quorlen::hosting_test::TempDir dir;
+  const std::string sub = dir / "sub.exr";
+  {
+    Imf::Header h(4, 4);
+    h.channels().insert("R", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("G", Imf::Channel(Imf::FLOAT, 2, 2));
+    h.channels().insert("B", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("N.X", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("N.Y", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("N.Z", Imf::Channel(Imf::FLOAT));
+    std::vector<float> full(16, 1.0f), half(4, 2.0f);
+    Imf::FrameBuffer fb;
+    for (const char* name : {"R", "B", "N.X", "N.Y", "N.Z"})
+      fb.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(full.data()), 4, 16));
+    fb.insert("G", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(half.data()), 4, 8, 2, 2));
+    Imf::OutputFile out(sub.c_str(), h);
+    out.setFrameBuffer(fb);
+    out.writePixels(4);
+  }
+  try {
+    LayerReader reader(ImageFile(sub), "");
+    FAIL() << "accepted a subsampled channel";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.code(), kExitUsage);
+    EXPECT_EQ(std::string(e.what()),
+              "cannot read \"" + sub + "\": channel \"G\" is subsampled, which is not supported");
+  }
+  EXPECT_NO_THROW(LayerReader(ImageFile(sub), "N"));  // a layer of whole channels reads
 }
 
 }  // namespace
