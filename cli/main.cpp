@@ -17,6 +17,7 @@
 #include "cli/knobs_command.h"
 #include "cli/messages.h"
 #include "cli/progress.h"
+#include "cli/render_choices.h"
 #include "cli/verbose.h"
 #include "demo/demo_command.h"
 #include "hosting/errors.h"
@@ -63,7 +64,9 @@ NodeSettings node_settings(const std::vector<std::string>& sets,
 
 int fail(int code, const std::string& message) {
   std::fflush(stdout);
-  std::fprintf(stderr, "quorlen: error: %s\n", quorlen::text::one_line(message).c_str());
+  // Names read from files may hold control bytes; the message stays one line whatever they are.
+  std::fprintf(stderr, "quorlen: error: %s\n",
+               quorlen::text::escape_controls(quorlen::text::one_line(message)).c_str());
   return code;
 }
 
@@ -133,6 +136,9 @@ int main(int argc, char** argv) {
                    "Print the time of each stage (read, render, write) and megapixels per second");
   render->add_flag("--dry-run", request.dry_run,
                    "Print the inputs, layers, output and knob values it would use, and stop");
+  quorlen::cli::add_render_choices(*render, request);
+  bool quiet = false;
+  render->add_flag("-q,--quiet", quiet, "Print no warnings");
   bool no_progress = false;
   render->add_flag("--no-progress", no_progress,
                    "Never draw the progress bar (it is drawn only on a terminal)");
@@ -181,7 +187,10 @@ int main(int argc, char** argv) {
   // A write past a file-size limit then fails as a write error, which removes the unfinished file, instead of
   // killing the process with it in place.
   std::signal(SIGXFSZ, SIG_IGN);
-  const auto warn = [](const std::string& w) { fmt::print(stderr, "quorlen: warning: {}\n", w); };
+  const auto warn = [&quiet](const std::string& w) {
+    if (quiet) return;
+    fmt::print(stderr, "quorlen: warning: {}\n", quorlen::text::escape_controls(quorlen::text::one_line(w)));
+  };
   const auto load = [&]() -> const DD::Image::Op::Description& {
     std::string module;
     const auto& description = load_operator(plugin_path, &module);
@@ -204,10 +213,11 @@ int main(int argc, char** argv) {
                                                           : Progress::Style::none;
       Progress progress(style, frame_count);
       RenderObserver observer;
-      observer.warning = [&](const std::string& w) {
-        progress.finish();
-        warn(w);
-      };
+      if (!quiet)
+        observer.warning = [&](const std::string& w) {
+          progress.finish();
+          warn(w);
+        };
       observer.frame_started = [&](int frame, int index, int) { progress.begin_frame(frame, index); };
       observer.frame_progress = [&](double fraction) { progress.frame_progress(fraction); };
       observer.frame_skipped = [&](int frame, int index, int) { progress.skip_frame(frame, index); };

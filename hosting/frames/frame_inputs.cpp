@@ -5,8 +5,11 @@
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "hosting/errors.h"
+#include "hosting/images/layer_mapping.h"
+#include "text/strings.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -17,6 +20,16 @@ using DD::Image::ImageBuffer;
 const std::vector<DD::Image::Channel> kRGB{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue};
 
 }  // namespace
+
+std::string describe(LightSpace space, NormalEncoding encoding) {
+  return fmt::format(
+      "{}; normals {}",
+      space == LightSpace::world
+          ? "world space: light knobs in the passes' own space (the normal input's z negated for the node)"
+          : "node space: light knobs as the node defines them (it negates the light vector's z)",
+      encoding == NormalEncoding::unsigned_values ? "unsigned (stored as 0.5 n + 0.5, decoded as 2 v - 1)"
+                                                  : "signed (as stored)");
+}
 
 void transform_normals(ImageBuffer& image, const Box& box, LightSpace space, NormalEncoding encoding) {
   if (space == LightSpace::node && encoding == NormalEncoding::signed_values) return;
@@ -45,6 +58,12 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
     readers_[static_cast<std::size_t>(slot)].emplace(ImageFile(input->file), input->layer.value_or(""),
                                                      sources.max_pixels);
   }
+  if (sources.colour_alpha && sources.inputs[kColor]) {
+    ImageFile file(sources.inputs[kColor]->file);
+    const LayerInfo& colour = file.layer(sources.inputs[kColor]->layer.value_or(""));
+    if (const auto alpha = colour_alpha(file.layers(), colour))
+      alpha_reader_.emplace(std::move(file), alpha->subimage, alpha->channel, sources.max_pixels);
+  }
   const int reference = readers_[kColor] ? kColor : kNormal;
   geometry_ = readers_[static_cast<std::size_t>(reference)]->geometry();
   for (int slot = 0; slot < kInputCount; ++slot) {
@@ -56,6 +75,29 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
         describe_box(reader->geometry().data), kInputLabels[static_cast<std::size_t>(reference)],
         describe_box(geometry_.data)));
   }
+}
+
+void FrameInputs::note_signs(const ImageBuffer& image) {
+  if (normal_negative_) return;
+  const int n = image.channel_count();
+  const std::size_t pixels =
+      static_cast<std::size_t>(image.box().w()) * static_cast<std::size_t>(image.box().h());
+  const float* p = image.data();
+  for (std::size_t i = 0; i < pixels; ++i, p += n) {
+    float length2 = 0.0f;
+    for (int c = 0; c < n; ++c) {
+      normal_negative_ = normal_negative_ || p[c] < 0.0f;
+      length2 += p[c] * p[c];
+    }
+    // Rendered normals are of unit length; 0.5 n + 0.5 mostly is not (a flat map's 0.5, 0.5, 1 is 1.22).
+    normal_off_unit_ = normal_off_unit_ || (length2 != 0.0f && std::abs(length2 - 1.0f) > 0.02f);
+  }
+}
+
+std::optional<std::string> FrameInputs::describe_alpha() const {
+  if (!alpha_reader_) return std::nullopt;
+  return fmt::format("{} ({})", alpha_reader_->path(),
+                     text::escape_controls(alpha_reader_->component_names()[0]));
 }
 
 std::optional<std::string> FrameInputs::describe(int slot) const {
@@ -79,14 +121,23 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
   BandInputs band;
   band.box = Box(data.x(), std::max(y0, data.y()), data.r(), std::min(y1, data.t()));
   // Each input has its own reader, so the files are decoded side by side.
-  tbb::parallel_for(0, kInputCount, [&](int slot) {
+  tbb::parallel_for(0, kInputCount + 1, [&](int slot) {
+    if (slot == kInputCount) {
+      if (!alpha_reader_) return;
+      auto alpha = std::make_shared<ImageBuffer>(band.box, kRGB);
+      alpha_reader_->read_into(*alpha);
+      band.alpha = std::move(alpha);
+      return;
+    }
     auto& reader = readers_[static_cast<std::size_t>(slot)];
     if (!reader && slot != kColor) return;
     auto image = std::make_shared<ImageBuffer>(band.box, kRGB);
     if (reader) reader->read_into(*image);
-    if (slot == kNormal)
+    if (slot == kNormal) {
+      note_signs(*image);
       transform_normals(*image, reader->geometry().data.intersected(band.box), light_space_,
                         normal_encoding_);
+    }
     band.images[static_cast<std::size_t>(slot)] = std::move(image);
   });
   return band;

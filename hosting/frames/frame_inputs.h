@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DDImageHost/ImageBuffer.h"
@@ -34,7 +35,11 @@ struct FrameSources {
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
 };
+
+/// The light space and encoding in words, for --dry-run.
+std::string describe(LightSpace space, NormalEncoding encoding);
 
 /// Applies the encoding, then the light space, to the normals in `box` of `image` (red, green, blue).
 void transform_normals(DD::Image::ImageBuffer& image, const DD::Image::Box& box, LightSpace space,
@@ -45,6 +50,8 @@ void transform_normals(DD::Image::ImageBuffer& image, const DD::Image::Box& box,
 struct BandInputs {
   DD::Image::Box box;
   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images;
+  /// The colour input's alpha in the red channel, when it is read; null otherwise.
+  std::shared_ptr<const DD::Image::ImageBuffer> alpha;
 };
 
 /// The read stage: the open inputs of one frame. The output takes the colour input's windows (the normal
@@ -59,6 +66,13 @@ class FrameInputs {
   const ImageGeometry& geometry() const { return geometry_; }
   /// What input `slot` reads ("file:layer (N.X, N.Y, N.Z)"), or nullopt when unconnected.
   std::optional<std::string> describe(int slot) const;
+  /// The colour input's file and part, whose header attributes the output takes; nullopt without one.
+  std::optional<std::pair<std::string, int>> colour_source() const {
+    if (!readers_[kColor]) return std::nullopt;
+    return std::make_pair(readers_[kColor]->path(), readers_[kColor]->subimage());
+  }
+  /// What the output's alpha is read from ("file:channel"), or nullopt when it is 0.
+  std::optional<std::string> describe_alpha() const;
 
   /// Lines per band: whole compressed blocks or tile rows of every input, and about
   /// `kBandBytes` of input samples, so memory follows the width, not the height.
@@ -68,14 +82,23 @@ class FrameInputs {
   /// time. Not to be called from two threads at once.
   BandInputs read_band(int y0, int y1);
 
+  /// Whether the normal input, as stored, has held no negative component in any band read so far, and
+  /// vectors not of unit length: what normals stored as 0.5 n + 0.5 look like.
+  bool normals_look_unsigned() const { return !normal_negative_ && normal_off_unit_; }
+
   /// Input samples a band aims to hold, all inputs together.
   static constexpr long long kBandBytes = 8LL << 20;
 
  private:
+  void note_signs(const DD::Image::ImageBuffer& image);
+
   std::array<std::optional<LayerReader>, kInputCount> readers_;
+  std::optional<LayerReader> alpha_reader_;
   ImageGeometry geometry_;
   LightSpace light_space_ = LightSpace::node;
   NormalEncoding normal_encoding_ = NormalEncoding::signed_values;
+  bool normal_negative_ = false;
+  bool normal_off_unit_ = false;
 };
 
 }  // namespace quorlen::hosting

@@ -11,6 +11,20 @@ namespace quorlen::hosting {
 using DD::Image::Box;
 using DD::Image::ImageBuffer;
 
+namespace {
+
+// The node writes alpha 0; a compositor copies the colour's alpha after it, and so does the output.
+void copy_alpha(const ImageBuffer& from, ImageBuffer& to) {
+  const int a = to.channel_index(DD::Image::Chan_Alpha);
+  const int r = from.channel_index(DD::Image::Chan_Red);
+  if (a < 0 || r < 0) return;
+  const Box area = from.box().intersected(to.box());
+  for (int y = area.y(); y < area.t(); ++y)
+    for (int x = area.x(); x < area.r(); ++x) to.at(x, y, a) = from.at(x, y, r);
+}
+
+}  // namespace
+
 StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer,
                         const StreamOptions& options, const std::function<void(int)>& lines_done) {
   const ImageGeometry& geometry = inputs.geometry();
@@ -49,6 +63,7 @@ StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& wr
   const auto render = [&](Slot* slot) {
     Stopwatch clock;
     slot->rgba = renderer.render(slot->inputs, geometry, lines_done);
+    if (slot->inputs.alpha) copy_alpha(*slot->inputs.alpha, *slot->rgba);
     slot->inputs = {};  // the input lines are not needed any more
     times.render += clock.lap();
     return slot;

@@ -5,15 +5,19 @@
 #include <fmt/ostream.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "DDImageHost/KnobAccess.h"
 #include "hosting/errors.h"
+#include "hosting/frames/run_warnings.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/image_writer.h"
 #include "hosting/images/layer_mapping.h"
+#include "hosting/images/same_file.h"
 #include "hosting/node/node.h"
 #include "hosting/system/atomic_file.h"
 #include "hosting/system/interrupt.h"
+#include "text/strings.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -34,6 +38,17 @@ std::string path_for(const RenderRequest& request, const std::string& path, int 
 }
 
 std::string option_name(int slot) { return std::string("--") + kInputLabels[static_cast<std::size_t>(slot)]; }
+
+// The output is renamed over its target only when complete, but that would still destroy a pass.
+void refuse_output_over_inputs(const RenderRequest& request, const FrameSources& sources, int frame) {
+  const std::string output = path_for(request, request.output, frame);
+  if (request.passes) refuse_output_over_input(output, path_for(request, *request.passes, frame), "--passes");
+  for (int slot = 0; slot < kInputCount; ++slot)
+    if (const auto& input = sources.inputs[static_cast<std::size_t>(slot)])
+      refuse_output_over_input(output, input->file, option_name(slot));
+  if (request.settings.settings_file)
+    refuse_output_over_input(output, path_for(request, *request.settings.settings_file, frame), "--settings");
+}
 
 }  // namespace
 
@@ -65,6 +80,8 @@ std::vector<int> frames_of(const RenderRequest& request) {
 FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report) {
   FrameSources sources;
   sources.max_pixels = request.max_pixels;
+  sources.light_space = request.light_space;
+  sources.normal_encoding = request.normal_encoding;
   for (int slot = 0; slot < kInputCount; ++slot)
     if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
       sources.inputs[static_cast<std::size_t>(slot)] =
@@ -82,6 +99,10 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
     const auto& layer = *chosen[static_cast<std::size_t>(slot)];
     if (input || !layer) continue;
     input = InputSpec{passes, layer->empty() ? std::nullopt : std::optional<std::string>(*layer)};
+    if (mapping_report)
+      fmt::print(*mapping_report, "mapped  {} <- {}: {}\n", kInputLabels[static_cast<std::size_t>(slot)],
+                 text::escape_controls(layer->empty() ? std::string("(plain)") : *layer),
+                 map.reasons[static_cast<std::size_t>(slot)]);
   }
   if (!sources.inputs[kNormal])
     throw usage_error(
@@ -97,11 +118,12 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   // Problems with the output are found before any frame is read.
   const std::string first_output = path_for(request, request.output, frames.front());
   refuse_directory_target(first_output);
-  plan_output(first_output);
+  plan_output(first_output, request.output_options);
   if (!request.dry_run) check_writable_target(first_output);
   if (request.threads > 0) set_library_threads(request.threads);
 
   StageTimes total;
+  RunWarnings warned(observer.warning);
   const int count = static_cast<int>(frames.size());
   for (std::size_t index = 0; index < frames.size(); ++index) {
     const int frame = frames[index];
@@ -126,12 +148,14 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     node->apply(settings);
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
-    const FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    OutputPlan plan = plan_output(path_for(request, request.output, frame), request.output_options);
+    sources.colour_alpha =
+        request.alpha == AlphaChoice::colour && plan.encoding == OutputEncoding::float_rgba;
+    refuse_output_over_inputs(request, sources, frame);
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
-    if (observer.warning)
-      for (const auto& w : warnings) observer.warning(w);
-    const OutputPlan plan = plan_output(path_for(request, request.output, frame));
+    for (const auto& w : warnings) warned.say_once(w);
     const ImageGeometry& geometry = inputs.geometry();
     if (observer.frame_inputs && !request.dry_run) {
       std::vector<std::string> lines;
@@ -146,15 +170,20 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       for (int slot = 0; slot < kInputCount; ++slot)
         fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
                    inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
+      fmt::print(out, "light   {}\n", describe(request.light_space, request.normal_encoding));
+      fmt::print(out, "alpha   {}\n", inputs.describe_alpha().value_or("0 (as the node writes it)"));
       fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));
       const auto changed = node->changed_knobs();
       std::string knobs;
       for (const auto& k : changed) knobs += (knobs.empty() ? "" : " ") + k;
       fmt::print(out, "knobs   {}\n", changed.empty() ? std::string("(defaults)") : knobs);
+      warned.check_settings(*node, sources);
       continue;
     }
 
     clock.lap();
+    if (const auto source = inputs.colour_source())
+      std::tie(plan.attributes_from, plan.attributes_part) = *source;
     ImageWriter writer(plan, geometry);
     int lines_done = 0;
     times = stream_frame(inputs, node->op(), writer, StreamOptions{request.threads, 0, 3}, [&](int lines) {
@@ -165,10 +194,16 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     });
     throw_if_interrupted();
     writer.commit();
+    warned.check_settings(*node, sources);
+    warned.add_non_finite(request.frames ? std::optional<int>(frame) : std::nullopt,
+                          writer.non_finite_pixels());
+    if (request.normal_encoding == NormalEncoding::signed_values && inputs.normals_look_unsigned())
+      warned.normals_without_negatives(inputs.describe(kNormal).value_or(""));
     times.wall = clock.lap();
     total += times;
     if (observer.frame_finished) observer.frame_finished(frame, static_cast<int>(index), count, times.wall);
   }
+  warned.finish();
   if (request.stats && !request.dry_run) out << format_stats(total);
   return total;
 }

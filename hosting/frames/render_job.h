@@ -13,9 +13,14 @@
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/frame_pipeline.h"
 #include "hosting/frames/stage_times.h"
+#include "hosting/images/output_options.h"
 #include "hosting/node/knob_settings.h"
 
 namespace quorlen::hosting {
+
+/// Where the output's alpha comes from: the colour input's alpha when it has one (EXR and TIFF), or 0 as
+/// the node writes it.
+enum class AlphaChoice { colour, zero };
 
 /// Everything `quorlen render` was asked to do. Paths may hold frame patterns (#, ####, %04d).
 struct RenderRequest {
@@ -29,6 +34,11 @@ struct RenderRequest {
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
   bool stats = false;
   bool dry_run = false;
+  // How passes from a renderer are to be read.
+  LightSpace light_space = LightSpace::node;
+  NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  AlphaChoice alpha = AlphaChoice::colour;
+  OutputOptions output_options;  ///< -d and --compression
 };
 
 /// What a job reports while it runs; members left empty are not called. A callback may throw to stop the

@@ -30,7 +30,8 @@ struct PartHeader {
   int tile_height = 0;
   int block_lines = 1;  ///< lines stored (and decoded) together by a scanline image
   bool deep = false;
-  int depth = 1;  ///< more than 1 for volumes
+  int depth = 1;                        ///< more than 1 for volumes
+  std::vector<std::string> subsampled;  ///< channels stored at less than one sample per pixel
 };
 
 /// An open file being read. Not for use from two threads at once.
@@ -54,7 +55,15 @@ struct EncoderSpec {
   DD::Image::Box display;             ///< kept by formats that store windows
   std::vector<std::string> channels;  ///< names, in sample order
   bool eight_bit = false;             ///< 8-bit codes instead of 32-bit float
-  bool srgb = false;                  ///< the codes carry the sRGB transfer (else linear)
+  bool sixteen_bit = false;           ///< 16-bit codes (uint16 samples) instead of 32-bit float
+  bool half = false;                  ///< float samples stored as 16-bit half floats
+  std::string compression = {};       ///< the format's name of a compression; "" for the default
+  /// A file whose header attributes (part `attributes_part`) the output takes, except those it defines
+  /// itself (channels, windows, compression, line order, types); "" for none. Best effort: a source that
+  /// cannot be read gives no attributes.
+  std::string attributes_from = {};
+  int attributes_part = 0;
+  bool srgb = false;         ///< the codes carry the sRGB transfer (else linear)
   bool keep_windows = true;  ///< store the windows where the format can (else the image starts at 0, 0)
 };
 
@@ -63,7 +72,8 @@ struct EncoderSpec {
 class ImageEncoder {
  public:
   virtual ~ImageEncoder() = default;
-  /// Writes `count` whole lines of interleaved samples (float, or bytes when eight_bit).
+  /// Writes `count` whole lines of interleaved samples (float, bytes when eight_bit, uint16 when
+  /// sixteen_bit).
   virtual void write(int count, const void* samples) = 0;
   /// Finishes the file. Throws codec_error.
   virtual void close() = 0;

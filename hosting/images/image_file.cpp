@@ -73,8 +73,8 @@ std::array<int, 3> component_positions(const LayerInfo& layer, const std::string
   const std::size_t n = layer.channel_names.size();
   if (n < 3) {
     throw usage_error(fmt::format("layer {} of \"{}\" has {} channel{} ({}); three are needed",
-                                  layer.shown_name(), path, n, n == 1 ? "" : "s",
-                                  text::join(layer.channel_names)));
+                                  text::escape_controls(layer.shown_name()), path, n, n == 1 ? "" : "s",
+                                  text::escape_controls(text::join(layer.channel_names))));
   }
   static const std::array<std::array<const char*, 3>, 3> xyz_first = {
       {{"x", "y", "z"}, {"r", "g", "b"}, {"red", "green", "blue"}}};
@@ -126,7 +126,24 @@ const LayerInfo* ImageFile::find_layer(std::string_view name) const {
     if (text::equal_ignoring_case(l.name, name) ||
         (!l.part_name.empty() && text::equal_ignoring_case(l.part_name, name)))
       return &l;
-  return nullptr;
+  const auto by_word = layers_by_last_word(name);
+  return by_word.size() == 1 ? by_word.front() : nullptr;
+}
+
+std::vector<const LayerInfo*> ImageFile::layers_by_last_word(std::string_view word) const {
+  const auto matching = [&](bool exact) {
+    std::vector<const LayerInfo*> found;
+    for (const auto& l : layers_) {
+      const auto same = [&](std::string_view n) {
+        return !n.empty() &&
+               (exact ? text::last_word(n) == word : text::equal_ignoring_case(text::last_word(n), word));
+      };
+      if (same(l.name) || same(l.part_name)) found.push_back(&l);
+    }
+    return found;
+  };
+  auto found = matching(true);
+  return found.empty() ? matching(false) : found;
 }
 
 const LayerInfo* ImageFile::plain_layer() const {
@@ -142,12 +159,37 @@ const LayerInfo& ImageFile::layer(std::string_view name) const {
     throw usage_error(
         fmt::format("\"{}\" has no plain R, G, B channels; name a layer as FILE:LAYER (layers: {})", path_,
                     layer_list()));
-  throw usage_error(fmt::format("\"{}\" has no layer \"{}\" (layers: {})", path_, name, layer_list()));
+  const std::string shown = text::escape_controls(name);
+  const auto by_word = layers_by_last_word(name);
+  if (by_word.size() > 1) {
+    std::vector<std::string> names;
+    for (const LayerInfo* candidate : by_word) names.push_back(text::escape_controls(candidate->name));
+    throw usage_error(
+        fmt::format("\"{}\" has several layers whose last word is \"{}\" ({}); name one in full", path_,
+                    shown, text::join(names)));
+  }
+  // A near miss of a full name or of a last word suggests the full name.
+  std::vector<std::string> candidates;
+  for (const auto& candidate : layers_)
+    if (!candidate.name.empty()) {
+      candidates.push_back(candidate.name);
+      candidates.emplace_back(text::last_word(candidate.name));
+    }
+  std::string suggestion = text::closest_match(name, candidates);
+  if (!suggestion.empty()) {
+    const LayerInfo* meant = find_layer(suggestion);
+    suggestion = meant ? meant->name : std::string();
+  }
+  throw usage_error(fmt::format(
+      "\"{}\" has no layer \"{}\"{} (layers: {})", path_, shown,
+      suggestion.empty() ? std::string()
+                         : fmt::format(" (did you mean \"{}\"?)", text::escape_controls(suggestion)),
+      layer_list()));
 }
 
 std::string ImageFile::layer_list() const {
   std::vector<std::string> names;
-  for (const auto& l : layers_) names.push_back(l.shown_name());
+  for (const auto& l : layers_) names.push_back(text::escape_controls(l.shown_name()));
   return text::join(names);
 }
 
@@ -170,6 +212,32 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
     channels_[k] = info.channels[static_cast<std::size_t>(positions[k])];
     names_[k] = info.channel_names[static_cast<std::size_t>(positions[k])];
   }
+  check_size(max_pixels);
+  // The header says so already, so a dry run refuses what the render would; the channels between the
+  // three are read with them.
+  const PartHeader& part = file_.part(subimage_);
+  const int first = *std::min_element(channels_.begin(), channels_.end());
+  const int last = *std::max_element(channels_.begin(), channels_.end());
+  for (int c = first; c <= last; ++c) {
+    const std::string& name = part.channels.at(static_cast<std::size_t>(c));
+    if (std::find(part.subsampled.begin(), part.subsampled.end(), name) != part.subsampled.end())
+      throw usage_error(
+          fmt::format("cannot read \"{}\": channel \"{}\" is subsampled, which is not supported",
+                      file_.path(), text::escape_controls(name)));
+  }
+}
+
+LayerReader::LayerReader(ImageFile file, int subimage, int channel, long long max_pixels)
+    : file_(std::move(file)), subimage_(subimage) {
+  const PartHeader& spec = file_.part(subimage_);
+  channels_ = {channel, channel, channel};
+  const std::string& name = spec.channels.at(static_cast<std::size_t>(channel));
+  names_ = {name, name, name};
+  layer_ = std::string(text::before_last_dot(name));
+  check_size(max_pixels);
+}
+
+void LayerReader::check_size(long long max_pixels) {
   const PartHeader& spec = file_.part(subimage_);
   if (spec.deep)
     throw usage_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));
@@ -186,6 +254,12 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
         fmt::format("\"{}\" claims {}x{} pixels, more than the limit of {}; raise it with --max-pixels "
                     "if the file is genuine",
                     file_.path(), width, height, max_pixels));
+  // Memory follows the width, whatever the height: a line must fit the streaming bands too.
+  if (width > std::max(kMinWidthLimit, max_pixels / kWidthShare))
+    throw usage_error(fmt::format(
+        "\"{}\" claims {}x{} pixels, a width of more than {} (--max-pixels / {}); raise "
+        "--max-pixels if the file is genuine",
+        file_.path(), width, height, std::max(kMinWidthLimit, max_pixels / kWidthShare), kWidthShare));
 }
 
 LayerReader::~LayerReader() = default;
@@ -193,8 +267,9 @@ LayerReader::LayerReader(LayerReader&&) noexcept = default;
 LayerReader& LayerReader::operator=(LayerReader&&) noexcept = default;
 
 std::string LayerReader::description() const {
-  return fmt::format("{}{}{} ({}, {}, {})", file_.path(), layer_.empty() ? "" : ":", layer_, names_[0],
-                     names_[1], names_[2]);
+  return fmt::format("{}{}{} ({}, {}, {})", file_.path(), layer_.empty() ? "" : ":",
+                     text::escape_controls(layer_), text::escape_controls(names_[0]),
+                     text::escape_controls(names_[1]), text::escape_controls(names_[2]));
 }
 
 int LayerReader::chunk_lines() const {

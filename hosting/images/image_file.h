@@ -51,14 +51,17 @@ class ImageFile {
 
   const std::string& path() const { return path_; }
   const std::vector<LayerInfo>& layers() const { return layers_; }
-  /// The layer named `name` (a part name counts), matched exactly first, then ignoring case; null if none.
+  /// The layer named `name` (a part name counts), matched exactly first, then ignoring case, then by a
+  /// unique last word ("DiffCol" finds "ViewLayer.DiffCol"); null if none or several.
   const LayerInfo* find_layer(std::string_view name) const;
+  /// The layers whose name (or part name) has `word` as its last word: exactly, else ignoring case.
+  std::vector<const LayerInfo*> layers_by_last_word(std::string_view word) const;
   /// The plain channels of the first part, or null when it has none.
   const LayerInfo* plain_layer() const;
   /// The layer `name`, or the plain layer when `name` is empty; throws a usage error listing the file's
-  /// layers when it has no such layer.
+  /// layers (and the likely one for a near miss) when it has no such layer, or several by that last word.
   const LayerInfo& layer(std::string_view name) const;
-  /// Names of all layers, for messages ("(plain), N, P").
+  /// Names of all layers, for messages ("(plain), N, P"), control bytes escaped.
   std::string layer_list() const;
 
   ImageGeometry geometry(int subimage) const;
@@ -84,6 +87,10 @@ std::array<int, 3> component_positions(const LayerInfo& layer, const std::string
 /// Largest data window, in pixels, an input may have unless raised with --max-pixels: 16384 x 16384. Headers
 /// claiming more are refused before anything of that size is allocated.
 inline constexpr long long kDefaultMaxPixels = 1LL << 28;
+/// The widest data window allowed is the pixel limit divided by this (1048576 by default), but at least
+/// kMinWidthLimit, since a band holds whole lines.
+inline constexpr long long kWidthShare = 256;
+inline constexpr long long kMinWidthLimit = 65536;
 
 /// Reads one layer's three components as float, as stored (no colour conversion).
 class LayerReader {
@@ -91,6 +98,8 @@ class LayerReader {
   /// Takes the file; `layer` names the layer ("" for the plain channels). Throws a usage error when the
   /// layer's data window is empty or holds more than `max_pixels` pixels.
   LayerReader(ImageFile file, std::string_view layer, long long max_pixels = kDefaultMaxPixels);
+  /// Reads channel `channel` (an index within the subimage `subimage`) as all three components.
+  LayerReader(ImageFile file, int subimage, int channel, long long max_pixels = kDefaultMaxPixels);
   ~LayerReader();
   LayerReader(LayerReader&&) noexcept;
   LayerReader& operator=(LayerReader&&) noexcept;
@@ -98,6 +107,8 @@ class LayerReader {
   const ImageGeometry& geometry() const { return geometry_; }
   /// "file:layer (N.X, N.Y, N.Z)".
   std::string description() const;
+  const std::string& path() const { return file_.path(); }
+  int subimage() const { return subimage_; }
   /// Full names of the three channels read, in component order.
   const std::array<std::string, 3>& component_names() const { return names_; }
   /// Lines the file stores (and decodes) together: the tile height, or the lines of one compressed block
@@ -111,6 +122,8 @@ class LayerReader {
   void read_into(DD::Image::ImageBuffer& dst);
 
  private:
+  void check_size(long long max_pixels);
+
   ImageFile file_;
   int subimage_ = 0;
   std::array<int, 3> channels_{};  // channel indexes within the part

@@ -4,12 +4,14 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "hosting/errors.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/srgb.h"
+#include "text/strings.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -26,8 +28,14 @@ EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
   const bool rgba = plan.encoding == OutputEncoding::float_rgba;
   spec.channels =
       rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
-  spec.eight_bit = plan.encoding == OutputEncoding::srgb8_rgb;
-  spec.srgb = spec.eight_bit;
+  const bool codes = plan.encoding == OutputEncoding::srgb8_rgb;
+  spec.eight_bit = codes && plan.type != DataType::uint16;
+  spec.sixteen_bit = codes && plan.type == DataType::uint16;
+  spec.half = plan.type == DataType::half;
+  spec.srgb = codes;
+  spec.compression = plan.compression;
+  spec.attributes_from = plan.attributes_from;
+  spec.attributes_part = plan.attributes_part;
   // Formats that hold a data window keep the colour input's windows.
   spec.keep_windows = rgba;
   return spec;
@@ -35,7 +43,7 @@ EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
 
 }  // namespace
 
-OutputPlan plan_output(const std::string& path) {
+OutputPlan plan_output(const std::string& path, const OutputOptions& options) {
   std::string format;
   try {
     format = output_format(path);
@@ -45,21 +53,26 @@ OutputPlan plan_output(const std::string& path) {
   if (format.empty())
     throw usage_error(fmt::format("cannot write \"{}\": no image format is known for its extension", path));
   OutputPlan plan{path, format, OutputEncoding::srgb8_rgb};
-  if (plan.format_name == "openexr" || plan.format_name == "tiff")
+  plan.type = checked_type(path, format, options);
+  const bool floats = plan.type == DataType::float32 || plan.type == DataType::half;
+  if (floats && (plan.format_name == "openexr" || plan.format_name == "tiff"))
     plan.encoding = OutputEncoding::float_rgba;
   else if (plan.format_name == "hdr")
     plan.encoding = OutputEncoding::float_rgb;
+  if (plan.format_name == "openexr") plan.compression = text::lower(options.compression.value_or("zip"));
   return plan;
 }
 
 std::string describe(const OutputPlan& plan) {
   switch (plan.encoding) {
     case OutputEncoding::float_rgba:
-      return fmt::format("32-bit float RGBA, linear ({})", plan.format_name);
+      return fmt::format("{} RGBA, linear ({}{}{})",
+                         plan.type == DataType::half ? "16-bit half" : "32-bit float", plan.format_name,
+                         plan.compression.empty() ? "" : ", ", plan.compression);
     case OutputEncoding::float_rgb:
       return fmt::format("32-bit float RGB, linear ({})", plan.format_name);
     case OutputEncoding::srgb8_rgb:
-      return fmt::format("8-bit RGB, sRGB ({})", plan.format_name);
+      return fmt::format("{}-bit RGB, sRGB ({})", plan.type == DataType::uint16 ? 16 : 8, plan.format_name);
   }
   return plan.format_name;
 }
@@ -87,8 +100,21 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
     throw output_error(fmt::format("cannot write \"{}\": lines handed over out of order", plan_.path));
 
   const std::size_t pixels = static_cast<std::size_t>(box.w()) * static_cast<std::size_t>(box.h());
+  const float* p = rgba.data();
+  for (std::size_t i = 0; i < pixels; ++i, p += n)
+    non_finite_ +=
+        !(std::isfinite(p[r]) && std::isfinite(p[g]) && std::isfinite(p[b]) && std::isfinite(p[a]));
   try {
-    if (plan_.encoding == OutputEncoding::srgb8_rgb) {
+    if (plan_.encoding == OutputEncoding::srgb8_rgb && plan_.type == DataType::uint16) {
+      std::vector<std::uint16_t> codes(pixels * 3);
+      const float* src = rgba.data();
+      for (std::size_t i = 0; i < pixels; ++i, src += n) {
+        codes[i * 3 + 0] = srgb_encode_16bit(src[r]);
+        codes[i * 3 + 1] = srgb_encode_16bit(src[g]);
+        codes[i * 3 + 2] = srgb_encode_16bit(src[b]);
+      }
+      out_->write(box.h(), codes.data());
+    } else if (plan_.encoding == OutputEncoding::srgb8_rgb) {
       std::vector<std::uint8_t> bytes(pixels * 3);
       const float* src = rgba.data();
       for (std::size_t i = 0; i < pixels; ++i, src += n) {

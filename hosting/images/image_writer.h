@@ -7,6 +7,7 @@
 #include "DDImageHost/ImageBuffer.h"
 #include "hosting/images/image_codec.h"
 #include "hosting/images/image_file.h"
+#include "hosting/images/output_options.h"
 #include "hosting/system/atomic_file.h"
 
 namespace quorlen::hosting {
@@ -15,7 +16,7 @@ namespace quorlen::hosting {
 enum class OutputEncoding {
   float_rgba,  ///< 32-bit float R, G, B, A, linear (EXR, TIFF)
   float_rgb,   ///< 32-bit float R, G, B, linear (HDR, which has no alpha)
-  srgb8_rgb,   ///< 8-bit R, G, B with the sRGB transfer (PNG, JPEG, ... : previews)
+  srgb8_rgb,   ///< 8-bit (or 16-bit with DataType::uint16) R, G, B with the sRGB transfer: previews
 };
 
 /// The output file, its format and encoding.
@@ -23,10 +24,15 @@ struct OutputPlan {
   std::string path;
   std::string format_name;  ///< the library's name of the format ("openexr", "png", ...)
   OutputEncoding encoding = OutputEncoding::float_rgba;
+  DataType type = DataType::float32;
+  std::string compression = {};      ///< "" for the format's default
+  std::string attributes_from = {};  ///< a file whose header attributes EXR and TIFF outputs take
+  int attributes_part = 0;
 };
 
-/// Chooses the format from the extension; throws a usage error when no writer knows it.
-OutputPlan plan_output(const std::string& path);
+/// Chooses the format from the extension and the sample type and compression from `options`; throws a
+/// usage error when no writer knows the extension or the format cannot hold the choice.
+OutputPlan plan_output(const std::string& path, const OutputOptions& options = {});
 
 /// "32-bit float RGBA (openexr)" and the like.
 std::string describe(const OutputPlan& plan);
@@ -46,6 +52,8 @@ class ImageWriter {
   void write_lines(const DD::Image::ImageBuffer& rgba);
   /// Closes the file and renames it onto the target.
   void commit();
+  /// Pixels written so far with a non-finite channel (NaN or infinity).
+  long long non_finite_pixels() const { return non_finite_; }
 
  private:
   OutputPlan plan_;
@@ -53,6 +61,7 @@ class ImageWriter {
   AtomicFile file_;
   std::unique_ptr<ImageEncoder> out_;
   int next_line_;
+  long long non_finite_ = 0;
 };
 
 /// Writes a rendered frame (R, G, B, A lines covering `geometry.data`) to `path` as a render job does: the

@@ -16,4 +16,8 @@ std::uint8_t srgb_encode_8bit(float linear) {
   return static_cast<std::uint8_t>(std::lround(srgb_encode(static_cast<double>(linear)) * 255.0));
 }
 
+std::uint16_t srgb_encode_16bit(float linear) {
+  return static_cast<std::uint16_t>(std::lround(srgb_encode(static_cast<double>(linear)) * 65535.0));
+}
+
 }  // namespace quorlen::hosting

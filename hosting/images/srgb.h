@@ -11,5 +11,7 @@ double srgb_encode(double linear);
 
 /// The 8-bit code of a linear value: srgb_encode scaled to 255 and rounded to nearest.
 std::uint8_t srgb_encode_8bit(float linear);
+/// The 16-bit code of a linear value: srgb_encode scaled to 65535 and rounded to nearest.
+std::uint16_t srgb_encode_16bit(float linear);
 
 }  // namespace quorlen::hosting

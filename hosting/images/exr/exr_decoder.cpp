@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 
 #include "hosting/images/declared_lengths.h"
@@ -51,6 +53,44 @@ int block_lines(Imf::Compression c) {
   }
 }
 
+// How many times smaller than its samples a compressed image can at most be, with a margin of two over
+// each method's own limit (deflate 1032:1, run lengths 64:1, B44's flat blocks 32:3); 0 where there is
+// no useful bound (PIZ, DWAA, DWAB).
+double largest_ratio(Imf::Compression c) {
+  switch (c) {
+    case Imf::NO_COMPRESSION:
+      return 1.0;
+    case Imf::RLE_COMPRESSION:
+      return 128.0;
+    case Imf::ZIPS_COMPRESSION:
+    case Imf::ZIP_COMPRESSION:
+      return 2064.0;
+    case Imf::PXR24_COMPRESSION:
+      return 2064.0 * 4.0 / 3.0;
+    case Imf::B44_COMPRESSION:
+    case Imf::B44A_COMPRESSION:
+      return 22.0;
+    default:
+      return 0.0;
+  }
+}
+
+// The bytes of samples a part's header declares (level 0 alone), as a lower bound.
+double declared_sample_bytes(const Imf::Header& h) {
+  const Imath::Box2i& w = h.dataWindow();
+  const double width = static_cast<double>(w.max.x) - w.min.x + 1.0;
+  const double height = static_cast<double>(w.max.y) - w.min.y + 1.0;
+  if (!(width > 0 && height > 0)) return 0.0;
+  double bytes = 0.0;
+  for (auto c = h.channels().begin(); c != h.channels().end(); ++c) {
+    const Imf::Channel& channel = c.channel();
+    const double size = channel.type == Imf::HALF ? 2.0 : 4.0;
+    bytes += size * std::floor(width / std::max(1, channel.xSampling)) *
+             std::floor(height / std::max(1, channel.ySampling));
+  }
+  return bytes;
+}
+
 DD::Image::Box box_of(const Imath::Box2i& b) {
   // Windows are inclusive in the file; a malformed one (max below min) becomes an empty box.
   const auto end = [](int max) { return max == INT32_MAX ? max : max + 1; };
@@ -60,12 +100,29 @@ DD::Image::Box box_of(const Imath::Box2i& b) {
 class ExrDecoder final : public ImageDecoder {
  public:
   explicit ExrDecoder(const std::string& path) : file_(path.c_str(), 0) {
+    std::error_code ec;
+    const auto file_bytes = static_cast<double>(std::filesystem::file_size(path, ec));
     for (int p = 0; p < file_.parts(); ++p) {
       const Imf::Header& h = file_.header(p);
+      // A damaged header can declare gigabytes of pixels in a few hundred bytes; reading them would cost
+      // what they claim, so they are refused before anything is allocated.
+      const bool deep = h.hasType() && Imf::isDeepData(h.type());
+      const double ratio = largest_ratio(h.compression());
+      const double samples = declared_sample_bytes(h);
+      if (!deep && !ec && ratio > 0.0 && samples / ratio > file_bytes)
+        throw codec_error(fmt::format(
+            "damaged: its header declares {} x {} pixels ({:.0f} bytes of samples), more than its {} bytes "
+            "can hold even compressed",
+            static_cast<long long>(h.dataWindow().max.x) - h.dataWindow().min.x + 1,
+            static_cast<long long>(h.dataWindow().max.y) - h.dataWindow().min.y + 1, samples,
+            static_cast<long long>(file_bytes)));
       PartHeader part;
       if (h.hasName()) part.name = h.name();
       std::vector<std::string> stored;
-      for (auto c = h.channels().begin(); c != h.channels().end(); ++c) stored.emplace_back(c.name());
+      for (auto c = h.channels().begin(); c != h.channels().end(); ++c) {
+        stored.emplace_back(c.name());
+        if (c.channel().xSampling != 1 || c.channel().ySampling != 1) part.subsampled.emplace_back(c.name());
+      }
       part.channels = presented_channel_order(std::move(stored));
       part.data = box_of(h.dataWindow());
       part.display = box_of(h.displayWindow());

@@ -1,18 +1,25 @@
 /// \file exr_encoder.cpp  Float EXR output through OpenEXR, line blocks in order.
 #include "hosting/images/exr/exr_encoder.h"
 
+#include <Imath/half.h>
 #include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfCompression.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfIO.h>
+#include <OpenEXR/ImfMultiPartInputFile.h>
 #include <OpenEXR/ImfOutputFile.h>
+#include <OpenEXR/ImfStringAttribute.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "text/strings.h"
 
@@ -47,6 +54,52 @@ class CheckedStream final : public Imf::OStream {
   bool failed_ = false;
 };
 
+Imf::Compression compression_named(const std::string& name) {
+  static const std::pair<const char*, Imf::Compression> known[] = {
+      {"none", Imf::NO_COMPRESSION},  {"rle", Imf::RLE_COMPRESSION},   {"zips", Imf::ZIPS_COMPRESSION},
+      {"zip", Imf::ZIP_COMPRESSION},  {"piz", Imf::PIZ_COMPRESSION},   {"pxr24", Imf::PXR24_COMPRESSION},
+      {"b44", Imf::B44_COMPRESSION},  {"b44a", Imf::B44A_COMPRESSION}, {"dwaa", Imf::DWAA_COMPRESSION},
+      {"dwab", Imf::DWAB_COMPRESSION}};
+  if (name.empty()) return Imf::ZIP_COMPRESSION;
+  for (const auto& [n, c] : known)
+    if (name == n) return c;
+  throw codec_error("unknown EXR compression \"" + name + "\"");
+}
+
+// Attributes that describe the file's own layout, which the output defines for itself.
+bool defined_by_output(const std::string& name) {
+  static const char* const own[] = {"channels",
+                                    "compression",
+                                    "dataWindow",
+                                    "displayWindow",
+                                    "lineOrder",
+                                    "tiles",
+                                    "type",
+                                    "name",
+                                    "version",
+                                    "chunkCount",
+                                    "maxSamplesPerPixel",
+                                    "dwaCompressionLevel",
+                                    "zipCompressionLevel"};
+  return std::any_of(std::begin(own), std::end(own), [&](const char* o) { return name == o; });
+}
+
+void copy_attributes(const EncoderSpec& spec, Imf::Header& header) {
+  if (!spec.attributes_from.empty()) {
+    try {
+      Imf::MultiPartInputFile source(spec.attributes_from.c_str());
+      if (spec.attributes_part >= 0 && spec.attributes_part < source.parts()) {
+        const Imf::Header& from = source.header(spec.attributes_part);
+        for (auto it = from.begin(); it != from.end(); ++it)
+          if (!defined_by_output(it.name())) header.insert(it.name(), it.attribute());
+      }
+    } catch (const std::exception&) {
+      // Not an EXR file, or unreadable now: the output simply has no copied attributes.
+    }
+  }
+  header.insert("software", Imf::StringAttribute("quorlen"));
+}
+
 Imath::Box2i box2i(const DD::Image::Box& b) { return {{b.x(), b.y()}, {b.r() - 1, b.t() - 1}}; }
 
 class ExrEncoder final : public ImageEncoder {
@@ -54,8 +107,11 @@ class ExrEncoder final : public ImageEncoder {
   ExrEncoder(const std::string& file, const EncoderSpec& spec) : spec_(spec), next_(spec.data.y()) {
     if (spec.eight_bit) throw codec_error("EXR files hold float samples here, not 8-bit codes");
     Imf::Header header(box2i(spec.display), box2i(spec.data));
-    header.compression() = Imf::ZIP_COMPRESSION;
-    for (const auto& name : spec.channels) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+    if (spec.sixteen_bit) throw codec_error("EXR files hold float samples here, not 16-bit codes");
+    copy_attributes(spec, header);
+    header.compression() = compression_named(spec.compression);
+    for (const auto& name : spec.channels)
+      header.channels().insert(name, Imf::Channel(spec.half ? Imf::HALF : Imf::FLOAT));
     stream_ = std::make_unique<CheckedStream>(file);
     out_ = std::make_unique<Imf::OutputFile>(*stream_, header, 0);
   }
@@ -63,7 +119,16 @@ class ExrEncoder final : public ImageEncoder {
   void write(int count, const void* samples) override {
     if (count <= 0) return;
     const auto n = static_cast<std::ptrdiff_t>(spec_.channels.size());
-    const std::ptrdiff_t xstride = n * static_cast<std::ptrdiff_t>(sizeof(float));
+    // OpenEXR does not convert float samples to half channels when writing; the lines are converted here.
+    std::vector<Imath::half> halves;
+    if (spec_.half) {
+      const auto* from = static_cast<const float*>(samples);
+      halves.assign(from, from + static_cast<std::ptrdiff_t>(count) * spec_.data.w() * n);
+      samples = halves.data();
+    }
+    const std::size_t sample_size = spec_.half ? sizeof(Imath::half) : sizeof(float);
+    const Imf::PixelType type = spec_.half ? Imf::HALF : Imf::FLOAT;
+    const std::ptrdiff_t xstride = n * static_cast<std::ptrdiff_t>(sample_size);
     const std::ptrdiff_t ystride = xstride * spec_.data.w();
     // OpenEXR addresses a sample with the window's own coordinates (see the reader).
     const auto origin = reinterpret_cast<std::uintptr_t>(samples) -
@@ -73,8 +138,7 @@ class ExrEncoder final : public ImageEncoder {
     for (std::ptrdiff_t c = 0; c < n; ++c)
       frame.insert(
           spec_.channels[static_cast<std::size_t>(c)],
-          Imf::Slice(Imf::FLOAT,
-                     reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c) * sizeof(float)),
+          Imf::Slice(type, reinterpret_cast<char*>(origin + static_cast<std::uintptr_t>(c) * sample_size),
                      static_cast<std::size_t>(xstride), static_cast<std::size_t>(ystride)));
     try {
       out_->setFrameBuffer(frame);

@@ -62,6 +62,32 @@ class OiioDecoder final : public ImageDecoder {
   std::vector<PartHeader> parts_;
 };
 
+// The source's metadata, except what describes its own layout, which the output defines for itself.
+void copy_attributes(const EncoderSpec& spec, OIIO::ImageSpec& layout) {
+  if (spec.attributes_from.empty()) return;
+  auto source = OIIO::ImageInput::open(spec.attributes_from);
+  if (!source) {
+    OIIO::geterror();
+    return;
+  }
+  const OIIO::ImageSpec from = source->spec(spec.attributes_part, 0);
+  for (const auto& attribute : from.extra_attribs) {
+    const std::string name = attribute.name().string();
+    const std::string lower = text::lower(name);
+    if (lower.rfind("oiio:", 0) == 0 || lower.rfind("tiff:", 0) == 0 || lower.rfind("openexr:", 0) == 0 ||
+        lower == "compression" || lower == "planarconfig" || lower == "orientation" ||
+        lower.find("lineorder") != std::string::npos)
+      continue;
+    layout.attribute(name, attribute.type(), attribute.data());
+  }
+}
+
+OIIO::TypeDesc stored_type(const EncoderSpec& spec) {
+  if (spec.eight_bit) return OIIO::TypeUInt8;
+  if (spec.sixteen_bit) return OIIO::TypeUInt16;
+  return spec.half ? OIIO::TypeHalf : OIIO::TypeFloat;
+}
+
 class OiioEncoder final : public ImageEncoder {
  public:
   OiioEncoder(const std::string& path, const std::string& file, const EncoderSpec& spec)
@@ -69,8 +95,7 @@ class OiioEncoder final : public ImageEncoder {
     out_ = OIIO::ImageOutput::create(path);
     if (!out_) throw codec_error(error_of<OIIO::ImageOutput>(nullptr));
     const int n = static_cast<int>(spec.channels.size());
-    OIIO::ImageSpec layout(spec.data.w(), spec.data.h(), n,
-                           spec.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat);
+    OIIO::ImageSpec layout(spec.data.w(), spec.data.h(), n, stored_type(spec));
     layout.channelnames = spec.channels;
     const auto alpha = std::find(spec.channels.begin(), spec.channels.end(), "A");
     layout.alpha_channel =
@@ -85,6 +110,9 @@ class OiioEncoder final : public ImageEncoder {
       layout.attribute("compression", "zip");
     }
     layout.attribute("oiio:ColorSpace", spec.srgb ? "sRGB" : "Linear");
+    if (spec.half) layout.attribute("tiff:half", 1);  // TIFF stores half as float unless asked
+    if (spec.keep_windows) copy_attributes(spec, layout);
+    layout.attribute("Software", "quorlen");
     if (!out_->open(file, layout)) throw codec_error(error_of(out_.get()));
   }
 
@@ -94,8 +122,10 @@ class OiioEncoder final : public ImageEncoder {
 
   void write(int count, const void* samples) override {
     if (count <= 0) return;
-    if (!out_->write_scanlines(next_, next_ + count, 0, spec_.eight_bit ? OIIO::TypeUInt8 : OIIO::TypeFloat,
-                               samples))
+    const OIIO::TypeDesc given = spec_.eight_bit     ? OIIO::TypeUInt8
+                                 : spec_.sixteen_bit ? OIIO::TypeUInt16
+                                                     : OIIO::TypeFloat;
+    if (!out_->write_scanlines(next_, next_ + count, 0, given, samples))
       throw codec_error(error_of(out_.get()));
     next_ += count;
   }

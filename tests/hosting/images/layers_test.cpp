@@ -1,9 +1,16 @@
 // Layers of image files: grouping channels into layers, choosing three components, mapping --passes.
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfOutputFile.h>
 #include <gtest/gtest.h>
+
+#include <cctype>
 
 #include "hosting/errors.h"
 #include "hosting/images/image_file.h"
 #include "hosting/images/layer_mapping.h"
+#include "support/HostingTestSupport.h"
 
 namespace {
 
@@ -11,6 +18,11 @@ using namespace quorlen::hosting;
 using Names = std::vector<std::string>;
 
 std::vector<LayerInfo> one_part(const Names& channels) { return group_layers({""}, {channels}); }
+
+std::string text_upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
 
 TEST(GroupLayers, GroupsChannelsByThePrefixBeforeTheLastDot) {
   const auto layers = one_part({"A", "B", "G", "R", "ViewLayer.Normal.X", "ViewLayer.Normal.Y",
@@ -137,6 +149,70 @@ TEST(MapPasses, PartNamesCountAsLayerNames) {
   ASSERT_TRUE(m.normal);
   EXPECT_EQ(*m.normal, "Normal");
   EXPECT_EQ(m.position, "worldPosition");
+}
+
+TEST(MapPasses, ASurfaceColourLayerWinsOverThePlainRGBAndTheBeauty) {
+  const auto layers =
+      one_part({"R", "G", "B", "A", "ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
+                "ViewLayer.DiffCol.R", "ViewLayer.DiffCol.G", "ViewLayer.DiffCol.B", "N.x", "N.y", "N.z"});
+  const PassMapping m = map_passes(layers);
+  EXPECT_EQ(m.color, "ViewLayer.DiffCol");
+  EXPECT_TRUE(m.reasons[0].find("DiffCol") != std::string::npos) << m.reasons[0];
+  EXPECT_TRUE(m.reasons[1].find("N") != std::string::npos) << m.reasons[1];
+  EXPECT_EQ(m.reasons[2], "");  // no position layer, no reason
+
+  // Without it the plain channels, then the beauty; the reason says the rendered light stays.
+  const PassMapping plain = map_passes(one_part({"R", "G", "B", "beauty.R", "beauty.G", "beauty.B"}));
+  EXPECT_EQ(plain.color, "");
+  const PassMapping beauty = map_passes(one_part({"A", "beauty.R", "beauty.G", "beauty.B"}));
+  EXPECT_EQ(beauty.color, "beauty");
+  EXPECT_TRUE(beauty.reasons[0].find("rendered light stays") != std::string::npos) << beauty.reasons[0];
+}
+
+TEST(MapPasses, EverySurfaceColourNameIsRecognisedAndEarlierNamesWin) {
+  for (const char* name : kAlbedoNames) {
+    const std::string n = std::string("layer.") + text_upper(name);
+    const PassMapping m = map_passes(one_part({"R", "G", "B", n + ".R", n + ".G", n + ".B"}));
+    EXPECT_EQ(m.color, "layer." + text_upper(name)) << name;
+  }
+  // basecolor is later in the list than albedo, whatever the file order.
+  const PassMapping m = map_passes(one_part(
+      {"x.basecolor.R", "x.basecolor.G", "x.basecolor.B", "y.albedo.R", "y.albedo.G", "y.albedo.B"}));
+  EXPECT_EQ(m.color, "y.albedo");
+  // A two-channel surface-colour layer is skipped.
+  const PassMapping short_one = map_passes(one_part({"R", "G", "B", "albedo.R", "albedo.G"}));
+  EXPECT_EQ(short_one.color, "");
+}
+
+TEST(LayerReader, ASubsampledChannelIsRefusedFromTheHeaderBeforeAnyRead) {
+  quorlen::hosting_test::TempDir dir;
+  const std::string sub = dir / "sub.exr";
+  {
+    Imf::Header h(4, 4);
+    h.channels().insert("R", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("G", Imf::Channel(Imf::FLOAT, 2, 2));
+    h.channels().insert("B", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("N.X", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("N.Y", Imf::Channel(Imf::FLOAT));
+    h.channels().insert("N.Z", Imf::Channel(Imf::FLOAT));
+    std::vector<float> full(16, 1.0f), half(4, 2.0f);
+    Imf::FrameBuffer fb;
+    for (const char* name : {"R", "B", "N.X", "N.Y", "N.Z"})
+      fb.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(full.data()), 4, 16));
+    fb.insert("G", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(half.data()), 4, 8, 2, 2));
+    Imf::OutputFile out(sub.c_str(), h);
+    out.setFrameBuffer(fb);
+    out.writePixels(4);
+  }
+  try {
+    LayerReader reader(ImageFile(sub), "");
+    FAIL() << "accepted a subsampled channel";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.code(), kExitUsage);
+    EXPECT_EQ(std::string(e.what()),
+              "cannot read \"" + sub + "\": channel \"G\" is subsampled, which is not supported");
+  }
+  EXPECT_NO_THROW(LayerReader(ImageFile(sub), "N"));  // a layer of whole channels reads
 }
 
 }  // namespace

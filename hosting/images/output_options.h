@@ -1,0 +1,34 @@
+/// \file output_options.h  What the user chose for the output file: sample type and compression, checked
+/// against what the format can hold.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace quorlen::hosting {
+
+/// Sample types, named as image tools name them (half, float, uint8, uint16).
+enum class DataType { half, float32, uint8, uint16 };
+
+/// The choices; empty ones take the format's default.
+struct OutputOptions {
+  std::optional<DataType> type;
+  std::optional<std::string> compression;  ///< one of kExrCompressions, EXR only
+};
+
+/// The EXR compressions by name; "zip" is the default.
+inline constexpr std::array<const char*, 10> kExrCompressions = {"none",  "rle", "zips", "zip",  "piz",
+                                                                 "pxr24", "b44", "b44a", "dwaa", "dwab"};
+
+/// "half", "float", "uint8" or "uint16".
+const char* name_of(DataType type);
+/// The type called `name`, or nullopt.
+std::optional<DataType> data_type_named(const std::string& name);
+
+/// The sample type a file of format `format_name` gets: the chosen one when the format holds it, else throws
+/// a usage error naming the types it holds; without a choice, the format's default (float for EXR, TIFF
+/// and HDR, uint8 for the others). Also checks the compression (EXR only). `path` is for messages.
+DataType checked_type(const std::string& path, const std::string& format_name, const OutputOptions& options);
+
+}  // namespace quorlen::hosting
