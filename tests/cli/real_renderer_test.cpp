@@ -127,8 +127,9 @@ TEST(RealRenderer, WorldLightSpaceMakesLightKnobsPhysicalInZUpPasses) {
   EXPECT_TRUE(contains(r.out, "light   node space:")) << r.out;
   r = run_quorlen({"render", "--passes", passes, "-o", out, "--light-space", "up"}, dir);
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err,
-            "quorlen: error: --light-space: up not in {node,world} (run 'quorlen --help' for usage)\n");
+  EXPECT_EQ(
+      r.err,
+      "quorlen: error: --light-space: up not in {node,world} (run 'quorlen help render' for its options)\n");
 }
 
 TEST(RealRenderer, UnsignedNormalsAreDecoded) {

@@ -64,7 +64,7 @@ TEST(Warnings, SettingsThatCannotDoWhatTheySeemAreSaidOnceAfterTheFrames) {
   }
   // A sequence of three frames says it once; so does a dry run.
   RunResult r = run_quorlen({"render", "--normal", f.normal, "--frames", "1-3", "-o", f.dir / "seq.#.exr",
-                             "--set", "pointLightFalloff=2"},
+                             "--set", "pointLightFalloff=2", "--no-progress"},
                             f.dir);
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(lines_of(r.err), 2) << r.err;  // the idle knob and the missing colour
@@ -88,8 +88,8 @@ TEST(Warnings, NonFiniteOutputIsCountedOverTheRun) {
                 (bad == 1 ? " output pixel is" : " output pixels are") +
                 " not finite (NaN or infinity); check the settings (such as surfaceSpecularPower below 1) "
                 "and the passes\n");
-  std::vector<std::string> frames{"render", "--normal", f.normal,           "--frames",
-                                  "4-6",    "-o",       f.dir / "seq.#.exr"};
+  std::vector<std::string> frames{"render", "--normal",          f.normal,       "--frames", "4-6",
+                                  "-o",     f.dir / "seq.#.exr", "--no-progress"};
   frames.insert(frames.end(), infinite.begin(), infinite.end());
   r = run_quorlen(frames, f.dir);
   ASSERT_EQ(r.code, 0) << r.err;
