@@ -142,11 +142,12 @@ nlohmann::json value_at(DD::Image::Op& op, const std::string& name, const nlohma
 
 bool is_animated(const nlohmann::json& value) { return value.is_object() && value.contains("keys"); }
 
-nlohmann::json settings_at_frame(DD::Image::Op& op, const nlohmann::json& settings, double frame) {
-  nlohmann::json out = settings;
-  for (auto& [name, value] : out.items())
+nlohmann::json settings_at_frame(DD::Image::Op& op, nlohmann::json settings, double frame) {
+  // Changed in place: a copy of a file's values recurses as deep as they nest, which a hostile file can
+  // make deep enough to overflow the stack.
+  for (auto& [name, value] : settings.items())
     if (is_animated(value)) value = value_at(op, name, value, frame);
-  return out;
+  return settings;
 }
 
 }  // namespace quorlen::hosting

@@ -19,6 +19,6 @@ bool is_animated(const nlohmann::json& value);
 /// exactly in between); a key holds one number or, for three components, three (one number sets all
 /// three). Choices, on/off and bit sets step: each key's value holds until the next key. Every key is
 /// checked, whatever the frame, against the knob of `op`; throws a usage error naming the knob and the key.
-nlohmann::json settings_at_frame(DD::Image::Op& op, const nlohmann::json& settings, double frame);
+nlohmann::json settings_at_frame(DD::Image::Op& op, nlohmann::json settings, double frame);
 
 }  // namespace quorlen::hosting
