@@ -41,11 +41,11 @@ struct PassSet {
               {u(rng), u(rng), u(rng)}, {sx, sy, -0.5f}, {10 * sx, 10 * sy, 5.0f}, {3 * sx, 3 * sy, 1.0f}};
           for (int k = 0; k < 3; ++k) pixels[(static_cast<std::size_t>(y) * w + x) * 3 + k] = v[slot][k];
         }
-      OIIO::ImageSpec spec(w, h, 3, OIIO::TypeFloat);
-      spec.attribute("compression", "zip");
+      OIIO::ImageSpec image_layout(w, h, 3, OIIO::TypeFloat);
+      image_layout.attribute("compression", "zip");
       const std::string path = (dir / names[slot]).string();
       auto out = OIIO::ImageOutput::create(path);
-      if (!out || !out->open(path, spec) || !out->write_image(OIIO::TypeFloat, pixels.data()) ||
+      if (!out || !out->open(path, image_layout) || !out->write_image(OIIO::TypeFloat, pixels.data()) ||
           !out->close()) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         std::exit(1);

@@ -108,15 +108,15 @@ void write_contact_sheet(const std::vector<SheetEntry>& entries, const std::stri
     sheet.text(x + 4, y + tile_h + (kLabelHeight - kGlyphHeight * kFontScale) / 2, entries[i].label);
   }
 
-  hosting::EncoderSpec spec;
-  spec.data = spec.display = Box(0, 0, width, height);
-  spec.channels = {"R", "G", "B"};
-  spec.eight_bit = true;
-  spec.srgb = true;
-  spec.keep_windows = false;
+  hosting::EncoderSpec layout;
+  layout.data = layout.display = Box(0, 0, width, height);
+  layout.channels = {"R", "G", "B"};
+  layout.eight_bit = true;
+  layout.srgb = true;
+  layout.keep_windows = false;
   hosting::AtomicFile file(path);
   try {
-    auto out = hosting::create_image(path, file.temp_path(), spec);
+    auto out = hosting::create_image(path, file.temp_path(), layout);
     const auto codes = sheet.codes();
     out->write(height, codes.data());
     out->close();

@@ -84,12 +84,12 @@ bool defined_by_output(const std::string& name) {
   return std::any_of(std::begin(own), std::end(own), [&](const char* o) { return name == o; });
 }
 
-void copy_attributes(const EncoderSpec& spec, Imf::Header& header) {
-  if (!spec.attributes_from.empty()) {
+void copy_attributes(const EncoderSpec& layout, Imf::Header& header) {
+  if (!layout.attributes_from.empty()) {
     try {
-      Imf::MultiPartInputFile source(spec.attributes_from.c_str());
-      if (spec.attributes_part >= 0 && spec.attributes_part < source.parts()) {
-        const Imf::Header& from = source.header(spec.attributes_part);
+      Imf::MultiPartInputFile source(layout.attributes_from.c_str());
+      if (layout.attributes_part >= 0 && layout.attributes_part < source.parts()) {
+        const Imf::Header& from = source.header(layout.attributes_part);
         for (auto it = from.begin(); it != from.end(); ++it)
           if (!defined_by_output(it.name())) header.insert(it.name(), it.attribute());
       }
@@ -104,14 +104,14 @@ Imath::Box2i box2i(const DD::Image::Box& b) { return {{b.x(), b.y()}, {b.r() - 1
 
 class ExrEncoder final : public ImageEncoder {
  public:
-  ExrEncoder(const std::string& file, const EncoderSpec& spec) : spec_(spec), next_(spec.data.y()) {
-    if (spec.eight_bit) throw codec_error("EXR files hold float samples here, not 8-bit codes");
-    Imf::Header header(box2i(spec.display), box2i(spec.data));
-    if (spec.sixteen_bit) throw codec_error("EXR files hold float samples here, not 16-bit codes");
-    copy_attributes(spec, header);
-    header.compression() = compression_named(spec.compression);
-    for (const auto& name : spec.channels)
-      header.channels().insert(name, Imf::Channel(spec.half ? Imf::HALF : Imf::FLOAT));
+  ExrEncoder(const std::string& file, const EncoderSpec& layout) : spec_(layout), next_(layout.data.y()) {
+    if (layout.eight_bit) throw codec_error("EXR files hold float samples here, not 8-bit codes");
+    Imf::Header header(box2i(layout.display), box2i(layout.data));
+    if (layout.sixteen_bit) throw codec_error("EXR files hold float samples here, not 16-bit codes");
+    copy_attributes(layout, header);
+    header.compression() = compression_named(layout.compression);
+    for (const auto& name : layout.channels)
+      header.channels().insert(name, Imf::Channel(layout.half ? Imf::HALF : Imf::FLOAT));
     stream_ = std::make_unique<CheckedStream>(file);
     out_ = std::make_unique<Imf::OutputFile>(*stream_, header, 0);
   }
@@ -173,9 +173,9 @@ bool has_exr_extension(const std::string& path) {
   return ext == ".exr" || ext == ".sxr" || ext == ".mxr";
 }
 
-std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& spec) {
+std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& layout) {
   try {
-    return std::make_unique<ExrEncoder>(file, spec);
+    return std::make_unique<ExrEncoder>(file, layout);
   } catch (const codec_error&) {
     throw;
   } catch (const std::exception& e) {
