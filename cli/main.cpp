@@ -132,6 +132,14 @@ int main(int argc, char** argv) {
       ->type_name("N")
       ->capture_default_str()
       ->check(quorlen::cli::whole_number(1, LLONG_MAX));
+  long long max_memory_mib = quorlen::hosting::kDefaultMaxMemory >> 20;
+  render
+      ->add_option("--max-memory", max_memory_mib,
+                   "Refuse a frame whose bands of lines would take more than this many MiB (guards against "
+                   "absurd widths)")
+      ->type_name("MIB")
+      ->capture_default_str()
+      ->check(quorlen::cli::whole_number(1, LLONG_MAX >> 20));
   render->add_flag("--stats", request.stats,
                    "Print the time of each stage (read, render, write) and megapixels per second");
   render->add_flag("--dry-run", request.dry_run,
@@ -203,6 +211,7 @@ int main(int argc, char** argv) {
     } else if (render->parsed()) {
       request.settings = node_settings(render_sets, render_settings);
       if (frames) request.frames = parse_frame_list(*frames);
+      request.max_memory = max_memory_mib << 20;
       // Usage problems are reported before the plug-in is looked for.
       const int frame_count = static_cast<int>(frames_of(request).size());
       request.threads = quorlen::cli::usable_threads(request.threads, quorlen::cli::available_cores(), warn);

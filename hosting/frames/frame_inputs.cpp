@@ -48,7 +48,9 @@ void transform_normals(ImageBuffer& image, const Box& box, LightSpace space, Nor
 }
 
 FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& warnings)
-    : light_space_(sources.light_space), normal_encoding_(sources.normal_encoding) {
+    : max_memory_(sources.max_memory),
+      light_space_(sources.light_space),
+      normal_encoding_(sources.normal_encoding) {
   if (!sources.inputs[kNormal])
     throw usage_error(
         "no normal input: give --normal FILE[:LAYER], or --passes with a file holding a normal layer");
@@ -74,6 +76,20 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
         kInputLabels[static_cast<std::size_t>(slot)], reader->description(),
         describe_box(reader->geometry().data), kInputLabels[static_cast<std::size_t>(reference)],
         describe_box(geometry_.data)));
+  }
+  // Checked from the headers, before any band exists: a wide image's band can cost gigabytes however few
+  // lines it has, and a damaged header can claim such a width.
+  const long long needed = band_bytes() + block_bytes();
+  if (needed > max_memory_) {
+    const auto& widest =
+        *std::max_element(readers_.begin(), readers_.end(), [](const auto& a, const auto& b) {
+          return (a ? a->geometry().data.w() : 0) < (b ? b->geometry().data.w() : 0);
+        });
+    const auto mib = [](long long bytes) { return (bytes + (1LL << 20) - 1) >> 20; };
+    throw usage_error(fmt::format(
+        "\"{}\" is {} pixels wide: streaming it needs about {} MiB, more than the limit of {} MiB; raise "
+        "--max-memory if the file is genuine",
+        widest->path(), widest->geometry().data.w(), mib(needed), mib(max_memory_)));
   }
 }
 
@@ -112,8 +128,33 @@ int FrameInputs::band_lines() const {
     if (reader) chunk = std::max(chunk, reader->chunk_lines());
   const long long line_bytes = static_cast<long long>(std::max(1, geometry_.data.w())) * 3 *
                                static_cast<long long>(sizeof(float)) * kInputCount;
-  const long long target = std::clamp(kBandBytes / line_bytes, 32LL, 4096LL);
-  return static_cast<int>((target + chunk - 1) / chunk * chunk);
+  // A wide image's band shrinks to a single block of lines rather than staying at a fixed minimum: a
+  // fixed 32 lines of a 1M-pixel-wide image would be gigabytes.
+  const long long target = std::clamp(kBandBytes / line_bytes, 1LL, 4096LL);
+  const long long lines = (target + chunk - 1) / chunk * chunk;
+  return static_cast<int>(std::min<long long>(lines, std::max(1, geometry_.data.h())));
+}
+
+long long FrameInputs::band_bytes() const {
+  int planes = 1;  // the colour is always read, black when unconnected
+  for (int slot = 0; slot < kInputCount; ++slot)
+    if (slot != kColor && readers_[static_cast<std::size_t>(slot)]) ++planes;
+  if (alpha_reader_) ++planes;
+  const long long floats = 3LL * planes + 4;  // the output holds red, green, blue and alpha
+  return static_cast<long long>(band_lines()) * std::max(1, geometry_.data.w()) * floats *
+         static_cast<long long>(sizeof(float));
+}
+
+long long FrameInputs::block_bytes() const {
+  long long bytes = alpha_reader_ ? alpha_reader_->block_bytes() : 0;
+  for (const auto& reader : readers_)
+    if (reader) bytes += reader->block_bytes();
+  return bytes;
+}
+
+int FrameInputs::bands_in_flight(int wanted) const {
+  const long long room = (max_memory_ - block_bytes()) / std::max(1LL, band_bytes());
+  return static_cast<int>(std::clamp<long long>(room, 1, std::max(1, wanted)));
 }
 
 BandInputs FrameInputs::read_band(int y0, int y1) {

@@ -29,10 +29,14 @@ enum class LightSpace { node, world };
 /// in 0..1, such as 8-bit images), decoded as 2 v - 1.
 enum class NormalEncoding { signed_values, unsigned_values };
 
+/// Bytes a frame's bands may take unless raised with --max-memory: 4 GiB.
+inline constexpr long long kDefaultMaxMemory = 4LL << 30;
+
 /// Where one frame's inputs come from; an empty slot is unconnected (a missing colour reads as black).
 struct FrameSources {
   std::array<std::optional<InputSpec>, kInputCount> inputs;
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
+  long long max_memory = kDefaultMaxMemory;  ///< bytes a frame's bands may take together
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
   bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
@@ -75,8 +79,15 @@ class FrameInputs {
   std::optional<std::string> describe_alpha() const;
 
   /// Lines per band: whole compressed blocks or tile rows of every input, and about
-  /// `kBandBytes` of input samples, so memory follows the width, not the height.
+  /// `kBandBytes` of input samples, so memory follows the width, not the height; never more lines than
+  /// the data window holds.
   int band_lines() const;
+  /// Bytes one band of band_lines() takes from reading to writing (every input read, the alpha, the
+  /// output), without the decoders' blocks.
+  long long band_bytes() const;
+  /// How many bands may be in flight at once, at most `wanted`: as many as fit the memory limit
+  /// alongside the decoders' blocks, and at least one (the limit was checked when the inputs opened).
+  int bands_in_flight(int wanted) const;
 
   /// Reads lines [y0, y1) of the output's data window from every connected input, the inputs at the same
   /// time. Not to be called from two threads at once.
@@ -91,10 +102,12 @@ class FrameInputs {
 
  private:
   void note_signs(const DD::Image::ImageBuffer& image);
+  long long block_bytes() const;
 
   std::array<std::optional<LayerReader>, kInputCount> readers_;
   std::optional<LayerReader> alpha_reader_;
   ImageGeometry geometry_;
+  long long max_memory_ = kDefaultMaxMemory;
   LightSpace light_space_ = LightSpace::node;
   NormalEncoding normal_encoding_ = NormalEncoding::signed_values;
   bool normal_negative_ = false;

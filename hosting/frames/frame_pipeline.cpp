@@ -39,7 +39,7 @@ StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& wr
   // the items still queued between stages when a stage throws, so owning items would leak on every failed
   // or interrupted frame. With as many slots as tokens and every stage serial and in order, band k + slots
   // is read only after band k has been written, so a slot is never reused while in use.
-  const std::size_t slots = static_cast<std::size_t>(std::max(1, options.bands_in_flight));
+  const std::size_t slots = static_cast<std::size_t>(inputs.bands_in_flight(options.bands_in_flight));
   struct Slot {
     BandInputs inputs;
     std::shared_ptr<ImageBuffer> rgba;

@@ -80,6 +80,7 @@ std::vector<int> frames_of(const RenderRequest& request) {
 FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report) {
   FrameSources sources;
   sources.max_pixels = request.max_pixels;
+  sources.max_memory = request.max_memory;
   sources.light_space = request.light_space;
   sources.normal_encoding = request.normal_encoding;
   for (int slot = 0; slot < kInputCount; ++slot)

@@ -32,6 +32,7 @@ struct RenderRequest {
   bool skip_existing = false;                ///< frames whose output file exists are not rendered again
   int threads = 0;                           ///< 0: all cores
   long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
+  long long max_memory = kDefaultMaxMemory;  ///< bytes a frame's bands may take together
   bool stats = false;
   bool dry_run = false;
   // How passes from a renderer are to be read.

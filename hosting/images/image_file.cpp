@@ -277,6 +277,13 @@ int LayerReader::chunk_lines() const {
   return std::max(1, spec.tile_width > 0 ? spec.tile_height : spec.block_lines);
 }
 
+long long LayerReader::block_bytes() const {
+  const PartHeader& part = file_.part(subimage_);
+  const long long width = part.tile_width > 0 ? part.tile_width : std::max(1, geometry_.data.w());
+  const long long lines = std::min(chunk_lines(), std::max(1, geometry_.data.h()));
+  return 2LL * lines * width * static_cast<long long>(part.channels.size()) * 4;
+}
+
 void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
   const Box overlap = geometry_.data.intersected(dst.box());
   if (overlap.empty()) return;

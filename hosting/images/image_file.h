@@ -114,6 +114,9 @@ class LayerReader {
   /// Lines the file stores (and decodes) together: the tile height, or the lines of one compressed block
   /// of a scanline file (1 when each line stands alone). Reads aligned to it decode nothing twice.
   int chunk_lines() const;
+  /// Bytes the decoder holds while it decodes one block: every channel of the part, compressed and not,
+  /// taken as four bytes a sample.
+  long long block_bytes() const;
 
   /// Writes the components into the red, green and blue channels of `dst` where the layer's data window
   /// overlaps dst's box; the other pixels of `dst` are left as they are. Throws a usage error when the file

@@ -1,6 +1,7 @@
 // Damaged, degenerate and hostile input files: each is refused with one line naming the problem and exit
 // code 1, or (for non-finite pixel values) rendered; never a crash and never a file left behind.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdint>
@@ -164,6 +165,83 @@ TEST_F(HostileInput, DamagedOrDegenerateFilesAreRefusedWithOneLine) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
     EXPECT_EQ(dir.files(), before) << c.name << ": a file was left behind";
   }
+}
+
+// Small files whose headers claim enormous images, as damaged files do: each costs what its bytes hold.
+// The child runs under a CPU-time and address-space limit, so paying what a header claims would fail.
+#if defined(__SANITIZE_ADDRESS__)
+const char* const kSmallBudget = "";  // the checker reserves terabytes and runs several times slower
+#else
+const char* const kSmallBudget = "ulimit -t 2; ulimit -v 1048576;";
+#endif
+
+TEST_F(HostileInput, SmallFilesClaimingHugeImagesCostWhatTheyHold) {
+  struct Case {
+    const char* compression;
+    OIIO::TypeDesc type;
+    int width, height;  // what the header is made to claim
+    const char* refusal;
+  };
+  const Case cases[] = {
+      {"zip", OIIO::TypeFloat, 83886081, 1, "damaged: its header declares 83886081 x 1 pixels"},
+      {"none", OIIO::TypeFloat, 100663297, 1, "damaged: its header declares 100663297 x 1 pixels"},
+      {"zip", OIIO::TypeFloat, 1000000, 1, "damaged: its header declares 1000000 x 1 pixels"},
+      {"piz", OIIO::TypeFloat, 525341, 59, "damaged: its header declares 525341 x 59 pixels"},
+      {"piz", OIIO::TypeHalf, 525341, 59, "damaged: its header declares 525341 x 59 pixels"},
+      {"dwab", OIIO::TypeFloat, 525341, 59, "damaged: its header declares 525341 x 59 pixels"},
+      {"dwaa", OIIO::TypeHalf, 525341, 59, "damaged: its header declares 525341 x 59 pixels"},
+      {"rle", OIIO::TypeHalf, 65536, 59, "damaged: its header declares 65536 x 59 pixels"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.compression << " " << c.width << "x" << c.height);
+    // Written with the claimed height, so the block table is the length such a header expects.
+    const std::string made = dir / "made.exr", claimed = dir / "claimed.exr";
+    OIIO::ImageSpec layout(4, c.height, 3, c.type);
+    layout.attribute("compression", c.compression);
+    const std::vector<float> zeros(static_cast<std::size_t>(4 * c.height * 3), 0.0f);
+    auto file = OIIO::ImageOutput::create(made);
+    ASSERT_TRUE(file && file->open(made, layout) && file->write_image(OIIO::TypeFloat, zeros.data()) &&
+                file->close());
+    write_bytes(claimed, exr_with_data_window(slurp(made), 0, 0, c.width - 1, c.height - 1));
+    ASSERT_LT(slurp(claimed).size(), 4096u);
+    for (const std::vector<std::string> extra : {std::vector<std::string>{}, {"--dry-run"}}) {
+      std::vector<std::string> args{"render", "--normal", claimed, "--color", claimed, "-o", dir / "out.exr"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      const RunResult r = run_quorlen(args, scratch, kSmallBudget);
+      EXPECT_EQ(r.code, 1) << r.err;
+      EXPECT_EQ(r.err.find("quorlen: error: cannot read \"" + claimed + "\": " + c.refusal), 0u) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_FALSE(fs::exists(dir / "out.exr"));
+    }
+  }
+#if !defined(__SANITIZE_ADDRESS__)
+  // The largest child so far: every one of them stayed small.
+  rusage usage{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 256L * 1024) << "kilobytes";
+#endif
+}
+
+TEST_F(HostileInput, AFrameWhoseBandsWouldNotFitTheMemoryLimitIsRefusedBeforeReading) {
+  // Genuine, but wide: one line of 300000 pixels takes 12 MiB in every band once read, rendered and written.
+  const std::string wide = dir / "wide.exr";
+  write_image(wide, 300000, 2, {constant_layer({"R", "G", "B"}, {0, 0, -1}, 300000, 2)});
+  for (const std::vector<std::string> extra : {std::vector<std::string>{}, {"--dry-run"}}) {
+    std::vector<std::string> args{"render", "--normal", wide, "-o", dir / "out.exr", "--max-memory", "8"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult r = run_quorlen(args, scratch);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(r.err.find("quorlen: error: \"" + wide + "\" is 300000 pixels wide: streaming it needs about "),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find("more than the limit of 8 MiB; raise --max-memory if the file is genuine\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.exr"));
+  }
+  EXPECT_EQ(
+      run_quorlen({"render", "--normal", wide, "-o", dir / "out.exr", "--max-memory", "64"}, scratch).code,
+      0);
 }
 
 TEST_F(HostileInput, AnInputExactlyAtTheLimitIsRendered) {

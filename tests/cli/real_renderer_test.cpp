@@ -338,21 +338,21 @@ TEST(RealRenderer, AHeaderDeclaringMorePixelsThanItsBytesHoldIsRefusedAtOnce) {
   const RunResult dry = run_quorlen({"render", "--normal", damaged, "-o", out, "--dry-run"}, dir);
   EXPECT_EQ(dry.code, 1) << dry.err;
 
-  // PIZ has no bound on how far it compresses, so an absurd width is what gives such a file away.
-  const std::string piz = dir / "piz.exr";
+  // DWA codes a flat half block in a few bits, so an absurd width is what gives such a file away.
+  const std::string dwaa = dir / "dwaa.exr";
   OIIO::ImageSpec spec(4, 1, 3, OIIO::TypeHalf);
-  spec.attribute("compression", "piz");
+  spec.attribute("compression", "dwaa");
   const std::vector<float> zeros(12, 0.0f);
-  auto file = OIIO::ImageOutput::create(piz);
-  ASSERT_TRUE(file && file->open(piz, spec) && file->write_image(OIIO::TypeFloat, zeros.data()) &&
+  auto file = OIIO::ImageOutput::create(dwaa);
+  ASSERT_TRUE(file && file->open(dwaa, spec) && file->write_image(OIIO::TypeFloat, zeros.data()) &&
               file->close());
-  claim_width(piz, 2000000);
-  RunResult r = run_quorlen({"render", "--normal", piz, "-o", out, "--dry-run"}, dir, kSmallAddressSpace);
+  claim_width(dwaa, 2000000);
+  RunResult r = run_quorlen({"render", "--normal", dwaa, "-o", out, "--dry-run"}, dir, kSmallAddressSpace);
   EXPECT_EQ(r.code, 1) << r.err;
-  EXPECT_EQ(r.err, "quorlen: error: \"" + piz +
+  EXPECT_EQ(r.err, "quorlen: error: \"" + dwaa +
                        "\" claims 2000000x1 pixels, a width of more than 1048576 (--max-pixels / 256); raise "
                        "--max-pixels if the file is genuine\n");
-  r = run_quorlen({"render", "--normal", piz, "-o", out, "--max-pixels", "1000000000", "--dry-run"}, dir);
+  r = run_quorlen({"render", "--normal", dwaa, "-o", out, "--max-pixels", "1000000000", "--dry-run"}, dir);
   EXPECT_EQ(r.code, 0) << r.err;  // allowed once the limit is raised; the dry run reads no pixels
 }
 

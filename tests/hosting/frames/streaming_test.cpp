@@ -114,28 +114,53 @@ TEST_F(Streaming, BandsThreadsAndOverlapDoNotChangeABit) {
 
 TEST_F(Streaming, BandsCoverWholeBlocksAndStayNearTheirByteBudget) {
   // A wide frame gets short bands, but never less than a whole block (256 lines for dwab); a narrow
-  // frame gets tall bands, bounded.
+  // frame gets tall bands, bounded; no band is taller than the frame.
   const std::string wide = dir_ / "wide.exr", wide_dwab = dir_ / "wide_dwab.exr",
-                    narrow = dir_ / "narrow.exr";
-  for (const auto& [path, width, compression] :
-       {std::tuple{wide, 16384, "none"}, {wide_dwab, 16384, "dwab"}, {narrow, 8, "none"}}) {
-    OIIO::ImageSpec spec(width, 1, 3, OIIO::TypeFloat);
+                    narrow = dir_ / "narrow.exr", very_wide = dir_ / "very_wide.exr",
+                    short_dwab = dir_ / "short.exr";
+  for (const auto& [path, width, height, compression] : {std::tuple{wide, 16384, 40, "none"},
+                                                         {wide_dwab, 2048, 300, "dwab"},
+                                                         {narrow, 8, 5000, "none"},
+                                                         {very_wide, 400000, 2, "none"},
+                                                         {short_dwab, 2048, 3, "dwab"}}) {
+    OIIO::ImageSpec spec(width, height, 3, OIIO::TypeFloat);
     spec.attribute("compression", compression);
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out && out->open(path, spec));
-    const std::vector<float> line(static_cast<std::size_t>(width) * 3, 0.5f);
-    ASSERT_TRUE(out->write_image(OIIO::TypeFloat, line.data()));
+    const std::vector<float> image(static_cast<std::size_t>(width) * height * 3, 0.5f);
+    ASSERT_TRUE(out->write_image(OIIO::TypeFloat, image.data()));
     ASSERT_TRUE(out->close());
   }
   std::vector<std::string> warnings;
-  const auto band_of = [&](const std::string& normal) {
+  const auto inputs_of = [&](const std::string& normal, long long max_memory = kDefaultMaxMemory) {
     FrameSources s;
     s.inputs[kNormal] = InputSpec{normal, std::nullopt};
-    return FrameInputs(s, warnings).band_lines();
+    s.max_memory = max_memory;
+    return FrameInputs(s, warnings);
   };
-  EXPECT_EQ(band_of(wide), 32);
-  EXPECT_EQ(band_of(wide_dwab), 256);
-  EXPECT_EQ(band_of(narrow), 4096);
+  EXPECT_EQ(inputs_of(wide).band_lines(), 10);  // 8 MiB of input samples
+  EXPECT_EQ(inputs_of(wide_dwab).band_lines(), 256);
+  EXPECT_EQ(inputs_of(narrow).band_lines(), 4096);
+  EXPECT_EQ(inputs_of(short_dwab).band_lines(), 3);
+  EXPECT_EQ(inputs_of(very_wide).band_lines(), 1);
+
+  // The memory limit first takes bands out of flight, then refuses the frame, naming the input.
+  const FrameInputs dwab = inputs_of(wide_dwab);
+  const long long band = dwab.band_bytes();
+  EXPECT_EQ(band, 256LL * 2048 * (3 * 2 + 4) * 4);  // the normal, the black colour, the output
+  EXPECT_EQ(dwab.bands_in_flight(3), 3);
+  EXPECT_EQ(inputs_of(wide_dwab, 2 * band + band / 2).bands_in_flight(3), 1);
+  EXPECT_EQ(inputs_of(wide_dwab, 3 * band).bands_in_flight(3), 2);
+  try {
+    inputs_of(wide_dwab, band);
+    FAIL() << "a frame over the memory limit was opened";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.code(), kExitUsage);
+    EXPECT_NE(
+        std::string(e.what()).find("\"" + wide_dwab + "\" is 2048 pixels wide: streaming it needs about"),
+        std::string::npos)
+        << e.what();
+  }
 }
 
 TEST_F(Streaming, ADamagedInputStopsTheFrameWithItsErrorAndNothingIsWritten) {
