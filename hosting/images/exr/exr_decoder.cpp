@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <new>
 
 #include "hosting/images/declared_lengths.h"
 #include "text/strings.h"
@@ -199,6 +200,10 @@ class ExrDecoder final : public ImageDecoder {
         in.setFrameBuffer(frame);
         in.readPixels(y_begin, y_end - 1);
       }
+    } catch (const std::bad_alloc&) {
+      // The library sizes its buffers from the header, so this is what a damaged one mostly looks like.
+      throw codec_error(
+          "not enough memory to decode its pixels (a damaged header may claim more than it holds)");
     } catch (const std::exception& e) {
       throw codec_error(text::one_line(e.what()));
     }
@@ -224,6 +229,8 @@ std::unique_ptr<ImageDecoder> open_exr(const std::string& path) {
     return std::make_unique<ExrDecoder>(path);
   } catch (const codec_error&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw codec_error("not enough memory to open it (a damaged header may claim more than it holds)");
   } catch (const std::exception& e) {
     throw codec_error(text::one_line(e.what()));
   }
