@@ -182,7 +182,18 @@ class PyNode {
   }
 
   py::array_t<float> render(const py::object& normal, const py::object& color, const py::object& position,
-                            const py::object& noise_position, int threads) {
+                            const py::object& noise_position, int threads, const std::string& light_space,
+                            const std::string& normal_encoding) {
+    using quorlen::hosting::LightSpace;
+    using quorlen::hosting::NormalEncoding;
+    if (light_space != "node" && light_space != "world")
+      throw py::value_error(fmt::format("light_space: \"{}\" is not node or world", light_space));
+    if (normal_encoding != "signed" && normal_encoding != "unsigned")
+      throw py::value_error(
+          fmt::format("normal_encoding: \"{}\" is not signed or unsigned", normal_encoding));
+    const LightSpace space = light_space == "world" ? LightSpace::world : LightSpace::node;
+    const NormalEncoding encoding =
+        normal_encoding == "unsigned" ? NormalEncoding::unsigned_values : NormalEncoding::signed_values;
     if (threads < 0)
       throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
     if (normal.is_none()) throw py::value_error("normal: an array is required");
@@ -210,6 +221,15 @@ class PyNode {
       // The session only reads its inputs, so a read-only array may be viewed as well.
       images[static_cast<std::size_t>(slot)] = std::make_shared<const ImageBuffer>(
           ImageBuffer::view(box, a->channels == 4 ? kRGBA : kRGB, const_cast<float*>(a->samples.data())));
+    }
+    // Normals in another space or encoding are converted in a copy, as the read stage converts a file's.
+    if (space != LightSpace::node || encoding != NormalEncoding::signed_values) {
+      // A copy of a view would view the same samples: the caller's array is not to be written.
+      const ImageBuffer& given = *images[quorlen::hosting::kNormal];
+      auto converted = std::make_shared<ImageBuffer>(box, given.channels());
+      std::copy(given.data(), given.data() + given.size(), converted->data());
+      quorlen::hosting::transform_normals(*converted, box, space, encoding);
+      images[quorlen::hosting::kNormal] = std::move(converted);
     }
     ImageBuffer out;
     {
@@ -364,7 +384,8 @@ PYBIND11_MODULE(_quorlen, m) {
       .def("available", &PyNode::available)
       .def("panel_json", &PyNode::panel_json)
       .def("render", &PyNode::render, py::arg("normal"), py::arg("color") = py::none(),
-           py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0);
+           py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
+           py::arg("light_space") = "node", py::arg("normal_encoding") = "signed");
 
   m.def("read", &read_layer, py::arg("path"), py::arg("layer") = py::none());
   m.def("layers", &layer_names, py::arg("path"));

@@ -134,11 +134,13 @@ class Node:
         return {k["name"]: _python_value(k["value"]) for k in self.panel()["knobs"]
                 if k["name"] and k["value"] is not None}
 
-    def render(self, normal, color=None, P=None, noiseP=None, threads=0):
+    def render(self, normal, color=None, P=None, noiseP=None, threads=0, *, light_space="node",
+               normal_encoding="signed"):
         """Relights arrays of shape (H, W, 3) or (H, W, 4) (the first three channels are read) and
         returns a new float32 array (H, W, 4) whose alpha is 0. C-contiguous float32 arrays are read
-        in place; others are converted once. ``threads`` 0 uses every core."""
-        return self._node.render(normal, color, P, noiseP, threads)
+        in place; others are converted once. ``threads`` 0 uses every core. ``light_space`` and
+        ``normal_encoding`` are the command's ``--light-space`` and ``--normal-encoding``."""
+        return self._node.render(normal, color, P, noiseP, threads, light_space, normal_encoding)
 
     def _repr_html_(self):
         rows = []

@@ -38,6 +38,31 @@ def test_render_equals_the_command_bit_for_bit(tmp_path, settings):
         assert np.isnan(relit[:, :, :3]).any()
 
 
+def test_light_space_and_normal_encoding_are_the_commands(tmp_path):
+    color, normal, P, _ = random_passes(9, 11, seed=4, specials=False)
+    encoded = normal * np.float32(0.5) + np.float32(0.5)
+    write_exr(tmp_path / "c.exr", {"": color})
+    write_exr(tmp_path / "n.exr", {"": encoded})
+    write_exr(tmp_path / "p.exr", {"": P})
+    node = quorlen.Node()
+    node.update({"lightType": "point", "_pointLightPos": (0, 0, 3)})
+    kept = encoded.copy()
+    for space in ("node", "world"):
+        out = tmp_path / f"{space}.exr"
+        run_quorlen("render", "--color", tmp_path / "c.exr", "--normal", tmp_path / "n.exr", "--P",
+                    tmp_path / "p.exr", "-o", out, "--light-space", space, "--normal-encoding", "unsigned",
+                    "--set", "lightType=point", "--set", "_pointLightPos=0,0,3", "--no-progress")
+        relit = node.render(encoded, color, P, light_space=space, normal_encoding="unsigned")
+        assert same_bits(relit[:, :, :3], quorlen.read(out))
+    # The caller's normals are converted in a copy.
+    assert same_bits(encoded, kept)
+    assert not same_bits(node.render(encoded, color, P, light_space="world"), node.render(encoded, color, P))
+    with pytest.raises(ValueError, match='light_space: "up" is not node or world'):
+        node.render(encoded, light_space="up")
+    with pytest.raises(ValueError, match='normal_encoding: "0..1" is not signed or unsigned'):
+        node.render(encoded, normal_encoding="0..1")
+
+
 def test_inputs_may_be_left_out_and_the_threads_chosen():
     color, normal, P, _ = random_passes(8, 9, seed=3, specials=False)
     node = quorlen.Node()
