@@ -1,6 +1,7 @@
 """node.render on arrays: the command's pixels bit for bit, the arrays it takes and refuses, threads."""
 
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -195,3 +196,27 @@ def test_knob_changes_while_another_thread_renders_take_turns():
     assert seen
     # Every render saw one setting whole, never a half-changed node.
     assert all(same_bits(s, parallel) or same_bits(s, point) for s in seen)
+
+
+def test_other_python_threads_run_while_a_node_renders():
+    _, normal, P, _ = random_passes(320, 320, seed=11, specials=False)
+    node = quorlen.Node()
+    node.update({"surfaceNoise": True, "surfaceNoiseType": "turbulence1"})
+    took = []
+
+    def render():
+        start = time.perf_counter()
+        node.render(normal, P=P, noiseP=P, threads=1)
+        took.append(time.perf_counter() - start)
+
+    worker = threading.Thread(target=render)
+    last = time.perf_counter()
+    longest = 0.0
+    worker.start()
+    while worker.is_alive():
+        now = time.perf_counter()
+        longest = max(longest, now - last)
+        last = now
+    worker.join()
+    # Holding the interpreter would stop this loop for the whole render.
+    assert took and longest < took[0] / 2, (longest, took)
