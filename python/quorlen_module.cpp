@@ -327,18 +327,23 @@ void render_files(const std::string& output, const std::optional<std::string>& p
   if (frames) request.frames = parse_frame_list(*frames);
   frames_of(request);  // usage problems before the plug-in is looked for, as the command does
   std::optional<py::error_already_set> callback_error;
+  // Between frames, on the calling thread, the interpreter gets its turn: a callback runs, and a Ctrl-C
+  // (a signal Python's handler has noted) stops the job as the callback's exception would.
   const auto call = [&](const py::object& f, auto&&... args) {
-    if (f.is_none() || callback_error) return;
+    if (callback_error) return;
     py::gil_scoped_acquire acquire;
     try {
-      f(std::forward<decltype(args)>(args)...);
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!f.is_none()) f(std::forward<decltype(args)>(args)...);
     } catch (py::error_already_set& e) {
       callback_error.emplace(std::move(e));
-      throw AppError(kExitOutput, "stopped by the progress callback");
+      throw AppError(kExitOutput, "stopped by Python");
     }
   };
+  const py::object none = py::none();
   RenderObserver observer;
   observer.warning = [&](const std::string& w) { call(warn, one_line(w)); };
+  observer.frame_started = [&](int, int, int) { call(none); };
   observer.frame_finished = [&](int frame, int index, int count, double) {
     call(progress, frame, index + 1, count);
   };

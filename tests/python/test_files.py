@@ -1,5 +1,10 @@
 """Files from Python: reading layers, the command's render job on a sequence and its failures, previews."""
 
+import signal
+import subprocess
+import sys
+import time
+
 import numpy as np
 import pytest
 
@@ -140,3 +145,26 @@ def test_preview_is_the_commands_png(shot, tmp_path):
     assert quorlen.preview(np.array([[[np.nan, -1, 2]]]), exposure=0).tolist() == [[[0, 0, 255]]]
     with pytest.raises(ValueError, match=r"array: .*got shape \(6, 8\)"):
         quorlen.preview(relit[:, :, 0])
+
+
+def test_ctrl_c_stops_a_sequence_between_frames(tmp_path):
+    write_exr(tmp_path / "n.exr", {"": np.stack(np.meshgrid(np.linspace(-1, 1, 512), np.linspace(-1, 1, 512))
+                                                + [np.full((512, 512), -0.5)], axis=2)})
+    script = ("import quorlen\n"
+              "quorlen.render_files('o.####.exr', normal='n.exr', frames='1-60',\n"
+              "    settings={'outputType': 'light', 'surfaceNoise': True, 'surfaceNoiseType': 'turbulence1'})\n")
+    child = subprocess.Popen([sys.executable, "-W", "ignore", "-c", script], cwd=tmp_path,
+                             stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 60
+    while not (tmp_path / "o.0001.exr").exists() and child.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.005)
+    child.send_signal(signal.SIGINT)
+    _, err = child.communicate(timeout=60)
+    assert child.returncode != 0 and "KeyboardInterrupt" in err
+    written = sorted(p.name for p in tmp_path.iterdir() if p.name != "n.exr")
+    # The frames finished stay, whole; the job stopped at the end of the frame under way (a loaded machine
+    # may let the child finish a few frames before the signal arrives, not the sixty).
+    assert 1 <= len(written) < 30 and written[0] == "o.0001.exr"
+    assert all(name.startswith("o.") and name.endswith(".exr") for name in written)
+    for name in written:
+        assert quorlen.read(tmp_path / name).shape == (512, 512, 3)
