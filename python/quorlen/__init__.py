@@ -23,10 +23,6 @@ from ._quorlen import Error
 
 __all__ = ["Error", "Node", "read", "layers", "render_files", "preview"]
 
-# The sample type and layout of arrays that are rendered without a copy.
-NATIVE_DTYPE = np.dtype(np.float32)
-
-
 def _json_value(value):
     """A Python value in the JSON forms a settings file holds (NaN and infinities as their text forms)."""
     if isinstance(value, (bool, np.bool_)):

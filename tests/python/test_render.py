@@ -2,6 +2,7 @@
 
 import threading
 import time
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -220,3 +221,22 @@ def test_other_python_threads_run_while_a_node_renders():
     worker.join()
     # Holding the interpreter would stop this loop for the whole render.
     assert took and longest < took[0] / 2, (longest, took)
+
+
+def test_float32_c_arrays_are_read_in_place_and_others_converted_once():
+    normal = np.random.default_rng(1).random((256, 256, 3), dtype=np.float32)
+    node = quorlen.Node()
+    node.render(normal)
+    one_copy = normal.nbytes
+    tracemalloc.start()
+    try:
+        for array, copies in [(normal, 0), (np.concatenate([normal, normal[:, :, :1]], axis=2), 0),
+                              (normal.astype(np.float64), 1), (np.asfortranarray(normal), 1)]:
+            tracemalloc.reset_peak()
+            before = tracemalloc.get_traced_memory()[0]
+            node.render(array, color=array, P=array)
+            # numpy's allocations are traced; the session's own buffers are not.
+            grew = tracemalloc.get_traced_memory()[1] - before
+            assert copies * 3 * one_copy <= grew < copies * 3 * one_copy + one_copy // 4, (array.dtype, grew)
+    finally:
+        tracemalloc.stop()
