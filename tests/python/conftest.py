@@ -78,11 +78,6 @@ def same_bits(a, b):
     return a.shape == b.shape and np.array_equal(a.view(np.uint32), b.view(np.uint32))
 
 
-@pytest.fixture(scope="session")
-def node_factory():
-    return quorlen.Node
-
-
 @pytest.fixture
 def node():
     return quorlen.Node()
