@@ -225,9 +225,9 @@ class PyNode {
     // Normals in another space or encoding are converted in a copy, as the read stage converts a file's.
     if (space != LightSpace::node || encoding != NormalEncoding::signed_values) {
       // A copy of a view would view the same samples: the caller's array is not to be written.
-      const ImageBuffer& given = *images[quorlen::hosting::kNormal];
-      auto converted = std::make_shared<ImageBuffer>(box, given.channels());
-      std::copy(given.data(), given.data() + given.size(), converted->data());
+      const ImageBuffer& viewed = *images[quorlen::hosting::kNormal];
+      auto converted = std::make_shared<ImageBuffer>(box, viewed.channels());
+      std::copy(viewed.data(), viewed.data() + viewed.size(), converted->data());
       quorlen::hosting::transform_normals(*converted, box, space, encoding);
       images[quorlen::hosting::kNormal] = std::move(converted);
     }
