@@ -169,7 +169,7 @@ def test_knob_changes_while_another_thread_renders_take_turns():
 
 
 def test_other_python_threads_run_while_a_node_renders():
-    _, normal, P, _ = random_passes(320, 320, seed=11, specials=False)
+    _, normal, P, _ = random_passes(480, 480, seed=11, specials=False)
     node = quorlen.Node()
     node.update({"surfaceNoise": True, "surfaceNoiseType": "turbulence1"})
     took = []
