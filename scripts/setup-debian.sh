@@ -8,6 +8,7 @@ packages=(
   libopenimageio-dev libopenexr-dev openimageio-tools
   libtbb-dev libcli11-dev nlohmann-json3-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest
 )
 if [[ "${QUORLEN_SETUP_EXTRA:-}" == *format* ]]; then
   packages+=(clang-format)

@@ -39,6 +39,9 @@ class Session {
   void set_inputs(const ImageGeometry& geometry,
                   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images);
 
+  /// Lets go of the inputs held, so images owned elsewhere (views) may go away.
+  void clear_inputs() { inputs_ = BandInputs{}; }
+
   bool has_inputs() const { return inputs_.images[kNormal] != nullptr; }
   /// The output's data and display windows.
   const ImageGeometry& geometry() const { return geometry_; }

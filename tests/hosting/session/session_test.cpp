@@ -147,6 +147,15 @@ TEST_F(SessionTest, ImagesTheCallerOwnsRenderAsTheSameFilesDo) {
   for (Session* s : {&from_files, &from_memory}) s->node().set("surfaceNoise", "on");
   const ImageBuffer a = from_files.render(), b = from_memory.render();
   EXPECT_TRUE(same_bits(a.data(), b.data(), a.size()));
+
+  // Let go of the views before the memory goes: nothing of it is held or rendered from afterwards.
+  from_memory.clear_inputs();
+  EXPECT_FALSE(from_memory.has_inputs());
+  for (int slot : {kColor, kNormal, kPosition}) EXPECT_EQ(from_memory.input(slot), nullptr);
+  EXPECT_THROW(from_memory.render(), AppError);
+  memory.clear();
+  from_memory.set_inputs(from_files.geometry(), {nullptr, from_files.input(kNormal), nullptr, nullptr});
+  EXPECT_EQ(from_memory.render().box(), from_files.geometry().data);
 }
 
 TEST_F(SessionTest, RefusalsLeaveWhatWasHeld) {

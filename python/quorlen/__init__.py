@@ -1,0 +1,217 @@
+"""Quorlen, the relighting node, on numpy arrays and image files.
+
+    import quorlen
+    node = quorlen.Node()
+    node["lightType"] = "point"
+    relit = node.render(normal, color=color, P=P)     # float32 (H, W, 4)
+
+Knob values, errors and pixels are those of the ``quorlen`` command: a render of arrays equals bit for
+bit ``quorlen render`` of the same pixels written as float EXR files.
+"""
+
+import html
+import json
+import math
+import numbers
+import os
+import warnings
+
+import numpy as np
+
+from . import _quorlen
+from ._quorlen import Error
+
+__all__ = ["Error", "Node", "read", "layers", "render_files", "preview"]
+
+def _json_value(value):
+    """A Python value in the JSON forms a settings file holds (NaN and infinities as their text forms)."""
+    if isinstance(value, (bool, np.bool_)):
+        return bool(value)
+    if isinstance(value, str):
+        return value
+    if isinstance(value, numbers.Integral):
+        return int(value)
+    if isinstance(value, numbers.Real):
+        f = float(value)
+        if math.isnan(f):
+            return "nan"
+        if math.isinf(f):
+            return "inf" if f > 0 else "-inf"
+        return f
+    if isinstance(value, (list, tuple, np.ndarray)):
+        return [_json_value(v) for v in value]
+    if value is None:
+        return None
+    # Anything else is shown to the knob as text, which it refuses with its accepted forms.
+    return repr(value)
+
+
+def _python_value(value):
+    """A knob's value from the panel's JSON: tuples of floats, ints, bools, non-finite floats restored."""
+    if isinstance(value, list):
+        return tuple(_python_value(v) for v in value)
+    if isinstance(value, str):
+        return float(value)
+    return value
+
+
+def _knob_text(value):
+    """A Python value in the text form ``--set`` takes."""
+    if isinstance(value, (bool, np.bool_)):
+        return "on" if value else "off"
+    if isinstance(value, str):
+        return value
+    if isinstance(value, numbers.Integral):
+        return str(int(value))
+    if isinstance(value, numbers.Real):
+        return repr(float(value))
+    if isinstance(value, (list, tuple, np.ndarray)):
+        return ",".join(_knob_text(v) for v in value)
+    return repr(value)
+
+
+class Node:
+    """One Quorlen node: knobs by name, rendered on arrays.
+
+    ``plugin_path`` is a directory holding Quorlen.so (or the file itself), searched first, as the
+    command's ``--plugin-path``; then QUORLEN_PLUGIN_PATH, the installation's and the build tree's.
+    A node may be shared between threads: calls on it take turns, and ``render`` lets other Python
+    threads run while it works.
+    """
+
+    def __init__(self, plugin_path=None):
+        self._node = _quorlen._Node(None if plugin_path is None else os.fspath(plugin_path))
+
+    @property
+    def plugin(self):
+        """The operator's module file this node was made from."""
+        return self._node.module_path
+
+    def __getitem__(self, name):
+        return _python_value(json.loads(self._node.value_json(name)))
+
+    def __setitem__(self, name, value):
+        self._node.set_json(name, json.dumps(_json_value(value), allow_nan=False))
+
+    def __contains__(self, name):
+        return name in self.knobs()
+
+    def __iter__(self):
+        return iter(self.knobs())
+
+    def update(self, settings=(), **knobs):
+        """Sets every knob of a mapping (the settings file's forms), all or nothing."""
+        values = dict(settings)
+        values.update(knobs)
+        for name in values:
+            if not isinstance(name, str):
+                raise TypeError(f"knob names are strings, not {type(name).__name__}")
+        self._node.apply_json(
+            json.dumps({k: _json_value(v) for k, v in values.items()}, allow_nan=False))
+
+    def knobs(self):
+        """Names of the knobs that hold a value, in panel order."""
+        return self._node.knob_names()
+
+    def available(self, name):
+        """Whether the knob applies to the current settings (the panel's own rules)."""
+        return self._node.available(name)
+
+    def text(self, name):
+        """The knob's value in the text form ``--set`` takes."""
+        return self._node.value_text(name)
+
+    def panel(self):
+        """The panel as ``quorlen knobs --json`` prints it: class, inputs and every declaration."""
+        return json.loads(self._node.panel_json())
+
+    def settings(self):
+        """Every knob's value, as ``update`` takes them."""
+        return {k["name"]: _python_value(k["value"]) for k in self.panel()["knobs"]
+                if k["name"] and k["value"] is not None}
+
+    def render(self, normal, color=None, P=None, noiseP=None, threads=0, *, light_space="node",
+               normal_encoding="signed"):
+        """Relights arrays of shape (H, W, 3) or (H, W, 4) (the first three channels are read) and
+        returns a new float32 array (H, W, 4) whose alpha is 0. C-contiguous float32 arrays are read
+        in place; others are converted once. ``threads`` 0 uses every core. ``light_space`` and
+        ``normal_encoding`` are the command's ``--light-space`` and ``--normal-encoding``."""
+        return self._node.render(normal, color, P, noiseP, threads, light_space, normal_encoding)
+
+    def _repr_html_(self):
+        rows = []
+        for k in self.panel()["knobs"]:
+            if not k["name"]:
+                continue
+            value = k["value"]
+            if k["entries"] and k["kind"] == "enumeration" and isinstance(value, int) \
+                    and 0 <= value < len(k["entries"]):
+                value = k["entries"][value]
+            elif k["kind"] in ("bitmask", "checkbox", "enumeration"):
+                value = self._node.value_text(k["name"])
+            elif isinstance(value, list):
+                value = ", ".join(str(v) for v in value)
+            style = "" if k["available"] else ' style="opacity:0.5"'
+            rows.append(f"<tr{style}><td>{html.escape(str(k['name']))}</td>"
+                        f"<td>{html.escape(str(k['label'] or ''))}</td>"
+                        f"<td>{html.escape(str(value))}</td></tr>")
+        return ('<table class="quorlen-panel"><thead><tr><th>knob</th><th>label</th><th>value</th></tr>'
+                "</thead><tbody>" + "".join(rows) + "</tbody></table>")
+
+    def __repr__(self):
+        return f"<quorlen.Node lightType={self.text('lightType')}>"
+
+
+def read(path, layer=None):
+    """A layer's three components (the plain R, G, B without ``layer``) as float32 (H, W, 3), read as
+    ``--normal FILE:LAYER`` reads them."""
+    return _quorlen.read(os.fspath(path), layer)
+
+
+def layers(path):
+    """Names of the file's layers, as ``FILE:LAYER`` and ``read`` take them ("" for the plain R, G, B)."""
+    return _quorlen.layers(os.fspath(path))
+
+
+def preview(array, exposure=0):
+    """An 8-bit sRGB (H, W, 3) array of a linear image, as the command writes a PNG (values clamped to
+    0-1); ``exposure`` in stops scales the image first."""
+    return _quorlen.preview(array, float(exposure))
+
+
+def _frames_text(frames):
+    if frames is None or isinstance(frames, str):
+        return frames
+    if isinstance(frames, numbers.Integral):
+        return str(int(frames))
+    return ",".join(str(int(f)) for f in frames)
+
+
+def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=None, settings=None,
+                 frames=None, progress=None, plugin_path=None, threads=0):
+    """Runs ``quorlen render`` in this process: the same inputs (``FILE`` or ``FILE:LAYER``, frame
+    patterns with ``frames``), streaming and atomic writes, and the same failures, raised as
+    ``quorlen.Error`` with the command's message.
+
+    ``settings`` is a settings file's path or a dict of knob values (each applied as ``--set``).
+    ``frames`` is a frame list ("1-10", "1,3,5-9x2") or an iterable of frame numbers.
+    ``progress(frame, done, total)`` is called after each frame; an exception it raises stops the job
+    (the unfinished file is removed) and is raised again. Warnings are issued as RuntimeWarning.
+    """
+    settings_file = None
+    sets = []
+    if isinstance(settings, dict):
+        sets = [(str(k), _knob_text(v)) for k, v in settings.items()]
+    elif settings is not None:
+        settings_file = os.fspath(settings)
+
+    def path(p):
+        return None if p is None else os.fspath(p)
+
+    def warn(message):
+        warnings.warn(message, RuntimeWarning, stacklevel=3)
+
+    _quorlen.render_files(os.fspath(output), path(passes),
+                          [path(color), path(normal), path(P), path(noiseP)],
+                          settings_file, sets, _frames_text(frames), progress, warn,
+                          path(plugin_path), int(threads))

@@ -1,0 +1,399 @@
+/// \file quorlen_module.cpp  The `quorlen._quorlen` extension: a node session on numpy arrays, image files
+/// and the command's render job, for the pure-Python package around it.
+#include <dlfcn.h>
+#include <fmt/format.h>
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hosting/errors.h"
+#include "hosting/frames/render_job.h"
+#include "hosting/images/image_file.h"
+#include "hosting/images/srgb.h"
+#include "hosting/loader/operator_module.h"
+#include "hosting/session/session.h"
+#include "hosting/system/executable_dir.h"
+#include "text/strings.h"
+
+namespace py = pybind11;
+using DD::Image::Box;
+using DD::Image::ImageBuffer;
+using quorlen::hosting::AppError;
+using quorlen::hosting::kInputCount;
+using quorlen::hosting::kInputLabels;
+
+namespace {
+
+const std::vector<DD::Image::Channel> kRGB{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue};
+const std::vector<DD::Image::Channel> kRGBA{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue,
+                                            DD::Image::Chan_Alpha};
+
+// The command's own one-line form of a message.
+std::string one_line(const std::string& message) {
+  return quorlen::text::escape_controls(quorlen::text::one_line(message));
+}
+
+// The extension's directory stands for the executable's: the install layout is found relative to it.
+void locate_install_layout() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&locate_install_layout), &info) == 0 || !info.dli_fname) return;
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::canonical(info.dli_fname, ec);
+  if (ec) return;
+  quorlen::hosting::set_executable_dir(
+      (self.parent_path() / QUORLEN_PYTHON_TO_BINDIR).lexically_normal().string());
+}
+
+// A buffer moved to the heap, owned by the numpy array that shows it.
+py::array_t<float> to_array(ImageBuffer&& image) {
+  auto* owned = new ImageBuffer(std::move(image));
+  py::capsule free_when_done(owned, [](void* p) { delete static_cast<ImageBuffer*>(p); });
+  const auto h = static_cast<py::ssize_t>(owned->box().h());
+  const auto w = static_cast<py::ssize_t>(owned->box().w());
+  const auto c = static_cast<py::ssize_t>(owned->channel_count());
+  const auto f = static_cast<py::ssize_t>(sizeof(float));
+  return py::array_t<float>({h, w, c}, {w * c * f, c * f, f}, owned->data(), free_when_done);
+}
+
+std::string shape_text(const py::array& a) {
+  std::string out = "(";
+  for (py::ssize_t i = 0; i < a.ndim(); ++i) {
+    if (i > 0) out += ", ";
+    out += std::to_string(a.shape(i));
+  }
+  return out + (a.ndim() == 1 ? ",)" : ")");
+}
+
+// One input array as the session takes it: float32, C-contiguous, three or four channels per pixel.
+struct InputArray {
+  py::array_t<float> samples;  // keeps the pixels alive while they are rendered
+  int height = 0, width = 0, channels = 0;
+};
+
+InputArray input_array(const py::object& value, const char* label) {
+  py::array any = py::array::ensure(value);
+  if (!any || any.dtype().kind() == 'O')
+    throw py::value_error(fmt::format("{}: not an array of numbers", label));
+  if (any.ndim() != 3 || (any.shape(2) != 3 && any.shape(2) != 4))
+    throw py::value_error(fmt::format("{}: expected an array of shape (H, W, 3) or (H, W, 4), got shape {}",
+                                      label, shape_text(any)));
+  if (any.shape(0) == 0 || any.shape(1) == 0)
+    throw py::value_error(fmt::format("{}: the array is empty (shape {})", label, shape_text(any)));
+  if (any.shape(0) > std::numeric_limits<int>::max() / 2 ||
+      any.shape(1) > std::numeric_limits<int>::max() / 2)
+    throw py::value_error(fmt::format("{}: the array is too large (shape {})", label, shape_text(any)));
+  InputArray out;
+  // ensure() returns the same array, without a copy, when it already is C-contiguous float32.
+  bool converted = false;
+  try {
+    out.samples = py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(any);
+    converted = static_cast<bool>(out.samples);
+  } catch (const std::exception&) {
+    // A dtype numpy cannot cast to float32 (text, for one).
+  }
+  if (!converted) {
+    PyErr_Clear();
+    throw py::value_error(fmt::format("{}: cannot convert an array of {} to float32", label,
+                                      py::str(any.dtype()).cast<std::string>()));
+  }
+  out.height = static_cast<int>(any.shape(0));
+  out.width = static_cast<int>(any.shape(1));
+  out.channels = static_cast<int>(any.shape(2));
+  return out;
+}
+
+// A node with its own lock: the session underneath is used by one thread at a time.
+class PyNode {
+ public:
+  explicit PyNode(const std::optional<std::string>& plugin_path)
+      : session_(quorlen::hosting::load_operator(plugin_path, &module_path_)) {}
+
+  const std::string& module_path() const { return module_path_; }
+
+  std::vector<std::string> knob_names() {
+    auto lock = locked();
+    return session_.node().knob_names();
+  }
+
+  // Unknown names are a KeyError with the suggestion, values the knob refuses a ValueError; the node is
+  // unchanged either way.
+  void set_json(const std::string& name, const std::string& value) {
+    const nlohmann::json parsed = nlohmann::json::parse(value);
+    auto lock = locked();
+    require_knob(name);
+    try {
+      session_.node().set_json(name, parsed);
+    } catch (const AppError& e) {
+      throw py::value_error(one_line(e.what()));
+    }
+  }
+
+  void apply_json(const std::string& settings) {
+    const nlohmann::json parsed = nlohmann::json::parse(settings);
+    auto lock = locked();
+    for (const auto& [name, value] : parsed.items()) require_knob(name);
+    try {
+      session_.node().apply(parsed);
+    } catch (const AppError& e) {
+      throw py::value_error(one_line(e.what()));
+    }
+  }
+
+  std::string value_json(const std::string& name) {
+    auto lock = locked();
+    require_knob(name);
+    const nlohmann::json panel = session_.node().panel();
+    for (const auto& knob : panel["knobs"])
+      if (knob["name"].is_string() && knob["name"].get_ref<const std::string&>() == name)
+        return knob["value"].dump();
+    throw py::key_error(name);
+  }
+
+  std::string value_text(const std::string& name) {
+    auto lock = locked();
+    require_knob(name);
+    return session_.node().value_text(name);
+  }
+
+  bool available(const std::string& name) {
+    auto lock = locked();
+    require_knob(name);
+    return session_.node().available(name);
+  }
+
+  std::string panel_json() {
+    auto lock = locked();
+    return session_.node().panel().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+
+  py::array_t<float> render(const py::object& normal, const py::object& color, const py::object& position,
+                            const py::object& noise_position, int threads, const std::string& light_space,
+                            const std::string& normal_encoding) {
+    using quorlen::hosting::LightSpace;
+    using quorlen::hosting::NormalEncoding;
+    if (light_space != "node" && light_space != "world")
+      throw py::value_error(fmt::format("light_space: \"{}\" is not node or world", light_space));
+    if (normal_encoding != "signed" && normal_encoding != "unsigned")
+      throw py::value_error(
+          fmt::format("normal_encoding: \"{}\" is not signed or unsigned", normal_encoding));
+    const LightSpace space = light_space == "world" ? LightSpace::world : LightSpace::node;
+    const NormalEncoding encoding =
+        normal_encoding == "unsigned" ? NormalEncoding::unsigned_values : NormalEncoding::signed_values;
+    if (threads < 0)
+      throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
+    if (normal.is_none()) throw py::value_error("normal: an array is required");
+    const std::array<const py::object*, kInputCount> given{&color, &normal, &position, &noise_position};
+    std::array<std::optional<InputArray>, kInputCount> arrays;
+    for (int slot = 0; slot < kInputCount; ++slot) {
+      const py::object& value = *given[static_cast<std::size_t>(slot)];
+      if (!value.is_none()) arrays[static_cast<std::size_t>(slot)] = input_array(value, kInputLabels[slot]);
+    }
+    const InputArray& n = *arrays[quorlen::hosting::kNormal];
+    for (int slot = 0; slot < kInputCount; ++slot) {
+      const auto& a = arrays[static_cast<std::size_t>(slot)];
+      if (a && (a->height != n.height || a->width != n.width))
+        throw py::value_error(
+            fmt::format("{}: shape ({}, {}, {}) does not match the normal input's ({}, {}, {})",
+                        kInputLabels[slot], a->height, a->width, a->channels, n.height, n.width, n.channels));
+    }
+    // Lines are stored from y 0 upwards, as an EXR file's are read: the array's first row is line 0.
+    const Box box(0, 0, n.width, n.height);
+    const quorlen::hosting::ImageGeometry geometry{box, box};
+    std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images;
+    for (int slot = 0; slot < kInputCount; ++slot) {
+      const auto& a = arrays[static_cast<std::size_t>(slot)];
+      if (!a) continue;
+      // The session only reads its inputs, so a read-only array may be viewed as well.
+      images[static_cast<std::size_t>(slot)] = std::make_shared<const ImageBuffer>(
+          ImageBuffer::view(box, a->channels == 4 ? kRGBA : kRGB, const_cast<float*>(a->samples.data())));
+    }
+    // Normals in another space or encoding are converted in a copy, as the read stage converts a file's.
+    if (space != LightSpace::node || encoding != NormalEncoding::signed_values) {
+      // A copy of a view would view the same samples: the caller's array is not to be written.
+      const ImageBuffer& viewed = *images[quorlen::hosting::kNormal];
+      auto converted = std::make_shared<ImageBuffer>(box, viewed.channels());
+      std::copy(viewed.data(), viewed.data() + viewed.size(), converted->data());
+      quorlen::hosting::transform_normals(*converted, box, space, encoding);
+      images[quorlen::hosting::kNormal] = std::move(converted);
+    }
+    ImageBuffer out;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(mutex_);
+      try {
+        session_.set_inputs(geometry, std::move(images));
+        out = session_.render(threads);
+      } catch (...) {
+        session_.clear_inputs();
+        throw;
+      }
+      // The views point into arrays Python may free once this call returns.
+      session_.clear_inputs();
+    }
+    return to_array(std::move(out));
+  }
+
+ private:
+  // Waiting for a render on another thread must not hold the interpreter.
+  std::unique_lock<std::mutex> locked() {
+    py::gil_scoped_release release;
+    return std::unique_lock<std::mutex>(mutex_);
+  }
+
+  void require_knob(const std::string& name) {
+    const auto names = session_.node().knob_names();
+    if (std::find(names.begin(), names.end(), name) != names.end()) return;
+    try {
+      session_.node().available(name);
+    } catch (const AppError& e) {
+      throw py::key_error(one_line(e.what()));
+    }
+    throw py::key_error(name);
+  }
+
+  std::string module_path_;  // before the session, which sets it while it is made
+  std::mutex mutex_;
+  quorlen::hosting::Session session_;
+};
+
+py::array_t<float> read_layer(const std::string& path, const std::optional<std::string>& layer) {
+  ImageBuffer image;
+  {
+    py::gil_scoped_release release;
+    quorlen::hosting::LayerReader reader(quorlen::hosting::ImageFile(path), layer.value_or(""));
+    image = ImageBuffer(reader.geometry().data, kRGB);
+    reader.read_into(image);
+  }
+  return to_array(std::move(image));
+}
+
+std::vector<std::string> layer_names(const std::string& path) {
+  std::vector<std::string> out;
+  const quorlen::hosting::ImageFile file(path);
+  for (const auto& layer : file.layers()) out.push_back(layer.name);
+  return out;
+}
+
+py::array_t<std::uint8_t> preview(const py::object& value, double exposure) {
+  const InputArray a = input_array(value, "array");
+  if (!std::isfinite(exposure)) throw py::value_error("exposure: must be a finite number of stops");
+  const auto scale = static_cast<float>(std::exp2(exposure));
+  py::array_t<std::uint8_t> out(
+      {static_cast<py::ssize_t>(a.height), static_cast<py::ssize_t>(a.width), static_cast<py::ssize_t>(3)});
+  const float* src = a.samples.data();
+  std::uint8_t* dst = out.mutable_data();
+  const std::size_t pixels = static_cast<std::size_t>(a.height) * static_cast<std::size_t>(a.width);
+  {
+    py::gil_scoped_release release;
+    for (std::size_t i = 0; i < pixels; ++i, src += a.channels, dst += 3)
+      for (int c = 0; c < 3; ++c)
+        dst[c] = quorlen::hosting::srgb_encode_8bit(scale == 1.0f ? src[c] : src[c] * scale);
+  }
+  return out;
+}
+
+// The command's render job. A Python exception raised by the progress callback stops the job (the
+// unfinished output is removed) and is raised again to the caller.
+void render_files(const std::string& output, const std::optional<std::string>& passes,
+                  const std::array<std::optional<std::string>, kInputCount>& inputs,
+                  const std::optional<std::string>& settings_file,
+                  const std::vector<std::pair<std::string, std::string>>& sets,
+                  const std::optional<std::string>& frames, const py::object& progress,
+                  const py::object& warn, const std::optional<std::string>& plugin_path, int threads) {
+  using namespace quorlen::hosting;
+  if (threads < 0) throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
+  RenderRequest request;
+  request.inputs = inputs;
+  request.passes = passes;
+  request.output = output;
+  request.threads = threads;
+  request.settings.settings_file = settings_file;
+  for (const auto& [name, value] : sets) request.settings.sets.push_back(KnobSetting{name, value});
+  if (frames) request.frames = parse_frame_list(*frames);
+  frames_of(request);  // usage problems before the plug-in is looked for, as the command does
+  std::optional<py::error_already_set> callback_error;
+  // Between frames, on the calling thread, the interpreter gets its turn: a callback runs, and a Ctrl-C
+  // (a signal Python's handler has noted) stops the job as the callback's exception would.
+  const auto call = [&](const py::object& f, auto&&... args) {
+    if (callback_error) return;
+    py::gil_scoped_acquire acquire;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (!f.is_none()) f(std::forward<decltype(args)>(args)...);
+    } catch (py::error_already_set& e) {
+      callback_error.emplace(std::move(e));
+      throw AppError(kExitOutput, "stopped by Python");
+    }
+  };
+  const py::object none = py::none();
+  RenderObserver observer;
+  observer.warning = [&](const std::string& w) { call(warn, one_line(w)); };
+  observer.frame_started = [&](int, int, int) { call(none); };
+  observer.frame_finished = [&](int frame, int index, int count, double) {
+    call(progress, frame, index + 1, count);
+  };
+  observer.frame_skipped = [&](int frame, int index, int count) { call(progress, frame, index + 1, count); };
+  std::ostringstream ignored;
+  try {
+    py::gil_scoped_release release;
+    const auto& description = load_operator(plugin_path);
+    run_render(request, description, ignored, observer);
+  } catch (const AppError&) {
+    if (callback_error) throw std::move(*callback_error);
+    throw;
+  }
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_quorlen, m) {
+  m.doc() = "The Quorlen node on numpy arrays and image files; use the `quorlen` package.";
+  locate_install_layout();
+
+  static py::exception<AppError> error(m, "Error", PyExc_RuntimeError);
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const AppError& e) {
+      py::object instance = py::reinterpret_borrow<py::object>(error)(one_line(e.what()));
+      instance.attr("exit_code") = static_cast<int>(e.code());
+      PyErr_SetObject(error.ptr(), instance.ptr());
+    } catch (const nlohmann::json::exception& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+    }
+  });
+
+  py::class_<PyNode>(m, "_Node")
+      .def(py::init<const std::optional<std::string>&>(), py::arg("plugin_path") = py::none())
+      .def_property_readonly("module_path", &PyNode::module_path)
+      .def("knob_names", &PyNode::knob_names)
+      .def("set_json", &PyNode::set_json)
+      .def("apply_json", &PyNode::apply_json)
+      .def("value_json", &PyNode::value_json)
+      .def("value_text", &PyNode::value_text)
+      .def("available", &PyNode::available)
+      .def("panel_json", &PyNode::panel_json)
+      .def("render", &PyNode::render, py::arg("normal"), py::arg("color") = py::none(),
+           py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
+           py::arg("light_space") = "node", py::arg("normal_encoding") = "signed");
+
+  m.def("read", &read_layer, py::arg("path"), py::arg("layer") = py::none());
+  m.def("layers", &layer_names, py::arg("path"));
+  m.def("preview", &preview, py::arg("array"), py::arg("exposure") = 0.0);
+  m.def("render_files", &render_files);
+}
