@@ -1,0 +1,96 @@
+"""Starting `quorlen view` on the demo passes and talking to it, for the viewer's tests."""
+import http.client
+import json
+import os
+import re
+import signal
+import subprocess
+import tempfile
+import unittest
+
+QUORLEN = os.environ["QUORLEN_BIN"]
+PASSES_DIR = os.environ["QUORLEN_VIEWER_PASSES"]
+PASSES = os.path.join(PASSES_DIR, "demo_passes.exr")
+URL_LINE = re.compile(r"^quorlen: viewing at http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]+)\n$")
+
+
+class Viewer:
+    """A running `quorlen view --no-browser`; stop() ends it and returns its exit code."""
+
+    def __init__(self, *args, inputs=("--passes", PASSES), paths=True):
+        self.dir = tempfile.TemporaryDirectory(prefix="viewer-test-")
+        self.output = os.path.join(self.dir.name, "out.png")
+        self.save = os.path.join(self.dir.name, "saved.json")
+        command = [QUORLEN, "view", *inputs, "--no-browser", *args]
+        if paths:
+            command += ["-o", self.output, "--save", self.save]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.first_line = self.process.stdout.readline()
+        match = URL_LINE.match(self.first_line)
+        if not match:
+            self.process.kill()
+            raise AssertionError(f"unexpected first line {self.first_line!r}; stderr: {self.process.stderr.read()}")
+        self.port = int(match.group(1))
+        self.token = match.group(2)
+        self.url = f"http://127.0.0.1:{self.port}/?token={self.token}"
+        self.host = f"127.0.0.1:{self.port}"
+
+    def request(self, method, path, body=None, headers=None, auth=True):
+        """Sends one request on a new connection; returns (status, headers, body bytes)."""
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        sent = {"Host": self.host}
+        if auth:
+            sent["Authorization"] = f"Bearer {self.token}"
+        sent.update(headers or {})
+        if isinstance(body, (dict, list)):
+            body = json.dumps(body)
+        connection.request(method, path, body=body, headers=sent)
+        response = connection.getresponse()
+        data = response.read()
+        connection.close()
+        return response.status, response.headers, data
+
+    def json(self, method, path, body=None, expect=200):
+        status, _, data = self.request(method, path, body)
+        if status != expect:
+            raise AssertionError(f"{method} {path}: {status} {data!r}, expected {expect}")
+        return json.loads(data)
+
+    def knob(self, name, panel=None):
+        panel = panel or self.json("GET", "/api/panel")
+        return next(k for k in panel["knobs"] if k["name"] == name)
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(sig)
+        try:
+            code = self.process.wait(timeout=20)
+        finally:
+            self.process.stdout.close()
+            self.process.stderr.close()
+            self.dir.cleanup()
+        return code
+
+
+def run_quorlen(*args):
+    return subprocess.run([QUORLEN, *args], capture_output=True, text=True, timeout=60)
+
+
+def png_size(data):
+    """Width and height from a PNG's header."""
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
+    return int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big")
+
+
+class ViewerTestCase(unittest.TestCase):
+    """One viewer for the test class."""
+
+    viewer_args = ()
+
+    @classmethod
+    def setUpClass(cls):
+        cls.viewer = Viewer(*cls.viewer_args)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.viewer.stop()
