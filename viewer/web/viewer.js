@@ -306,7 +306,11 @@ function schedulePreview() {
   const img = $('preview');
   const done = (ok) => {
     state.previewBusy = false;
-    if (ok) showTiming(url, performance.now() - started);
+    if (ok) {
+      showTiming(url, performance.now() - started);
+      const thumbnail = $('result-thumbnail');
+      if (thumbnail) thumbnail.getContext('2d').drawImage(img, 0, 0, thumbnail.width, thumbnail.height);
+    }
     else message('the preview could not be rendered', 'error');
     if (state.previewAgain) schedulePreview();
   };
@@ -351,9 +355,16 @@ function buildViews(info) {
     const b = document.createElement('button');
     b.type = 'button';
     b.dataset.view = name;
-    const img = document.createElement('img');
-    img.alt = name;
-    img.src = name === 'result' ? '/api/preview.png?scale=0.125' : `/api/input.png?name=${name}&scale=0.125`;
+    // The result's thumbnail is drawn from the preview whenever a full one arrives.
+    const img = document.createElement(name === 'result' ? 'canvas' : 'img');
+    if (name === 'result') {
+      img.id = 'result-thumbnail';
+      img.height = 54;
+      img.width = Math.max(1, Math.round((54 * info.width) / info.height));
+    } else {
+      img.alt = name;
+      img.src = `/api/input.png?name=${name}&scale=0.125`;
+    }
     const caption = document.createElement('span');
     caption.textContent = name;
     b.append(img, caption);
