@@ -8,6 +8,8 @@ packages=(
   libopenimageio-dev libopenexr-dev openimageio-tools
   libtbb-dev libcli11-dev nlohmann-json3-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libboost-dev
+  python3 chromium chromium-driver python3-selenium
 )
 if [[ "${QUORLEN_SETUP_EXTRA:-}" == *format* ]]; then
   packages+=(clang-format)
