@@ -326,10 +326,12 @@ function showTiming(url, total) {
   const last = entries[entries.length - 1];
   if (last && last.serverTiming)
     for (const t of last.serverTiming) if (t.name === 'render') render = t.duration;
+  // A preview of a state rendered before (only the exposure changed) took no render: keep the last time.
+  if (render) state.renderMs = render;
   const scale = previewScale();
   $('timing').textContent =
-    (render !== null ? `render ${render.toFixed(1)} ms · ` : '') + `shown in ${total.toFixed(0)} ms` +
-    (scale < 1 ? ` · ${Math.round(scale * 100)}%` : '');
+    (state.renderMs !== undefined ? `render ${state.renderMs.toFixed(1)} ms · ` : '') +
+    `shown in ${total.toFixed(0)} ms` + (scale < 1 ? ` · ${Math.round(scale * 100)}%` : '');
 }
 
 // ---- views of the inputs beside the result ---------------------------------------------------------------
