@@ -35,7 +35,7 @@ return [img.getAttribute('src'), c.toDataURL('image/png')];
 class Page(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.viewer = Viewer()
+        cls.viewer = Viewer(output="out.png")
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
         for arg in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",

@@ -164,6 +164,8 @@ class Values(ViewerTestCase):
 
 
 class Previews(ViewerTestCase):
+    viewer_output = "out.png"
+
     def test_full_preview_equals_the_render_command(self):
         settings = {"lightType": "point", "_pointLightPos": [0.5, 2, 3], "pointLightFalloff": 1.5,
                     "surfaceNoise": True, "surfaceNoiseType": "turbulence1", "noiseMultiply": 0.7,

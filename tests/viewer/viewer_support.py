@@ -17,9 +17,11 @@ URL_LINE = re.compile(r"^quorlen: viewing at http://127\.0\.0\.1:(\d+)/\?token=(
 class Viewer:
     """A running `quorlen view --no-browser`; stop() ends it and returns its exit code."""
 
-    def __init__(self, *args, inputs=("--passes", PASSES), paths=True):
+    # An EXR output keeps the image library module from loading at start-up (it takes most of a second);
+    # tests that compare PNG renders ask for one.
+    def __init__(self, *args, inputs=("--passes", PASSES), paths=True, output="out.exr"):
         self.dir = tempfile.TemporaryDirectory(prefix="viewer-test-")
-        self.output = os.path.join(self.dir.name, "out.png")
+        self.output = os.path.join(self.dir.name, output)
         self.save = os.path.join(self.dir.name, "saved.json")
         command = [QUORLEN, "view", *inputs, "--no-browser", *args]
         if paths:
@@ -86,10 +88,11 @@ class ViewerTestCase(unittest.TestCase):
     """One viewer for the test class."""
 
     viewer_args = ()
+    viewer_output = "out.exr"
 
     @classmethod
     def setUpClass(cls):
-        cls.viewer = Viewer(*cls.viewer_args)
+        cls.viewer = Viewer(*cls.viewer_args, output=cls.viewer_output)
 
     @classmethod
     def tearDownClass(cls):
