@@ -18,6 +18,7 @@ using namespace quorlen;
 using DD::Image::ImageBuffer;
 
 std::unique_ptr<viewer::ViewerState> make_viewer(int w, int h) {
+  viewer::keep_freed_memory();
   static const auto& description = hosting::load_module(QUORLEN_BENCH_PLUGIN);
   const demo::DemoPasses passes = demo::build_demo_scene(w, h);
   const DD::Image::Box box(0, 0, w, h);

@@ -64,6 +64,7 @@ void open_browser(const std::string& url, const std::function<void(const std::st
 
 void run_view(const ViewRequest& request, const DD::Image::Op::Description& description, std::ostream& out,
               const std::function<void(const std::string&)>& warn) {
+  keep_freed_memory();
   const hosting::FrameSources sources = hosting::resolve_sources(request.render, 0, nullptr);
   refuse_outputs_over_inputs(request, sources);
 

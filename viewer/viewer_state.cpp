@@ -2,6 +2,7 @@
 #include "viewer/viewer_state.h"
 
 #include <fmt/format.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -166,7 +167,13 @@ std::string ViewerState::encode_png(const ImageBuffer& rgb, int slot_for_view, d
           out = exposure == 0.0 ? v : v * gain;
       }
   const std::string path = scratch_dir_ + "/view.png";
-  hosting::write_image(path, hosting::ImageGeometry{box, box}, rgba);
+  // The same codes as a render's PNG, stored with less compression: a preview is encoded after every
+  // change and only crosses the loopback.
+  hosting::OutputPlan plan = hosting::plan_output(path);
+  plan.fast = true;
+  hosting::ImageWriter writer(plan, hosting::ImageGeometry{box, box});
+  writer.write_lines(rgba);
+  writer.commit();
   std::string bytes = read_bytes(path);
   ::unlink(path.c_str());
   if (bytes.empty()) throw hosting::output_error("the preview could not be encoded");
@@ -283,6 +290,13 @@ json ViewerState::render_output() {
   const ImageBuffer frame = session_->render();
   hosting::write_image(*setup_.output, session_->geometry(), frame);
   return {{"path", *setup_.output}, {"render_ms", since_ms(start)}};
+}
+
+void keep_freed_memory() {
+  // Blocks up to 256 MiB come from the heap rather than their own mappings, and the heap is not trimmed
+  // below 1 GiB of free space.
+  ::mallopt(M_MMAP_THRESHOLD, 256 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
 }
 
 std::string shell_quote(const std::string& word) {

@@ -95,6 +95,10 @@ class ViewerState {
   ViewerState& operator=(const ViewerState&) = delete;
 };
 
+/// Keeps memory freed by the process for its next allocations instead of returning it to the system: every
+/// preview allocates and frees frames of several MiB, and fresh pages cost a fault each on first touch.
+void keep_freed_memory();
+
 /// Shell quoting for one word of a command line.
 std::string shell_quote(const std::string& word);
 

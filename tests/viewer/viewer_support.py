@@ -5,8 +5,10 @@ import os
 import re
 import signal
 import subprocess
+import struct
 import tempfile
 import unittest
+import zlib
 
 QUORLEN = os.environ["QUORLEN_BIN"]
 PASSES_DIR = os.environ["QUORLEN_VIEWER_PASSES"]
@@ -82,6 +84,42 @@ def png_size(data):
     """Width and height from a PNG's header."""
     assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
     return int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big")
+
+
+def png_pixels(data):
+    """(width, height, bytes of the 8-bit RGB samples) of a non-interlaced 8-bit RGB PNG."""
+    width, height = png_size(data)
+    assert data[24:27] == bytes([8, 2, 0]) and data[28] == 0, "not 8-bit RGB, non-interlaced"
+    compressed, at = b"", 8
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        if kind == b"IDAT":
+            compressed += data[at + 8:at + 8 + length]
+        at += 12 + length
+    raw = zlib.decompress(compressed)
+    stride = width * 3
+    out = bytearray()
+    previous = bytearray(stride)
+    for y in range(height):
+        kind = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 3] if i >= 3 else 0
+            b = previous[i]
+            c = previous[i - 3] if i >= 3 else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 255
+            elif kind == 2:
+                line[i] = (line[i] + b) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        out += line
+        previous = line
+    return width, height, bytes(out)
 
 
 class ViewerTestCase(unittest.TestCase):
