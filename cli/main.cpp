@@ -27,6 +27,7 @@
 #include "hosting/loader/operator_module.h"
 #include "hosting/system/interrupt.h"
 #include "text/strings.h"
+#include "viewer/view_command.h"
 
 namespace {
 
@@ -164,6 +165,39 @@ int main(int argc, char** argv) {
       ->type_name("N")
       ->check(quorlen::cli::frame_number());
 
+  // view
+  quorlen::viewer::ViewRequest view_request;
+  std::vector<std::string> view_sets;
+  std::optional<std::string> view_settings;
+  bool no_browser = false;
+  CLI::App* view = app.add_subcommand(
+      "view", "Relight interactively in the browser: a live preview, knobs and lights placed by clicking");
+  view->fallthrough();
+  for (int slot = 0; slot < kInputCount; ++slot)
+    view->add_option(std::string("--") + kInputLabels[static_cast<std::size_t>(slot)],
+                     view_request.render.inputs[static_cast<std::size_t>(slot)], input_help[slot])
+        ->type_name("FILE[:LAYER]");
+  view->add_option("--passes", view_request.render.passes,
+                   "One multi-layer file mapped to the inputs by layer names (explicit input options win)")
+      ->type_name("FILE");
+  add_settings_options(*view, view_sets, view_settings);
+  quorlen::cli::add_read_choices(*view, view_request.render);
+  view->add_option("-o,--output", view_request.output,
+                   "Where the page's Render button writes the full frame; the format follows the extension")
+      ->type_name("OUT");
+  view->add_option("--save", view_request.save, "Where the page's Save button writes the settings")
+      ->type_name("FILE.json");
+  view->add_option("--port", view_request.port, "Port on 127.0.0.1 to serve on (default: a free one)")
+      ->type_name("N")
+      ->check(quorlen::cli::whole_number(0, 65535, "0: a free port"));
+  view->add_flag("--no-browser", no_browser, "Only print the address; do not open a browser");
+  view->add_option(
+          "--max-pixels", view_request.render.max_pixels,
+          "Refuse inputs whose data window holds more pixels than this (guards against damaged headers)")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(quorlen::cli::whole_number(1, LLONG_MAX));
+
   // demo
   std::string demo_dir = "demo-out";
   int demo_threads = 0;
@@ -251,6 +285,20 @@ int main(int argc, char** argv) {
       NodeSettings settings = node_settings(knob_sets, knob_settings);
       settings.frame = knob_frame;
       quorlen::cli::run_knobs(load(), settings, json, std::cout);
+    } else if (view->parsed()) {
+      view_request.render.settings = node_settings(view_sets, view_settings);
+      view_request.open_browser = !no_browser;
+      // The render command the page offers names the inputs as this command line did.
+      auto& args = view_request.input_arguments;
+      for (int slot = 0; slot < kInputCount; ++slot)
+        if (const auto& input = view_request.render.inputs[static_cast<std::size_t>(slot)])
+          args.insert(args.end(), {std::string("--") + kInputLabels[static_cast<std::size_t>(slot)], *input});
+      if (view_request.render.passes) args.insert(args.end(), {"--passes", *view_request.render.passes});
+      if (view_request.render.light_space == LightSpace::world)
+        args.insert(args.end(), {"--light-space", "world"});
+      if (view_request.render.normal_encoding == NormalEncoding::unsigned_values)
+        args.insert(args.end(), {"--normal-encoding", "unsigned"});
+      quorlen::viewer::run_view(view_request, load(), std::cout, warn);
     } else if (demo->parsed()) {
       demo_threads = quorlen::cli::usable_threads(demo_threads, quorlen::cli::available_cores(), warn);
       quorlen::demo::run_demo(load(), demo_dir, demo_threads, std::cout, std::cerr);

@@ -21,7 +21,7 @@ CLI::Option* add_choice(CLI::App& app, const std::string& name, const std::vecto
 
 }  // namespace
 
-void add_render_choices(CLI::App& render, hosting::RenderRequest& request) {
+void add_read_choices(CLI::App& render, hosting::RenderRequest& request) {
   using hosting::LightSpace;
   using hosting::NormalEncoding;
   add_choice(render, "--light-space", {"node", "world"},
@@ -37,6 +37,10 @@ void add_render_choices(CLI::App& render, hosting::RenderRequest& request) {
                request.normal_encoding =
                    w == "unsigned" ? NormalEncoding::unsigned_values : NormalEncoding::signed_values;
              });
+}
+
+void add_render_choices(CLI::App& render, hosting::RenderRequest& request) {
+  add_read_choices(render, request);
   add_choice(render, "--alpha", {"colour", "zero"},
              "Alpha of EXR and TIFF outputs: colour (the colour input's alpha, or its beauty's, when it has "
              "one; default) or zero (as the node writes it)",

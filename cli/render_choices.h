@@ -8,7 +8,10 @@
 
 namespace quorlen::cli {
 
-/// Adds the options to `render`, writing into `request`.
+/// Adds the options saying how the passes are read (light space, normal encoding), writing into `request`.
+void add_read_choices(CLI::App& app, hosting::RenderRequest& request);
+
+/// Adds the read choices and the output's options to `render`, writing into `request`.
 void add_render_choices(CLI::App& render, hosting::RenderRequest& request);
 
 }  // namespace quorlen::cli

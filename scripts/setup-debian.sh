@@ -9,6 +9,8 @@ packages=(
   libtbb-dev libcli11-dev nlohmann-json3-dev libfmt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3-dev pybind11-dev python3-numpy python3-pytest
+  libboost-dev
+  python3 chromium chromium-driver python3-selenium
 )
 if [[ "${QUORLEN_SETUP_EXTRA:-}" == *format* ]]; then
   packages+=(clang-format)

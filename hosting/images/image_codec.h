@@ -65,6 +65,9 @@ struct EncoderSpec {
   int attributes_part = 0;
   bool srgb = false;         ///< the codes carry the sRGB transfer (else linear)
   bool keep_windows = true;  ///< store the windows where the format can (else the image starts at 0, 0)
+  /// Favour encoding time over file size (PNG: the fastest zlib level, no line filters): for previews
+  /// encoded again after every change. The samples stored are the same.
+  bool fast = false;
 };
 
 /// A file being written, lines in order top to bottom. Destroying it before close() leaves the file

@@ -36,6 +36,7 @@ EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
   spec.compression = plan.compression;
   spec.attributes_from = plan.attributes_from;
   spec.attributes_part = plan.attributes_part;
+  spec.fast = plan.fast;
   // Formats that hold a data window keep the colour input's windows.
   spec.keep_windows = rgba;
   return spec;

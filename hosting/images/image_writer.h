@@ -28,6 +28,7 @@ struct OutputPlan {
   std::string compression = {};      ///< "" for the format's default
   std::string attributes_from = {};  ///< a file whose header attributes EXR and TIFF outputs take
   int attributes_part = 0;
+  bool fast = false;  ///< favour encoding time over size (see EncoderSpec::fast)
 };
 
 /// Chooses the format from the extension and the sample type and compression from `options`; throws a

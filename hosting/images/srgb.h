@@ -9,8 +9,11 @@ namespace quorlen::hosting {
 /// Values below 0 (and NaN) give 0, values above 1 give 1.
 double srgb_encode(double linear);
 
-/// The 8-bit code of a linear value: srgb_encode scaled to 255 and rounded to nearest.
+/// The 8-bit code of a linear value: srgb_encode scaled to 255 and rounded to nearest (found in a table of
+/// the codes' thresholds, which gives the formula's code for every float).
 std::uint8_t srgb_encode_8bit(float linear);
+/// The same code computed by the formula itself, which the table is made from.
+std::uint8_t srgb_encode_8bit_by_formula(float linear);
 /// The 16-bit code of a linear value: srgb_encode scaled to 65535 and rounded to nearest.
 std::uint16_t srgb_encode_16bit(float linear);
 

@@ -58,15 +58,26 @@ TEST_F(Messages, EachRefusedCommandLineIsOneLineNamingTheProblem) {
        "cannot write \"@/outdir\": it is a directory"},
       {{"help", "rendr"},
        1,
-       "help: unknown command \"rendr\" (did you mean \"render\"?); the commands are render, knobs, demo, "
+       "help: unknown command \"rendr\" (did you mean \"render\"?); the commands are render, knobs, view, "
+       "demo, "
        "help"},
       {{"rendr"},
        1,
-       "unknown command \"rendr\" (did you mean \"render\"?); the commands are render, knobs, demo, help"},
+       "unknown command \"rendr\" (did you mean \"render\"?); the commands are render, knobs, view, demo, "
+       "help"},
       {{"knob", "--json"},
        1,
-       "unknown command \"knob\" (did you mean \"knobs\"?); the commands are render, knobs, demo, help"},
-      {{}, 1, "no command given; the commands are render, knobs, demo, help"},
+       "unknown command \"knob\" (did you mean \"knobs\"?); the commands are render, knobs, view, demo, "
+       "help"},
+      {{}, 1, "no command given; the commands are render, knobs, view, demo, help"},
+      {{"view", "--normal", "@/n.exr", "--prot", "1"},
+       1,
+       "unknown option \"--prot\" for 'quorlen view' (did you mean \"--port\"?); run 'quorlen help view' for "
+       "its "
+       "options"},
+      {{"view", "--normal", "@/n.exr", "--port", "70000"},
+       1,
+       "--port: \"70000\" is too large (at most 65535) (run 'quorlen help view' for its options)"},
       {{"render", "--colour", "foo", "-o", "@/o.exr"},
        1,
        "unknown option \"--colour\" for 'quorlen render' (did you mean \"--color\"?); run 'quorlen help "

@@ -113,6 +113,10 @@ class OiioEncoder final : public ImageEncoder {
     if (spec.half) layout.attribute("tiff:half", 1);  // TIFF stores half as float unless asked
     if (spec.keep_windows) copy_attributes(spec, layout);
     layout.attribute("Software", "quorlen");
+    if (spec.fast) {
+      layout.attribute("png:compressionLevel", 1);
+      layout.attribute("png:filter", 8);  // PNG_FILTER_NONE
+    }
     if (!out_->open(file, layout)) throw codec_error(error_of(out_.get()));
   }
 

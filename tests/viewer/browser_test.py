@@ -1,0 +1,160 @@
+"""The viewer's page in headless Chromium, driven by Selenium: the panel, availability, the live preview,
+placing the light by clicking, and Save. Skipped (exit 77) where Chromium or its driver is missing."""
+import json
+import os
+import shutil
+import sys
+import time
+import unittest
+
+from viewer_support import Viewer, run_quorlen
+
+CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+DRIVER = shutil.which("chromedriver")
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import Select, WebDriverWait
+except ImportError:
+    webdriver = None
+
+# The image as the page shows it, read back through a canvas (the page's own origin, so not tainted).
+IMAGE_PIXELS = """
+const img = document.getElementById(arguments[0]);
+if (!img.complete || !img.naturalWidth) return null;
+const c = document.createElement('canvas');
+c.width = img.naturalWidth; c.height = img.naturalHeight;
+c.getContext('2d').drawImage(img, 0, 0);
+return [img.getAttribute('src'), c.toDataURL('image/png')];
+"""
+
+
+class Page(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.viewer = Viewer(output="out.png")
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for arg in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                    "--window-size=1440,860", "--force-device-scale-factor=1"]:
+            options.add_argument(arg)
+        try:
+            cls.driver = webdriver.Chrome(service=Service(DRIVER), options=options)
+        except Exception:
+            cls.viewer.stop()
+            raise
+        cls.driver.get(cls.viewer.url)
+        cls.wait = WebDriverWait(cls.driver, 15)
+        cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
+        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.viewer.stop()
+
+    def control(self, name):
+        return self.driver.find_element(By.CSS_SELECTOR, f'[data-knob="{name}"]')
+
+    def settled_preview(self):
+        """The preview once the page has shown a full-resolution render of the server's current state."""
+        self.wait.until(lambda d: d.execute_script(
+            "return !document.getElementById('preview').src.includes('scale=1&') ? false : "
+            "document.getElementById('preview').complete"))
+        time.sleep(0.3)  # a change sent just before would start another preview within this time
+        return self.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))[1]
+
+    def test_1_the_page_holds_every_control(self):
+        self.assertEqual(self.driver.current_url, f"http://127.0.0.1:{self.viewer.port}/", "token left the address")
+        panel = self.viewer.json("GET", "/api/panel")
+        for knob in panel["knobs"]:
+            if not knob["name"]:
+                continue
+            with self.subTest(knob=knob["name"]):
+                element = self.control(knob["name"])
+                self.assertEqual(element.get_attribute("disabled") is not None, not knob["available"])
+                self.assertIn(knob["label"], element.text)
+        texts = [k for k in panel["knobs"] if k["kind"] == "text"]
+        notes = self.driver.find_elements(By.CSS_SELECTOR, "#knobs .note")
+        self.assertEqual(len(notes), len(texts))
+        self.assertIn("Relights the color input", notes[1].text)
+        self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#knobs hr.divider")),
+                         sum(k["kind"] == "divider" for k in panel["knobs"]))
+        self.assertEqual(len(self.driver.find_elements(By.ID, "preview")), 1)
+        views = [b.get_attribute("data-view") for b in self.driver.find_elements(By.CSS_SELECTOR, "#views button")]
+        self.assertEqual(views, ["result", "color", "normal", "P"])
+
+    def test_2_choosing_the_point_light_enables_its_controls(self):
+        self.assertIsNotNone(self.control("_pointLightPos").get_attribute("disabled"))
+        Select(self.control("lightType").find_element(By.TAG_NAME, "select")).select_by_visible_text("point")
+        self.wait.until(lambda d: self.control("_pointLightPos").get_attribute("disabled") is None)
+        for name in ["pointLightRadius", "pointLightFalloff"]:
+            self.assertIsNone(self.control(name).get_attribute("disabled"))
+        self.assertIsNotNone(self.control("_parallelLightDir").get_attribute("disabled"))
+        self.assertEqual(self.viewer.knob("lightType")["value"], 1)
+
+    def test_3_dragging_a_slider_changes_the_preview(self):
+        before = self.settled_preview()
+        slider = self.control("lightBrightness").find_element(By.CSS_SELECTOR, "input[type=range]")
+        ActionChains(self.driver).click_and_hold(slider).move_by_offset(-slider.size["width"] // 4, 0) \
+            .move_by_offset(-10, 0).release().perform()
+        self.wait.until(lambda d: self.viewer.knob("lightBrightness")["value"] < 1.0)
+        after = self.settled_preview()
+        self.assertNotEqual(after, before)
+        field = self.control("lightBrightness").find_element(By.CSS_SELECTOR, "input[type=number]")
+        self.assertAlmostEqual(float(field.get_attribute("value")), self.viewer.knob("lightBrightness")["value"], 4)
+
+    def click_pixel(self, x, y):
+        img = self.driver.find_element(By.ID, "preview")
+        w, h = img.size["width"], img.size["height"]
+        ActionChains(self.driver).move_to_element_with_offset(
+            img, int((x + 0.5) / 480 * w - w / 2), int((y + 0.5) / 270 * h - h / 2)).click().perform()
+
+    def test_4_a_click_places_the_point_light(self):
+        self.viewer.json("POST", "/api/knobs", {"lightType": "point"})
+        self.driver.find_element(By.ID, "distance").clear()
+        self.driver.find_element(By.ID, "distance").send_keys("2")
+        old = self.viewer.knob("_pointLightPos")["value"]
+        self.click_pixel(240, 135)
+        self.wait.until(lambda d: self.viewer.knob("_pointLightPos")["value"] != old)
+        placed = self.viewer.knob("_pointLightPos")["value"]
+        hover = self.driver.find_element(By.ID, "hover").text
+        self.assertIn("P ", hover)
+        # Somewhere near the middle of the sphere: P + 2 N (z mirrored) for one of the pixels under the pointer.
+        s = self.viewer.json("GET", "/api/pixel?x=240&y=135")
+        n = [s["N"][0], s["N"][1], -s["N"][2]]
+        for a, p, d in zip(placed, s["P"], n):
+            self.assertAlmostEqual(a, p + 2 * d, delta=0.1)
+        self.wait.until(lambda d: "_pointLightPos" in d.find_element(By.ID, "message").text)
+        # The background has no surface: the page says so and nothing moves.
+        self.click_pixel(2, 2)
+        self.wait.until(lambda d: "no surface" in d.find_element(By.ID, "message").text)
+        self.assertEqual(self.viewer.knob("_pointLightPos")["value"], placed)
+
+    def test_5_save_writes_what_knobs_reads(self):
+        self.driver.find_element(By.ID, "save").click()
+        self.wait.until(lambda d: "saved" in d.find_element(By.ID, "message").text)
+        result = run_quorlen("knobs", "--json", "--settings", self.viewer.save)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(json.loads(result.stdout), self.viewer.json("GET", "/api/panel"))
+        shot = os.environ.get("QUORLEN_VIEWER_SCREENSHOT")
+        if shot:
+            self.settled_preview()
+            self.driver.save_screenshot(shot)
+
+    def test_6_the_page_reports_no_errors(self):
+        logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
+        # The refused click on the background is the one expected failure.
+        self.assertEqual([e for e in logs if "/api/pick" not in e["message"]], [])
+
+
+if __name__ == "__main__":
+    missing = [name for name, found in [("chromium", CHROMIUM), ("chromedriver", DRIVER),
+                                        ("python3-selenium", webdriver)] if not found]
+    if missing:
+        print(f"skipped: {', '.join(missing)} not installed (scripts/setup-debian.sh installs them)")
+        sys.exit(77)
+    unittest.main()

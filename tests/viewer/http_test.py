@@ -1,0 +1,328 @@
+"""The viewer's HTTP interface, driven as a script would drive it: refusals, knobs, previews, picking,
+saving and rendering, against the built `quorlen`."""
+import json
+import math
+import os
+import shlex
+import signal
+import socket
+import unittest
+
+from viewer_support import PASSES, Viewer, ViewerTestCase, png_pixels, png_size, run_quorlen
+
+CENTRE = {"x": 240, "y": 135}  # on the demo scene's sphere
+EMPTY = {"x": 0, "y": 0}  # background: P and N are zero
+
+
+def raw_request(port, data):
+    """Sends bytes as they are and returns the whole answer."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(data)
+        chunks = []
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            chunks.append(chunk)
+    return b"".join(chunks)
+
+
+class Refusals(ViewerTestCase):
+    def assert_refused(self, status, headers, data, code=403):
+        self.assertEqual(status, code, data)
+        self.assertEqual(headers["Content-Security-Policy"], "default-src 'self'")
+        self.assertIn("error", json.loads(data))
+        self.assertEqual(data.count(b"\n"), 1, "the error is one line")
+
+    def test_token_is_long_and_random(self):
+        self.assertGreaterEqual(len(self.viewer.token) * 4, 128)
+        other = Viewer()
+        try:
+            self.assertNotEqual(other.token, self.viewer.token)
+            self.assertNotEqual(other.port, self.viewer.port)
+        finally:
+            self.assertEqual(other.stop(), 0)
+
+    def test_every_path_needs_the_token(self):
+        for method, path in [("GET", "/"), ("GET", "/viewer.js"), ("GET", "/api/panel"),
+                             ("GET", "/api/preview.png?scale=1"), ("POST", "/api/knobs"), ("POST", "/api/save"),
+                             ("POST", "/api/render"), ("GET", "/nothing")]:
+            with self.subTest(path=path):
+                self.assert_refused(*self.viewer.request(method, path, body="{}", auth=False))
+        wrong = "0" * len(self.viewer.token)
+        for headers in [{"Authorization": f"Bearer {wrong}"}, {"Authorization": self.viewer.token},
+                        {"Cookie": f"quorlen_view_{self.viewer.port}={wrong}"},
+                        {"Cookie": f"quorlen_view_1={self.viewer.token}"}]:
+            with self.subTest(headers=headers):
+                self.assert_refused(*self.viewer.request("GET", "/api/panel", headers=headers, auth=False))
+        # The token in the address is only exchanged for the cookie on the page itself.
+        self.assert_refused(*self.viewer.request("GET", f"/api/panel?token={self.viewer.token}", auth=False))
+        self.assert_refused(*self.viewer.request("GET", f"/?token={wrong}", auth=False))
+
+    def test_token_becomes_a_strict_cookie(self):
+        status, headers, _ = self.viewer.request("GET", f"/?token={self.viewer.token}", auth=False)
+        self.assertEqual(status, 303)
+        self.assertEqual(headers["Location"], "/")
+        cookie = headers["Set-Cookie"]
+        for part in ["HttpOnly", "SameSite=Strict", f"quorlen_view_{self.viewer.port}={self.viewer.token}"]:
+            self.assertIn(part, cookie)
+        pair = cookie.split(";")[0]
+        status, headers, data = self.viewer.request("GET", "/", headers={"Cookie": f"other=1; {pair}"}, auth=False)
+        self.assertEqual(status, 200)
+        self.assertIn(b'id="preview"', data)
+        self.assertEqual(headers["Content-Security-Policy"], "default-src 'self'")
+
+    def test_foreign_host_and_origin(self):
+        port = self.viewer.port
+        for host in [f"evil.example:{port}", "127.0.0.1", f"127.0.0.1:{port + 1}", f"localhost.evil:{port}"]:
+            with self.subTest(host=host):
+                self.assert_refused(*self.viewer.request("GET", "/api/panel", headers={"Host": host}))
+        for origin in ["http://evil.example", f"http://evil.example:{port}", f"https://127.0.0.1:{port}", "null"]:
+            with self.subTest(origin=origin):
+                self.assert_refused(*self.viewer.request("POST", "/api/knobs", body={"lightBrightness": 2},
+                                                         headers={"Origin": origin}))
+        self.assertEqual(self.viewer.knob("lightBrightness")["value"], 1.0, "refused requests change nothing")
+        # The page's own origin, under either loopback name.
+        status, _, _ = self.viewer.request("GET", "/api/panel", headers={"Origin": f"http://127.0.0.1:{port}"})
+        self.assertEqual(status, 200)
+        status, _, _ = self.viewer.request("GET", "/api/panel", headers={"Host": f"localhost:{port}",
+                                                                        "Origin": f"http://localhost:{port}"})
+        self.assertEqual(status, 200)
+        # HTTP/1.0 without any Host header.
+        answer = raw_request(port, f"GET /api/panel HTTP/1.0\r\nAuthorization: Bearer {self.viewer.token}\r\n\r\n".encode())
+        self.assertTrue(answer.startswith(b"HTTP/1.0 403"), answer[:40])
+
+    def test_large_bodies_are_413_and_the_server_goes_on(self):
+        status, headers, data = self.viewer.request("POST", "/api/knobs", body=" " * (65 * 1024))
+        self.assert_refused(status, headers, data, 413)
+        # Without the token a large body is still just forbidden.
+        self.assert_refused(*self.viewer.request("POST", "/api/knobs", body=" " * (65 * 1024), auth=False))
+        # Chunked bodies are counted too.
+        chunk = b"x" * 70000
+        answer = raw_request(self.viewer.port, (
+            f"POST /api/knobs HTTP/1.1\r\nHost: {self.viewer.host}\r\nAuthorization: Bearer {self.viewer.token}\r\n"
+            f"Transfer-Encoding: chunked\r\n\r\n{len(chunk):x}\r\n").encode() + chunk + b"\r\n0\r\n\r\n")
+        self.assertTrue(answer.startswith(b"HTTP/1.1 413"), answer[:40])
+        self.viewer.json("GET", "/api/panel")
+
+    def test_malformed_requests_are_400_and_the_server_goes_on(self):
+        for data in [b"GARBAGE\r\n\r\n", b"GET / HTTP/9.9\r\n\r\n", b"GET /api/panel HTTP/1.1\r\nHost: x\r\nBad header\r\n\r\n"]:
+            with self.subTest(data=data):
+                self.assertTrue(raw_request(self.viewer.port, data).startswith(b"HTTP/1.1 400"))
+        self.viewer.json("GET", "/api/panel")
+
+
+class Values(ViewerTestCase):
+    def assert_400(self, method, path, body=None, mentions=""):
+        before = self.viewer.json("GET", "/api/panel")
+        status, headers, data = self.viewer.request(method, path, body)
+        self.assertEqual(status, 400, data)
+        self.assertEqual(headers["Content-Type"], "application/json")
+        error = json.loads(data)["error"]
+        self.assertIn(mentions, error)
+        self.assertEqual(self.viewer.json("GET", "/api/panel"), before, "nothing changed")
+
+    def test_bad_knob_bodies_change_nothing(self):
+        self.assert_400("POST", "/api/knobs", "{not json", "JSON")
+        self.assert_400("POST", "/api/knobs", "[1, 2]", "object")
+        self.assert_400("POST", "/api/knobs", {"noSuchKnob": 1}, "noSuchKnob")
+        self.assert_400("POST", "/api/knobs", {"lightType": "sideways"}, "lightType")
+        self.assert_400("POST", "/api/knobs", {"_lightColor": [1, 2]}, "_lightColor")
+        # All or nothing: the good member before the bad one is not applied either.
+        self.assert_400("POST", "/api/knobs", {"lightBrightness": 3, "lightType": "point", "pointLightRadius": "x"},
+                        "pointLightRadius")
+
+    def test_bad_query_values(self):
+        for scale in ["0", "-1", "1.5", "abc", "nan", ""]:
+            with self.subTest(scale=scale):
+                self.assert_400("GET", f"/api/preview.png?scale={scale}", mentions="scale")
+        self.assert_400("GET", "/api/preview.png?exposure=1e9", mentions="exposure")
+        self.assert_400("GET", "/api/input.png?name=../../etc/passwd", mentions="name")
+        self.assert_400("GET", "/api/input.png?name=noiseP", mentions="noiseP")
+        self.assert_400("GET", "/api/pixel?x=1.5&y=2", mentions="whole")
+        self.assert_400("GET", "/api/pixel?x=480&y=0", mentions="outside")
+
+    def test_bad_picks(self):
+        self.assert_400("POST", "/api/pick", "{", "JSON")
+        self.assert_400("POST", "/api/pick", {"x": "1", "y": 2}, "x")
+        self.assert_400("POST", "/api/pick", {"x": 1.5, "y": 2}, "x")
+        self.assert_400("POST", "/api/pick", {"x": 10, "y": -1}, "outside")
+        self.assert_400("POST", "/api/pick", {"x": 10, "y": 10**12}, "range")
+        self.assert_400("POST", "/api/pick", dict(CENTRE, distance="far"), "distance")
+        self.assert_400("POST", "/api/pick", dict(EMPTY, distance=1), "no surface")
+
+    def test_knobs_apply_together_and_availability_follows(self):
+        panel = self.viewer.json("POST", "/api/knobs", {"lightType": "point", "pointLightRadius": 50,
+                                                        "_lightColor": [1, 0.5, 0.25]})
+        self.assertEqual(self.viewer.knob("lightType", panel)["value"], 1)
+        self.assertEqual(self.viewer.knob("pointLightRadius", panel)["value"], 50)
+        self.assertTrue(self.viewer.knob("_pointLightPos", panel)["available"])
+        self.assertFalse(self.viewer.knob("_parallelLightDir", panel)["available"])
+        self.assertEqual(panel, self.viewer.json("GET", "/api/panel"))
+        panel = self.viewer.json("POST", "/api/knobs", {"lightType": "parallel"})
+        self.assertFalse(self.viewer.knob("_pointLightPos", panel)["available"])
+
+
+class Previews(ViewerTestCase):
+    viewer_output = "out.png"
+
+    def test_full_preview_equals_the_render_command(self):
+        settings = {"lightType": "point", "_pointLightPos": [0.5, 2, 3], "pointLightFalloff": 1.5,
+                    "surfaceNoise": True, "surfaceNoiseType": "turbulence1", "noiseMultiply": 0.7,
+                    "_surfaceSpecular": [0.3, 0.3, 0.3]}
+        self.viewer.json("POST", "/api/knobs", settings)
+        status, headers, preview = self.viewer.request("GET", "/api/preview.png?scale=1")
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Type"], "image/png")
+        self.assertIn("render;dur=", headers["Server-Timing"])
+        # The command the page offers reproduces the preview pixel for pixel (the preview's PNG is stored
+        # with less compression, so its bytes differ).
+        command = shlex.split(self.viewer.json("GET", "/api/command")["command"])
+        self.assertEqual(command[:2], ["quorlen", "render"])
+        out = os.path.join(self.viewer.dir.name, "command.png")
+        args = command[2:command.index("-o")] + ["-o", out]
+        result = run_quorlen("render", *args)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(out, "rb") as f:
+            rendered = f.read()
+        self.assertEqual(png_pixels(preview), png_pixels(rendered))
+        self.assertGreater(len(set(png_pixels(preview)[2])), 100, "a picture, not a flat field")
+        # "Render" writes the same file as the command.
+        reply = self.viewer.json("POST", "/api/render")
+        self.assertEqual(reply["path"], self.viewer.output)
+        with open(self.viewer.output, "rb") as f:
+            self.assertEqual(f.read(), rendered)
+
+    def test_scale_and_exposure(self):
+        _, _, full = self.viewer.request("GET", "/api/preview.png")
+        self.assertEqual(png_size(full), (480, 270))
+        _, _, half = self.viewer.request("GET", "/api/preview.png?scale=0.5")
+        self.assertEqual(png_size(half), (240, 135))
+        _, _, tiny = self.viewer.request("GET", "/api/preview.png?scale=0.001")
+        self.assertEqual(png_size(tiny), (1, 1))
+        _, _, brighter = self.viewer.request("GET", "/api/preview.png?exposure=1")
+        self.assertEqual(png_size(brighter), (480, 270))
+        self.assertNotEqual(brighter, full)
+        _, _, again = self.viewer.request("GET", "/api/preview.png?exposure=0")
+        self.assertEqual(again, full, "the exposure is a view gain only")
+        for name in ["color", "normal", "P"]:
+            with self.subTest(name=name):
+                status, _, data = self.viewer.request("GET", f"/api/input.png?name={name}&scale=0.25")
+                self.assertEqual(status, 200)
+                self.assertEqual(png_size(data), (120, 68))
+
+    def test_the_last_of_many_changes_wins(self):
+        connection_count = 1000
+        import http.client
+        connection = http.client.HTTPConnection("127.0.0.1", self.viewer.port, timeout=30)
+        headers = {"Host": self.viewer.host, "Authorization": f"Bearer {self.viewer.token}"}
+        for i in range(connection_count):
+            connection.request("POST", "/api/knobs", body=json.dumps({"lightBrightness": i / 250}), headers=headers)
+            response = connection.getresponse()
+            response.read()
+            self.assertEqual(response.status, 200)
+        connection.close()
+        self.assertEqual(self.viewer.knob("lightBrightness")["value"], 999 / 250)
+        _, _, preview = self.viewer.request("GET", "/api/preview.png")
+        self.viewer.json("POST", "/api/knobs", {"lightBrightness": 0.5})
+        _, _, changed = self.viewer.request("GET", "/api/preview.png")
+        self.assertNotEqual(preview, changed, "a preview asked for after a change shows the change")
+
+
+def expected_light(p, n, distance, node_space):
+    """Where a click should put the light: along the normal, mirrored in z in the node's convention."""
+    d = [n[0], n[1], -n[2] if node_space else n[2]]
+    length = math.sqrt(sum(c * c for c in d))
+    d = [c / length for c in d]
+    return [p[i] + distance * d[i] for i in range(3)], d
+
+
+class Picking(ViewerTestCase):
+    def test_hover_shows_the_passes(self):
+        s = self.viewer.json("GET", f"/api/pixel?x={CENTRE['x']}&y={CENTRE['y']}")
+        self.assertTrue(s["surface"])
+        self.assertAlmostEqual(math.sqrt(sum(c * c for c in s["N"])), 1.0, places=3)
+        self.assertFalse(self.viewer.json("GET", "/api/pixel?x=0&y=0")["surface"])
+
+    def test_point_and_parallel_lights_face_the_clicked_surface(self):
+        self.viewer.json("POST", "/api/knobs", {"lightType": "point"})
+        r = self.viewer.json("POST", "/api/pick", dict(CENTRE, distance=2.5))
+        position, _ = expected_light(r["P"], r["N"], 2.5, node_space=True)
+        got = self.viewer.knob("_pointLightPos", r["panel"])["value"]
+        for a, b in zip(got, position):
+            self.assertAlmostEqual(a, b, places=5)
+        self.assertEqual(r["panel"], self.viewer.json("GET", "/api/panel"))
+        self.viewer.json("POST", "/api/knobs", {"lightType": "parallel"})
+        r = self.viewer.json("POST", "/api/pick", {"x": 200, "y": 100, "distance": 1})
+        _, direction = expected_light(r["P"], r["N"], 1, node_space=True)
+        got = self.viewer.knob("_parallelLightDir", r["panel"])["value"]
+        for a, b in zip(got, direction):
+            self.assertAlmostEqual(a, b, places=5)
+        # Lit head-on, the surface's diffuse term is its largest: the preview is brightest there.
+
+
+class WorldSpacePicking(ViewerTestCase):
+    viewer_args = ("--light-space", "world", "--set", "lightType=point")
+
+    def test_world_space_places_the_light_along_the_normal_itself(self):
+        r = self.viewer.json("POST", "/api/pick", dict(CENTRE, distance=3))
+        position, _ = expected_light(r["P"], r["N"], 3, node_space=False)
+        got = self.viewer.knob("_pointLightPos", r["panel"])["value"]
+        for a, b in zip(got, position):
+            self.assertAlmostEqual(a, b, places=5)
+        self.assertIn("--light-space world", self.viewer.json("GET", "/api/command")["command"])
+
+
+class SavingAndStopping(unittest.TestCase):
+    def test_save_writes_what_knobs_reads(self):
+        viewer = Viewer("--set", "stripesNoiseDir=x|z")
+        try:
+            viewer.json("POST", "/api/knobs", {"lightType": "point", "surfaceNoiseType": "snoise",
+                                               "_lightColor": [0.25, 0.5, 1.5], "surfaceNoise": True})
+            self.assertEqual(viewer.json("POST", "/api/save")["path"], viewer.save)
+            result = run_quorlen("knobs", "--json", "--settings", viewer.save)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(json.loads(result.stdout), viewer.json("GET", "/api/panel"))
+        finally:
+            self.assertEqual(viewer.stop(), 0)
+
+    def test_buttons_without_paths_are_refused(self):
+        viewer = Viewer(paths=False)
+        try:
+            info = viewer.json("GET", "/api/info")
+            self.assertIsNone(info["output"])
+            self.assertIsNone(info["save"])
+            self.assertIn("--save", viewer.json("POST", "/api/save", expect=400)["error"])
+            self.assertIn("-o", viewer.json("POST", "/api/render", expect=400)["error"])
+            self.assertFalse(os.listdir(viewer.dir.name))
+        finally:
+            self.assertEqual(viewer.stop(), 0)
+
+    def test_outputs_over_inputs_are_refused_before_serving(self):
+        for option in ["-o", "--save"]:
+            with self.subTest(option=option):
+                result = run_quorlen("view", "--passes", PASSES, "--no-browser", option, PASSES)
+                self.assertEqual(result.returncode, 1)
+                self.assertRegex(result.stderr, r"^quorlen: error: [^\n]*--passes[^\n]*\n$")
+                self.assertEqual(result.stdout, "")
+
+    def test_interrupts_end_the_server_with_0(self):
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=sig):
+                viewer = Viewer()
+                viewer.json("GET", "/api/panel")
+                self.assertEqual(viewer.stop(sig), 0)
+
+    def test_a_taken_port_is_refused(self):
+        viewer = Viewer()
+        try:
+            result = run_quorlen("view", "--passes", PASSES, "--no-browser", "--port", str(viewer.port))
+            self.assertEqual(result.returncode, 1)
+            self.assertIn(f"127.0.0.1:{viewer.port}", result.stderr)
+            self.assertEqual(result.stdout, "")
+        finally:
+            viewer.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()

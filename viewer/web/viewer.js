@@ -1,0 +1,515 @@
+// The viewer's page: the panel built from the node's own description, a live preview that always shows the
+// latest change, and lights placed by clicking. Everything goes through the documented HTTP interface.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+const state = {
+  info: null,
+  panel: null,
+  view: 'result',       // or an input's name
+  pending: {},          // knob values not sent yet; a later change of a knob replaces an earlier one
+  sending: false,
+  previewBusy: false,
+  previewAgain: false,
+  dragging: false,
+  settleTimer: 0,
+  previewCount: 0,
+  hoverBusy: false,
+  hoverNext: null,
+};
+
+function message(text, kind) {
+  const m = $('message');
+  m.textContent = text || '';
+  m.className = kind || '';
+}
+
+async function api(path, options) {
+  const response = await fetch(path, Object.assign({ credentials: 'same-origin' }, options || {}));
+  const type = response.headers.get('Content-Type') || '';
+  const body = type.startsWith('application/json') ? await response.json() : null;
+  if (!response.ok) throw new Error((body && body.error) || `${response.status} ${response.statusText}`);
+  return body;
+}
+
+const post = (path, body) =>
+  api(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body || {}) });
+
+// ---- the panel -------------------------------------------------------------------------------------------
+
+function numberText(v) {
+  if (typeof v !== 'number' || !isFinite(v)) return String(v);
+  return String(Math.round(v * 1e5) / 1e5);
+}
+
+function linearToSrgbByte(v) {
+  v = Math.min(1, Math.max(0, v || 0));
+  const s = v <= 0.0031308 ? 12.92 * v : 1.055 * Math.pow(v, 1 / 2.4) - 0.055;
+  return Math.round(s * 255);
+}
+function srgbByteToLinear(b) {
+  const s = b / 255;
+  return s <= 0.04045 ? s / 12.92 : Math.pow((s + 0.055) / 1.055, 2.4);
+}
+
+function change(name, value, dragging) {
+  state.pending[name] = value;
+  state.dragging = !!dragging;
+  sendKnobs();
+}
+
+async function sendKnobs() {
+  if (state.sending || Object.keys(state.pending).length === 0) return;
+  const body = state.pending;
+  state.pending = {};
+  state.sending = true;
+  try {
+    const panel = await post('/api/knobs', body);
+    updatePanel(panel);
+    message('');
+  } catch (e) {
+    message(e.message, 'error');
+    refreshPanel();
+  } finally {
+    state.sending = false;
+  }
+  if (Object.keys(state.pending).length) sendKnobs();
+  else schedulePreview();
+}
+
+function makeNumber(value, range, onChange) {
+  const field = document.createElement('input');
+  field.type = 'number';
+  field.step = 'any';
+  field.value = numberText(value);
+  field.addEventListener('change', () => {
+    const v = Number(field.value);
+    if (field.value.trim() !== '' && isFinite(v)) onChange(v, false);
+  });
+  return field;
+}
+
+function floatControl(knob, box) {
+  const row = document.createElement('div');
+  row.className = 'row';
+  const [lo, hi] = knob.range || [0, 1];
+  const slider = document.createElement('input');
+  slider.type = 'range';
+  slider.min = lo;
+  slider.max = hi;
+  slider.step = (hi - lo) / 1000 || 'any';
+  slider.value = knob.value;
+  const field = makeNumber(knob.value, knob.range, (v) => {
+    slider.value = v;
+    change(knob.name, v, false);
+  });
+  slider.addEventListener('input', () => {
+    field.value = numberText(Number(slider.value));
+    change(knob.name, Number(slider.value), true);
+  });
+  slider.addEventListener('change', () => settle());
+  row.append(slider, field);
+  box.append(row);
+  return (k) => {
+    if (document.activeElement !== slider) slider.value = k.value;
+    if (document.activeElement !== field) field.value = numberText(k.value);
+  };
+}
+
+function tripleControl(knob, box, colour) {
+  const row = document.createElement('div');
+  row.className = 'row triple';
+  const fields = [0, 1, 2].map((i) =>
+    makeNumber(knob.value[i], null, (v) => {
+      const value = fields.map((f) => Number(f.value));
+      value[i] = v;
+      change(knob.name, value, false);
+    }));
+  row.append(...fields);
+  let swatch = null;
+  if (colour) {
+    swatch = document.createElement('input');
+    swatch.type = 'color';
+    swatch.title = 'pick a colour (shown clamped to 0..1, in sRGB)';
+    swatch.addEventListener('input', () => {
+      const hex = swatch.value;
+      const value = [1, 3, 5].map((p) => srgbByteToLinear(parseInt(hex.substr(p, 2), 16)));
+      fields.forEach((f, i) => (f.value = numberText(value[i])));
+      change(knob.name, value, true);
+    });
+    swatch.addEventListener('change', () => settle());
+    row.append(swatch);
+  }
+  box.append(row);
+  return (k) => {
+    fields.forEach((f, i) => {
+      if (document.activeElement !== f) f.value = numberText(k.value[i]);
+    });
+    if (swatch && document.activeElement !== swatch)
+      swatch.value = '#' + k.value.map((v) => linearToSrgbByte(v).toString(16).padStart(2, '0')).join('');
+  };
+}
+
+function choiceControl(knob, box) {
+  const select = document.createElement('select');
+  knob.entries.forEach((entry, i) => {
+    const option = document.createElement('option');
+    option.value = String(i);
+    option.textContent = entry;
+    select.append(option);
+  });
+  select.value = String(knob.value);
+  select.addEventListener('change', () => change(knob.name, knob.entries[Number(select.value)], false));
+  box.append(select);
+  return (k) => (select.value = String(k.value));
+}
+
+function bitsControl(knob, box) {
+  const bits = document.createElement('div');
+  bits.className = 'bits';
+  const boxes = knob.entries.map((entry, i) => {
+    const label = document.createElement('label');
+    const check = document.createElement('input');
+    check.type = 'checkbox';
+    check.dataset.bit = String(i);
+    check.addEventListener('change', () => {
+      let mask = 0;
+      boxes.forEach((b, j) => { if (b.checked) mask |= 1 << j; });
+      change(knob.name, mask, false);
+    });
+    label.append(check, entry);
+    bits.append(label);
+    return check;
+  });
+  box.append(bits);
+  const update = (k) => boxes.forEach((b, j) => (b.checked = !!(k.value & (1 << j))));
+  update(knob);
+  return update;
+}
+
+function boolControl(knob, box) {
+  const check = document.createElement('input');
+  check.type = 'checkbox';
+  check.checked = !!knob.value;
+  check.addEventListener('change', () => change(knob.name, check.checked, false));
+  box.append(check);
+  return (k) => (check.checked = !!k.value);
+}
+
+// Panel texts carry <b> and <i>; those two are shown as such and every other character as text.
+function richText(element, text) {
+  let target = element;
+  for (const part of text.split(/(<\/?[bi]>)/)) {
+    if (/^<[bi]>$/.test(part)) {
+      const inner = document.createElement(part[1]);
+      element.append(inner);
+      target = inner;
+    } else if (/^<\/[bi]>$/.test(part)) {
+      target = element;
+    } else if (part) {
+      target.append(part);
+    }
+  }
+}
+
+const updaters = new Map();
+
+function buildPanel(panel) {
+  const root = $('knobs');
+  root.textContent = '';
+  updaters.clear();
+  for (const knob of panel.knobs) {
+    if (knob.kind === 'divider') {
+      const hr = document.createElement('hr');
+      hr.className = 'divider';
+      root.append(hr);
+      continue;
+    }
+    if (knob.kind === 'text') {
+      const p = document.createElement('p');
+      p.className = 'note';
+      richText(p, knob.text || knob.label || '');
+      root.append(p);
+      continue;
+    }
+    if (!knob.name || knob.value === null) continue;
+    const box = document.createElement('fieldset');
+    box.className = 'knob';
+    box.dataset.knob = knob.name;
+    box.title = knob.name;
+    const name = document.createElement('span');
+    name.className = 'name';
+    name.textContent = knob.label || knob.name;
+    box.append(name);
+    let update;
+    if (knob.kind === 'enumeration') update = choiceControl(knob, box);
+    else if (knob.kind === 'bitmask') update = bitsControl(knob, box);
+    else if (knob.kind === 'checkbox') update = boolControl(knob, box);
+    else if (knob.kind === 'color') update = tripleControl(knob, box, true);
+    else if (Array.isArray(knob.value)) update = tripleControl(knob, box, false);
+    else update = floatControl(knob, box);
+    update(knob);
+    box.disabled = !knob.available;
+    root.append(box);
+    updaters.set(knob.name, (k) => {
+      update(k);
+      box.disabled = !k.available;
+    });
+  }
+}
+
+function updatePanel(panel) {
+  state.panel = panel;
+  for (const knob of panel.knobs) {
+    const update = knob.name && updaters.get(knob.name);
+    if (update) update(knob);
+  }
+}
+
+async function refreshPanel() {
+  try {
+    updatePanel(await api('/api/panel'));
+  } catch (e) {
+    message(e.message, 'error');
+  }
+}
+
+// ---- the preview: one request at a time, and always of the state as it is now --------------------------
+
+function exposure() {
+  const v = Number($('exposure-value').value);
+  return isFinite(v) ? v : 0;
+}
+
+function previewScale() {
+  if (!state.dragging || !state.info) return 1;
+  // While dragging, about 480 pixels across keep the preview moving.
+  return Math.min(1, Math.max(0.1, 480 / state.info.width));
+}
+
+function settle() {
+  state.dragging = false;
+  schedulePreview();
+}
+
+function schedulePreview() {
+  clearTimeout(state.settleTimer);
+  if (state.dragging) state.settleTimer = setTimeout(settle, 250);
+  if (state.previewBusy) {
+    state.previewAgain = true;
+    return;
+  }
+  state.previewBusy = true;
+  state.previewAgain = false;
+  const url = `/api/preview.png?scale=${previewScale()}&exposure=${exposure()}&n=${++state.previewCount}`;
+  const started = performance.now();
+  const img = $('preview');
+  const done = (ok) => {
+    state.previewBusy = false;
+    if (ok) {
+      showTiming(url, performance.now() - started);
+      const thumbnail = $('result-thumbnail');
+      if (thumbnail) thumbnail.getContext('2d').drawImage(img, 0, 0, thumbnail.width, thumbnail.height);
+    }
+    else message('the preview could not be rendered', 'error');
+    if (state.previewAgain) schedulePreview();
+  };
+  img.onload = () => done(true);
+  img.onerror = () => done(false);
+  img.src = url;
+  if (state.view === 'color') showView('color');
+}
+
+function showTiming(url, total) {
+  let render = null;
+  const entries = performance.getEntriesByName(new URL(url, location.href).href);
+  const last = entries[entries.length - 1];
+  if (last && last.serverTiming)
+    for (const t of last.serverTiming) if (t.name === 'render') render = t.duration;
+  // A preview of a state rendered before (only the exposure changed) took no render: keep the last time.
+  if (render) state.renderMs = render;
+  const scale = previewScale();
+  $('timing').textContent =
+    (state.renderMs !== undefined ? `render ${state.renderMs.toFixed(1)} ms · ` : '') +
+    `shown in ${total.toFixed(0)} ms` + (scale < 1 ? ` · ${Math.round(scale * 100)}%` : '');
+}
+
+// ---- views of the inputs beside the result ---------------------------------------------------------------
+
+function showView(name) {
+  state.view = name;
+  const input = $('input-view');
+  if (name === 'result') {
+    input.hidden = true;
+    $('preview').hidden = false;
+  } else {
+    input.src = `/api/input.png?name=${name}&exposure=${name === 'color' ? exposure() : 0}`;
+    input.hidden = false;
+    $('preview').hidden = true;
+  }
+  for (const b of $('views').children) b.classList.toggle('active', b.dataset.view === name);
+}
+
+function buildViews(info) {
+  const nav = $('views');
+  const names = ['result'].concat(info.inputs);
+  for (const name of names) {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.dataset.view = name;
+    // The result's thumbnail is drawn from the preview whenever a full one arrives.
+    const img = document.createElement(name === 'result' ? 'canvas' : 'img');
+    if (name === 'result') {
+      img.id = 'result-thumbnail';
+      img.height = 54;
+      img.width = Math.max(1, Math.round((54 * info.width) / info.height));
+    } else {
+      img.alt = name;
+      img.src = `/api/input.png?name=${name}&scale=0.125`;
+    }
+    const caption = document.createElement('span');
+    caption.textContent = name;
+    b.append(img, caption);
+    b.addEventListener('click', () => showView(name));
+    nav.append(b);
+  }
+  showView('result');
+}
+
+// ---- the image's size on the page, and pixels under the pointer ------------------------------------------
+
+function fitImages() {
+  if (!state.info) return;
+  const frame = $('frame');
+  const k = Math.min(frame.clientWidth / state.info.width, frame.clientHeight / state.info.height);
+  for (const img of [$('preview'), $('input-view')]) {
+    img.style.width = `${Math.max(1, Math.floor(state.info.width * k))}px`;
+    img.style.height = `${Math.max(1, Math.floor(state.info.height * k))}px`;
+  }
+}
+
+function pixelAt(event) {
+  const img = event.currentTarget;
+  const r = img.getBoundingClientRect();
+  const x = Math.floor(((event.clientX - r.left) / r.width) * state.info.width);
+  const y = Math.floor(((event.clientY - r.top) / r.height) * state.info.height);
+  if (x < 0 || y < 0 || x >= state.info.width || y >= state.info.height) return null;
+  return { x, y };
+}
+
+const triple = (v) => v.map((c) => numberText(c)).join(', ');
+
+async function hover(p) {
+  if (state.hoverBusy) {
+    state.hoverNext = p;
+    return;
+  }
+  state.hoverBusy = true;
+  try {
+    const s = await api(`/api/pixel?x=${p.x}&y=${p.y}`);
+    $('hover').textContent = s.surface
+      ? `${p.x}, ${p.y}   P ${triple(s.P)}   N ${triple(s.N)}`
+      : `${p.x}, ${p.y}   no surface`;
+  } catch (e) {
+    $('hover').textContent = '';
+  }
+  state.hoverBusy = false;
+  if (state.hoverNext) {
+    const next = state.hoverNext;
+    state.hoverNext = null;
+    hover(next);
+  }
+}
+
+async function pick(p) {
+  const distance = Number($('distance').value);
+  try {
+    const r = await post('/api/pick', { x: p.x, y: p.y, distance: isFinite(distance) ? distance : 1 });
+    updatePanel(r.panel);
+    const [name, value] = Object.entries(r.set)[0];
+    message(`${name} = ${triple(value)}`, 'ok');
+    state.dragging = false;
+    schedulePreview();
+  } catch (e) {
+    message(e.message, 'error');
+  }
+}
+
+// ---- buttons --------------------------------------------------------------------------------------------
+
+async function copyCommand() {
+  try {
+    const { command } = await api('/api/command');
+    const field = $('command');
+    field.value = command;
+    field.hidden = false;
+    field.select();
+    try {
+      await navigator.clipboard.writeText(command);
+      message('command copied', 'ok');
+    } catch (e) {
+      message('select the command below and copy it', 'ok');
+    }
+  } catch (e) {
+    message(e.message, 'error');
+  }
+}
+
+function button(id, path, done) {
+  $(id).addEventListener('click', async () => {
+    $(id).disabled = true;
+    try {
+      done(await post(path, {}));
+    } catch (e) {
+      message(e.message, 'error');
+    } finally {
+      $(id).disabled = false;
+    }
+  });
+}
+
+async function start() {
+  try {
+    state.info = await api('/api/info');
+    const panel = await api('/api/panel');
+    state.panel = panel;
+    buildPanel(panel);
+    buildViews(state.info);
+  } catch (e) {
+    message(e.message, 'error');
+    return;
+  }
+  const info = state.info;
+  $('size').textContent = `${info.width}×${info.height} · ${info.light_space} space`;
+  $('save').disabled = !info.save;
+  $('save').title = info.save ? `write the settings to ${info.save}` : 'start quorlen view with --save FILE.json';
+  $('render').disabled = !info.output;
+  $('render').title = info.output ? `render the full frame to ${info.output}` : 'start quorlen view with -o OUT';
+  button('save', '/api/save', (r) => message(`saved ${r.path}`, 'ok'));
+  button('render', '/api/render', (r) => message(`rendered ${r.path} in ${r.render_ms.toFixed(0)} ms`, 'ok'));
+  $('copy').addEventListener('click', copyCommand);
+
+  const exposureChanged = (fromSlider) => {
+    if (fromSlider) $('exposure-value').value = $('exposure').value;
+    else $('exposure').value = $('exposure-value').value;
+    schedulePreview();
+  };
+  $('exposure').addEventListener('input', () => exposureChanged(true));
+  $('exposure-value').addEventListener('change', () => exposureChanged(false));
+
+  for (const img of [$('preview'), $('input-view')]) {
+    img.addEventListener('mousemove', (e) => {
+      const p = pixelAt(e);
+      if (p) hover(p);
+    });
+    img.addEventListener('click', (e) => {
+      const p = pixelAt(e);
+      if (p) pick(p);
+    });
+  }
+  window.addEventListener('resize', fitImages);
+  fitImages();
+  schedulePreview();
+}
+
+document.addEventListener('DOMContentLoaded', start);
