@@ -21,10 +21,23 @@ namespace {
 
 // at[c] is the smallest float whose code by the formula is c or more (c = 1 to 255). The formula's code
 // never decreases as the float grows, so a value's code is the number of thresholds at or below it: the
-// same code without a pow per sample.
-struct CodeThresholds {
+// same code without a pow per sample. To skip most of that search, floats below 1 are also put in buckets
+// by their top 16 bits (a 0.8 % slice of each power of two, finer than any step between codes): a bucket's
+// code is its first float's or, from its one threshold on, the next.
+struct CodeTable {
+  static constexpr std::uint32_t kBuckets = (std::bit_cast<std::uint32_t>(1.0f) >> 16) + 1;
   float at[256] = {};
-  CodeThresholds() {
+  std::uint8_t base[kBuckets] = {};
+  float next[kBuckets] = {};
+  bool buckets_hold_one_step = true;
+
+  unsigned search(float linear) const {
+    unsigned code = 0;
+    for (unsigned step = 128; step > 0; step >>= 1) code += linear >= at[code + step] ? step : 0;
+    return code;
+  }
+
+  CodeTable() {
     for (int c = 1; c < 256; ++c) {
       std::uint32_t low = 1, high = std::bit_cast<std::uint32_t>(1.0f);  // code(1) = 255
       while (low < high) {
@@ -36,6 +49,14 @@ struct CodeThresholds {
       }
       at[c] = std::bit_cast<float>(high);
     }
+    for (std::uint32_t b = 0; b < kBuckets; ++b) {
+      const float first = std::bit_cast<float>(b << 16);
+      const float last = std::bit_cast<float>((b << 16) | 0xFFFFu);
+      base[b] = static_cast<std::uint8_t>(search(first));
+      next[b] = base[b] < 255 ? at[base[b] + 1] : INFINITY;
+      // Should a bucket ever span two steps, every value takes the search instead.
+      if (search(last) > base[b] + 1u) buckets_hold_one_step = false;
+    }
   }
 };
 
@@ -44,10 +65,10 @@ struct CodeThresholds {
 std::uint8_t srgb_encode_8bit(float linear) {
   if (!(linear > 0.0f)) return 0;  // also NaN
   if (linear >= 1.0f) return 255;
-  static const CodeThresholds thresholds;
-  unsigned code = 0;
-  for (unsigned step = 128; step > 0; step >>= 1) code += linear >= thresholds.at[code + step] ? step : 0;
-  return static_cast<std::uint8_t>(code);
+  static const CodeTable table;
+  if (!table.buckets_hold_one_step) return static_cast<std::uint8_t>(table.search(linear));
+  const std::uint32_t b = std::bit_cast<std::uint32_t>(linear) >> 16;
+  return static_cast<std::uint8_t>(table.base[b] + (linear >= table.next[b] ? 1 : 0));
 }
 
 std::uint16_t srgb_encode_16bit(float linear) {
