@@ -117,12 +117,7 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
       out_->write(box.h(), codes.data());
     } else if (plan_.encoding == OutputEncoding::srgb8_rgb) {
       std::vector<std::uint8_t> bytes(pixels * 3);
-      const float* src = rgba.data();
-      for (std::size_t i = 0; i < pixels; ++i, src += n) {
-        bytes[i * 3 + 0] = srgb_encode_8bit(src[r]);
-        bytes[i * 3 + 1] = srgb_encode_8bit(src[g]);
-        bytes[i * 3 + 2] = srgb_encode_8bit(src[b]);
-      }
+      srgb_encode_8bit_pixels(rgba.data(), pixels, n, r, g, b, bytes.data());
       out_->write(box.h(), bytes.data());
     } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 &&
                a == 3) {

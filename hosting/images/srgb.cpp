@@ -60,15 +60,31 @@ struct CodeTable {
   }
 };
 
-}  // namespace
+const CodeTable& code_table() {
+  static const CodeTable table;
+  return table;
+}
 
-std::uint8_t srgb_encode_8bit(float linear) {
+inline std::uint8_t code_of(const CodeTable& table, float linear) {
   if (!(linear > 0.0f)) return 0;  // also NaN
   if (linear >= 1.0f) return 255;
-  static const CodeTable table;
   if (!table.buckets_hold_one_step) return static_cast<std::uint8_t>(table.search(linear));
   const std::uint32_t b = std::bit_cast<std::uint32_t>(linear) >> 16;
   return static_cast<std::uint8_t>(table.base[b] + (linear >= table.next[b] ? 1 : 0));
+}
+
+}  // namespace
+
+std::uint8_t srgb_encode_8bit(float linear) { return code_of(code_table(), linear); }
+
+void srgb_encode_8bit_pixels(const float* src, std::size_t pixels, int stride, int r, int g, int b,
+                             std::uint8_t* rgb) {
+  const CodeTable& table = code_table();
+  for (std::size_t i = 0; i < pixels; ++i, src += stride, rgb += 3) {
+    rgb[0] = code_of(table, src[r]);
+    rgb[1] = code_of(table, src[g]);
+    rgb[2] = code_of(table, src[b]);
+  }
 }
 
 std::uint16_t srgb_encode_16bit(float linear) {
