@@ -22,24 +22,24 @@ using DD::Image::Chan_Green;
 using DD::Image::Chan_Red;
 
 EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
-  EncoderSpec spec;
-  spec.data = g.data;
-  spec.display = g.display;
+  EncoderSpec encoder;
+  encoder.data = g.data;
+  encoder.display = g.display;
   const bool rgba = plan.encoding == OutputEncoding::float_rgba;
-  spec.channels =
+  encoder.channels =
       rgba ? std::vector<std::string>{"R", "G", "B", "A"} : std::vector<std::string>{"R", "G", "B"};
   const bool codes = plan.encoding == OutputEncoding::srgb8_rgb;
-  spec.eight_bit = codes && plan.type != DataType::uint16;
-  spec.sixteen_bit = codes && plan.type == DataType::uint16;
-  spec.half = plan.type == DataType::half;
-  spec.srgb = codes;
-  spec.compression = plan.compression;
-  spec.attributes_from = plan.attributes_from;
-  spec.attributes_part = plan.attributes_part;
-  spec.fast = plan.fast;
+  encoder.eight_bit = codes && plan.type != DataType::uint16;
+  encoder.sixteen_bit = codes && plan.type == DataType::uint16;
+  encoder.half = plan.type == DataType::half;
+  encoder.srgb = codes;
+  encoder.compression = plan.compression;
+  encoder.attributes_from = plan.attributes_from;
+  encoder.attributes_part = plan.attributes_part;
+  encoder.fast = plan.fast;
   // Formats that hold a data window keep the colour input's windows.
-  spec.keep_windows = rgba;
-  return spec;
+  encoder.keep_windows = rgba;
+  return encoder;
 }
 
 }  // namespace

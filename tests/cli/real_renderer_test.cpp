@@ -340,11 +340,11 @@ TEST(RealRenderer, AHeaderDeclaringMorePixelsThanItsBytesHoldIsRefusedAtOnce) {
 
   // DWA codes a flat half block in a few bits, so an absurd width is what gives such a file away.
   const std::string dwaa = dir / "dwaa.exr";
-  OIIO::ImageSpec spec(4, 1, 3, OIIO::TypeHalf);
-  spec.attribute("compression", "dwaa");
+  OIIO::ImageSpec layout(4, 1, 3, OIIO::TypeHalf);
+  layout.attribute("compression", "dwaa");
   const std::vector<float> zeros(12, 0.0f);
   auto file = OIIO::ImageOutput::create(dwaa);
-  ASSERT_TRUE(file && file->open(dwaa, spec) && file->write_image(OIIO::TypeFloat, zeros.data()) &&
+  ASSERT_TRUE(file && file->open(dwaa, layout) && file->write_image(OIIO::TypeFloat, zeros.data()) &&
               file->close());
   claim_width(dwaa, 2000000);
   RunResult r = run_quorlen({"render", "--normal", dwaa, "-o", out, "--dry-run"}, dir, kSmallAddressSpace);

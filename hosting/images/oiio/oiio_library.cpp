@@ -90,30 +90,30 @@ OIIO::TypeDesc stored_type(const EncoderSpec& spec) {
 
 class OiioEncoder final : public ImageEncoder {
  public:
-  OiioEncoder(const std::string& path, const std::string& file, const EncoderSpec& spec)
-      : spec_(spec), next_(spec.keep_windows ? spec.data.y() : 0) {
+  OiioEncoder(const std::string& path, const std::string& file, const EncoderSpec& wanted)
+      : spec_(wanted), next_(wanted.keep_windows ? wanted.data.y() : 0) {
     out_ = OIIO::ImageOutput::create(path);
     if (!out_) throw codec_error(error_of<OIIO::ImageOutput>(nullptr));
-    const int n = static_cast<int>(spec.channels.size());
-    OIIO::ImageSpec layout(spec.data.w(), spec.data.h(), n, stored_type(spec));
-    layout.channelnames = spec.channels;
-    const auto alpha = std::find(spec.channels.begin(), spec.channels.end(), "A");
+    const int n = static_cast<int>(wanted.channels.size());
+    OIIO::ImageSpec layout(wanted.data.w(), wanted.data.h(), n, stored_type(wanted));
+    layout.channelnames = wanted.channels;
+    const auto alpha = std::find(wanted.channels.begin(), wanted.channels.end(), "A");
     layout.alpha_channel =
-        alpha == spec.channels.end() ? -1 : static_cast<int>(alpha - spec.channels.begin());
-    if (spec.keep_windows) {
-      layout.x = spec.data.x();
-      layout.y = spec.data.y();
-      layout.full_x = spec.display.x();
-      layout.full_y = spec.display.y();
-      layout.full_width = spec.display.w();
-      layout.full_height = spec.display.h();
+        alpha == wanted.channels.end() ? -1 : static_cast<int>(alpha - wanted.channels.begin());
+    if (wanted.keep_windows) {
+      layout.x = wanted.data.x();
+      layout.y = wanted.data.y();
+      layout.full_x = wanted.display.x();
+      layout.full_y = wanted.display.y();
+      layout.full_width = wanted.display.w();
+      layout.full_height = wanted.display.h();
       layout.attribute("compression", "zip");
     }
-    layout.attribute("oiio:ColorSpace", spec.srgb ? "sRGB" : "Linear");
-    if (spec.half) layout.attribute("tiff:half", 1);  // TIFF stores half as float unless asked
-    if (spec.keep_windows) copy_attributes(spec, layout);
+    layout.attribute("oiio:ColorSpace", wanted.srgb ? "sRGB" : "Linear");
+    if (wanted.half) layout.attribute("tiff:half", 1);  // TIFF stores half as float unless asked
+    if (wanted.keep_windows) copy_attributes(wanted, layout);
     layout.attribute("Software", "quorlen");
-    if (spec.fast) {
+    if (wanted.fast) {
       layout.attribute("png:compressionLevel", 1);
       layout.attribute("png:filter", 8);  // PNG_FILTER_NONE
     }

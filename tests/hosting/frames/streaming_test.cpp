@@ -123,10 +123,10 @@ TEST_F(Streaming, BandsCoverWholeBlocksAndStayNearTheirByteBudget) {
                                                          {narrow, 8, 5000, "none"},
                                                          {very_wide, 400000, 2, "none"},
                                                          {short_dwab, 2048, 3, "dwab"}}) {
-    OIIO::ImageSpec spec(width, height, 3, OIIO::TypeFloat);
-    spec.attribute("compression", compression);
+    OIIO::ImageSpec layout(width, height, 3, OIIO::TypeFloat);
+    layout.attribute("compression", compression);
     auto out = OIIO::ImageOutput::create(path);
-    ASSERT_TRUE(out && out->open(path, spec));
+    ASSERT_TRUE(out && out->open(path, layout));
     const std::vector<float> image(static_cast<std::size_t>(width) * height * 3, 0.5f);
     ASSERT_TRUE(out->write_image(OIIO::TypeFloat, image.data()));
     ASSERT_TRUE(out->close());
