@@ -55,8 +55,9 @@ std::vector<unsigned char> decode(const std::string& png, int& w, int& h) {
   }
   auto in = OIIO::ImageInput::open(path);
   if (!in) return {};
-  w = in->spec().width;
-  h = in->spec().height;
+  const OIIO::ImageSpec header = in->spec_dimensions(0);
+  w = header.width;
+  h = header.height;
   std::vector<unsigned char> codes(static_cast<std::size_t>(w) * h * 3);
   in->read_image(0, 0, 0, 3, OIIO::TypeUInt8, codes.data());
   return codes;

@@ -83,8 +83,10 @@ double largest_ratio(Imf::Compression c, Imf::PixelType type) {
   }
 }
 
-// The bytes of samples a part's header declares (level 0 alone), as a lower bound.
-double declared_sample_bytes(const Imf::Header& h) {
+// The bytes of samples a part's header declares (level 0 alone), each channel's divided by
+// `ratio(type)`; 0 when a ratio is not positive (no bound).
+template <class Ratio>
+double declared_bytes(const Imf::Header& h, Ratio ratio) {
   const Imath::Box2i& w = h.dataWindow();
   const double width = static_cast<double>(w.max.x) - w.min.x + 1.0;
   const double height = static_cast<double>(w.max.y) - w.min.y + 1.0;
@@ -92,29 +94,23 @@ double declared_sample_bytes(const Imf::Header& h) {
   double bytes = 0.0;
   for (auto c = h.channels().begin(); c != h.channels().end(); ++c) {
     const Imf::Channel& channel = c.channel();
+    const double r = ratio(channel.type);
+    if (r <= 0.0) return 0.0;
     const double size = channel.type == Imf::HALF ? 2.0 : 4.0;
     bytes += size * std::floor(width / std::max(1, channel.xSampling)) *
-             std::floor(height / std::max(1, channel.ySampling));
+             std::floor(height / std::max(1, channel.ySampling)) / r;
   }
   return bytes;
 }
 
+// The bytes of samples a part's header declares, as a lower bound.
+double declared_sample_bytes(const Imf::Header& h) {
+  return declared_bytes(h, [](Imf::PixelType) { return 1.0; });
+}
+
 // The fewest bytes that can store what a part's header declares; 0 when its compression has no bound.
 double least_stored_bytes(const Imf::Header& h) {
-  const Imath::Box2i& w = h.dataWindow();
-  const double width = static_cast<double>(w.max.x) - w.min.x + 1.0;
-  const double height = static_cast<double>(w.max.y) - w.min.y + 1.0;
-  if (!(width > 0 && height > 0)) return 0.0;
-  double bytes = 0.0;
-  for (auto c = h.channels().begin(); c != h.channels().end(); ++c) {
-    const Imf::Channel& channel = c.channel();
-    const double ratio = largest_ratio(h.compression(), channel.type);
-    if (ratio <= 0.0) return 0.0;
-    const double size = channel.type == Imf::HALF ? 2.0 : 4.0;
-    bytes += size * std::floor(width / std::max(1, channel.xSampling)) *
-             std::floor(height / std::max(1, channel.ySampling)) / ratio;
-  }
-  return bytes;
+  return declared_bytes(h, [&](Imf::PixelType type) { return largest_ratio(h.compression(), type); });
 }
 
 DD::Image::Box box_of(const Imath::Box2i& b) {
