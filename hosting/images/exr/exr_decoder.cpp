@@ -20,6 +20,7 @@
 #include <new>
 
 #include "hosting/images/declared_lengths.h"
+#include "hosting/images/exr/zip_part_reader.h"
 #include "text/strings.h"
 
 namespace quorlen::hosting {
@@ -121,7 +122,7 @@ DD::Image::Box box_of(const Imath::Box2i& b) {
 
 class ExrDecoder final : public ImageDecoder {
  public:
-  explicit ExrDecoder(const std::string& path) : file_(path.c_str(), 0) {
+  ExrDecoder(const std::string& path, ZipDecoding zip) : path_(path), file_(path.c_str(), 0) {
     std::error_code ec;
     const auto file_bytes = static_cast<double>(std::filesystem::file_size(path, ec));
     for (int p = 0; p < file_.parts(); ++p) {
@@ -155,6 +156,7 @@ class ExrDecoder final : public ImageDecoder {
       }
       part.deep = h.hasType() && Imf::isDeepData(h.type());
       parts_.push_back(std::move(part));
+      own_zip_.push_back(zip == ZipDecoding::libdeflate && zip_readable(h));
     }
   }
 
@@ -166,6 +168,15 @@ class ExrDecoder final : public ImageDecoder {
     const PartHeader& p = parts_.at(static_cast<std::size_t>(part));
     if (y_begin >= y_end || ch_begin >= ch_end) return;
     const Imf::Header& h = file_.header(part);
+    if (own_zip_[static_cast<std::size_t>(part)] && zip_reader()) {
+      try {
+        zip_reader_->read(part, h, {p.channels.begin() + ch_begin, p.channels.begin() + ch_end}, y_begin,
+                          y_end, dst, xstride, ystride);
+        return;
+      } catch (const std::bad_alloc&) {
+        throw codec_error("not enough memory to decode its pixels");
+      }
+    }
     // OpenEXR addresses a sample as base + x * xstride + y * ystride with the window's own coordinates, so
     // the base lies before dst; unsigned arithmetic keeps forming it defined.
     const auto origin = reinterpret_cast<std::uintptr_t>(dst) -
@@ -206,8 +217,24 @@ class ExrDecoder final : public ImageDecoder {
   }
 
  private:
+  // Opened on the first zip read; a file the C core will not open is read by OpenEXR's C++ decoding.
+  ZipPartReader* zip_reader() {
+    if (!zip_reader_ && !zip_refused_) {
+      try {
+        zip_reader_ = std::make_unique<ZipPartReader>(path_);
+      } catch (const codec_error&) {
+        zip_refused_ = true;
+      }
+    }
+    return zip_reader_.get();
+  }
+
+  std::string path_;
   Imf::MultiPartInputFile file_;
   std::vector<PartHeader> parts_;
+  std::vector<bool> own_zip_;  // per part: its chunks are inflated here
+  std::unique_ptr<ZipPartReader> zip_reader_;
+  bool zip_refused_ = false;
 };
 
 }  // namespace
@@ -219,10 +246,10 @@ bool is_exr_file(const std::string& path) {
   return in.gcount() == 4 && magic[0] == 0x76 && magic[1] == 0x2f && magic[2] == 0x31 && magic[3] == 0x01;
 }
 
-std::unique_ptr<ImageDecoder> open_exr(const std::string& path) {
+std::unique_ptr<ImageDecoder> open_exr(const std::string& path, ZipDecoding zip) {
   if (std::string problem = exr_header_problem(path); !problem.empty()) throw codec_error(problem);
   try {
-    return std::make_unique<ExrDecoder>(path);
+    return std::make_unique<ExrDecoder>(path, zip);
   } catch (const codec_error&) {
     throw;
   } catch (const std::bad_alloc&) {

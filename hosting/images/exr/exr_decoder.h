@@ -12,8 +12,13 @@ namespace quorlen::hosting {
 /// True when the file starts with the EXR magic number.
 bool is_exr_file(const std::string& path);
 
-/// Opens an EXR file; throws codec_error when it cannot be read. Decoding happens in the calling thread.
-std::unique_ptr<ImageDecoder> open_exr(const std::string& path);
+/// Who inflates ZIP and ZIPS chunks: libdeflate, the chunks of a read in parallel, or OpenEXR itself (zlib,
+/// in the calling thread), kept to compare against.
+enum class ZipDecoding { libdeflate, openexr };
+
+/// Opens an EXR file; throws codec_error when it cannot be read. Parts of other compressions are decoded
+/// by OpenEXR in the calling thread.
+std::unique_ptr<ImageDecoder> open_exr(const std::string& path, ZipDecoding zip = ZipDecoding::libdeflate);
 
 /// The order channels are presented in: the plain channels first, then each layer in name order; within a
 /// layer red, green, blue and alpha (by name) first, the rest as stored. Exposed for tests.

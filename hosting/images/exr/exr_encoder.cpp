@@ -10,6 +10,9 @@
 #include <OpenEXR/ImfMultiPartInputFile.h>
 #include <OpenEXR/ImfOutputFile.h>
 #include <OpenEXR/ImfStringAttribute.h>
+#include <OpenEXR/ImfVersion.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +24,7 @@
 #include <iterator>
 #include <vector>
 
+#include "hosting/images/exr/zip_chunks.h"
 #include "text/strings.h"
 
 namespace quorlen::hosting {
@@ -102,16 +106,22 @@ void copy_attributes(const EncoderSpec& layout, Imf::Header& header) {
 
 Imath::Box2i box2i(const DD::Image::Box& b) { return {{b.x(), b.y()}, {b.r() - 1, b.t() - 1}}; }
 
-class ExrEncoder final : public ImageEncoder {
+Imf::Header output_header(const EncoderSpec& layout) {
+  if (layout.eight_bit) throw codec_error("EXR files hold float samples here, not 8-bit codes");
+  if (layout.sixteen_bit) throw codec_error("EXR files hold float samples here, not 16-bit codes");
+  Imf::Header header(box2i(layout.display), box2i(layout.data));
+  copy_attributes(layout, header);
+  header.compression() = compression_named(layout.compression);
+  for (const auto& name : layout.channels)
+    header.channels().insert(name, Imf::Channel(layout.half ? Imf::HALF : Imf::FLOAT));
+  return header;
+}
+
+// Lines through OpenEXR's own encoder.
+class OpenExrEncoder final : public ImageEncoder {
  public:
-  ExrEncoder(const std::string& file, const EncoderSpec& layout) : spec_(layout), next_(layout.data.y()) {
-    if (layout.eight_bit) throw codec_error("EXR files hold float samples here, not 8-bit codes");
-    Imf::Header header(box2i(layout.display), box2i(layout.data));
-    if (layout.sixteen_bit) throw codec_error("EXR files hold float samples here, not 16-bit codes");
-    copy_attributes(layout, header);
-    header.compression() = compression_named(layout.compression);
-    for (const auto& name : layout.channels)
-      header.channels().insert(name, Imf::Channel(layout.half ? Imf::HALF : Imf::FLOAT));
+  OpenExrEncoder(const std::string& file, const EncoderSpec& layout, const Imf::Header& header)
+      : spec_(layout), next_(layout.data.y()) {
     stream_ = std::make_unique<CheckedStream>(file);
     out_ = std::make_unique<Imf::OutputFile>(*stream_, header, 0);
   }
@@ -166,6 +176,134 @@ class ExrEncoder final : public ImageEncoder {
   int next_;
 };
 
+// Names longer than 31 bytes need the version field's long-names flag.
+bool uses_long_names(const Imf::Header& header) {
+  for (auto it = header.begin(); it != header.end(); ++it)
+    if (std::strlen(it.name()) > 31 || std::strlen(it.attribute().typeName()) > 31) return true;
+  for (auto c = header.channels().begin(); c != header.channels().end(); ++c)
+    if (std::strlen(c.name()) > 31) return true;
+  return false;
+}
+
+void put_le32(std::uint8_t* at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void put_le64(std::uint8_t* at, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// ZIP and ZIPS files laid out here (magic and version, OpenEXR's own header, the chunk offset table, then
+// each chunk's first line, size and bytes), the chunks deflated by libdeflate in parallel.
+class ZipExrEncoder final : public ImageEncoder {
+ public:
+  ZipExrEncoder(const std::string& file, const EncoderSpec& layout, const Imf::Header& header)
+      : spec_(layout),
+        lines_per_chunk_(header.compression() == Imf::ZIP_COMPRESSION ? 16 : 1),
+        width_(static_cast<std::size_t>(layout.data.w())),
+        sample_size_(layout.half ? 2 : 4),
+        next_(layout.data.y()) {
+    header.sanityCheck(false);
+    // The file stores channels in name order; each takes its samples from its place in a pixel.
+    for (auto c = header.channels().begin(); c != header.channels().end(); ++c) {
+      const auto at = std::find(layout.channels.begin(), layout.channels.end(), c.name());
+      sources_.push_back(static_cast<std::size_t>(at - layout.channels.begin()));
+    }
+    line_bytes_ = width_ * sources_.size() * sample_size_;
+    const int height = layout.data.h();
+    offsets_.assign(static_cast<std::size_t>((height + lines_per_chunk_ - 1) / lines_per_chunk_), 0);
+
+    stream_ = std::make_unique<CheckedStream>(file);
+    std::uint8_t start[8];
+    put_le32(start, static_cast<std::uint32_t>(Imf::MAGIC));
+    put_le32(start + 4,
+             static_cast<std::uint32_t>(Imf::EXR_VERSION) |
+                 (uses_long_names(header) ? static_cast<std::uint32_t>(Imf::LONG_NAMES_FLAG) : 0u));
+    stream_->write(reinterpret_cast<const char*>(start), 8);
+    header.writeTo(*stream_, false);
+    table_at_ = stream_->tellp();
+    const std::vector<char> table(offsets_.size() * 8, 0);
+    stream_->write(table.data(), static_cast<int>(table.size()));
+  }
+
+  void write(int count, const void* samples) override {
+    if (count <= 0) return;
+    if (count > spec_.data.t() - next_) throw codec_error("more lines than the image holds");
+    const auto* from = static_cast<const float*>(samples);
+    const std::size_t pixel = spec_.channels.size();
+    const std::size_t kept = pending_.size();
+    pending_.resize(kept + static_cast<std::size_t>(count) * line_bytes_);
+    // Interleaved float pixels become each line's channels one after another, as stored.
+    tbb::parallel_for(0, count, [&](int y) {
+      std::uint8_t* line = pending_.data() + kept + static_cast<std::size_t>(y) * line_bytes_;
+      const float* in_line = from + static_cast<std::size_t>(y) * width_ * pixel;
+      for (std::size_t c = 0; c < sources_.size(); ++c) {
+        const float* in = in_line + sources_[c];
+        std::uint8_t* out = line + c * width_ * sample_size_;
+        if (spec_.half) {
+          for (std::size_t x = 0; x < width_; ++x, in += pixel, out += 2) {
+            const std::uint16_t bits = Imath::half(*in).bits();
+            std::memcpy(out, &bits, 2);
+          }
+        } else {
+          for (std::size_t x = 0; x < width_; ++x, in += pixel, out += 4) std::memcpy(out, in, 4);
+        }
+      }
+    });
+    next_ += count;
+    const bool last = next_ == spec_.data.t();
+    const std::size_t chunk_bytes = static_cast<std::size_t>(lines_per_chunk_) * line_bytes_;
+    const std::size_t whole =
+        last ? (pending_.size() + chunk_bytes - 1) / chunk_bytes : pending_.size() / chunk_bytes;
+    if (whole == 0) return;
+
+    packed_.resize(whole);
+    tbb::parallel_for(std::size_t{0}, whole, [&](std::size_t k) {
+      const std::size_t begin = k * chunk_bytes;
+      const std::size_t size = std::min(chunk_bytes, pending_.size() - begin);
+      const std::vector<std::uint8_t>& packed = packers_.local().pack(pending_.data() + begin, size);
+      packed_[k].assign(packed.begin(), packed.end());
+    });
+    for (std::size_t k = 0; k < whole; ++k) {
+      offsets_[chunk_] = stream_->tellp();
+      std::uint8_t head[8];
+      put_le32(head,
+               static_cast<std::uint32_t>(spec_.data.y() + static_cast<int>(chunk_) * lines_per_chunk_));
+      put_le32(head + 4, static_cast<std::uint32_t>(packed_[k].size()));
+      stream_->write(reinterpret_cast<const char*>(head), 8);
+      stream_->write(reinterpret_cast<const char*>(packed_[k].data()), static_cast<int>(packed_[k].size()));
+      ++chunk_;
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(
+                                                            std::min(pending_.size(), whole * chunk_bytes)));
+  }
+
+  void close() override {
+    if (next_ != spec_.data.t() || chunk_ != offsets_.size()) throw codec_error("the image is incomplete");
+    std::vector<std::uint8_t> table(offsets_.size() * 8);
+    for (std::size_t k = 0; k < offsets_.size(); ++k) put_le64(table.data() + 8 * k, offsets_[k]);
+    stream_->seekp(table_at_);
+    stream_->write(reinterpret_cast<const char*>(table.data()), static_cast<int>(table.size()));
+    if (!stream_->finish()) throw codec_error(std::strerror(errno != 0 ? errno : EIO));
+  }
+
+ private:
+  EncoderSpec spec_;
+  int lines_per_chunk_;
+  std::size_t width_;
+  std::size_t sample_size_;
+  std::size_t line_bytes_ = 0;
+  std::vector<std::size_t> sources_;  // per stored channel, its place in a pixel
+  std::unique_ptr<CheckedStream> stream_;
+  std::uint64_t table_at_ = 0;
+  std::vector<std::uint64_t> offsets_;
+  std::size_t chunk_ = 0;  // chunks written
+  int next_;
+  std::vector<std::uint8_t> pending_;  // unpacked lines not yet a whole chunk
+  std::vector<std::vector<std::uint8_t>> packed_;
+  tbb::enumerable_thread_specific<ZipPacker> packers_;
+};
+
 }  // namespace
 
 bool has_exr_extension(const std::string& path) {
@@ -173,9 +311,15 @@ bool has_exr_extension(const std::string& path) {
   return ext == ".exr" || ext == ".sxr" || ext == ".mxr";
 }
 
-std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& layout) {
+std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& layout,
+                                         ZipEncoding zip) {
   try {
-    return std::make_unique<ExrEncoder>(file, layout);
+    const Imf::Header header = output_header(layout);
+    const bool zip_compressed =
+        header.compression() == Imf::ZIP_COMPRESSION || header.compression() == Imf::ZIPS_COMPRESSION;
+    if (zip == ZipEncoding::libdeflate && zip_compressed)
+      return std::make_unique<ZipExrEncoder>(file, layout, header);
+    return std::make_unique<OpenExrEncoder>(file, layout, header);
   } catch (const codec_error&) {
     throw;
   } catch (const std::exception& e) {

@@ -11,8 +11,14 @@ namespace quorlen::hosting {
 /// True when `path` names an EXR file by its extension.
 bool has_exr_extension(const std::string& path);
 
-/// Creates `file` as a single-part, scanline, zip-compressed float EXR with `spec`'s windows and channels;
-/// encoding happens in the calling thread. Throws codec_error.
-std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& spec);
+/// Who deflates ZIP and ZIPS chunks: libdeflate, the chunks of a write in parallel, or OpenEXR itself (zlib,
+/// in the calling thread), kept to compare against.
+enum class ZipEncoding { libdeflate, openexr };
+
+/// Creates `file` as a single-part, scanline float EXR (zip-compressed unless `spec` names another) with
+/// `spec`'s windows and channels. Compressions other than ZIP and ZIPS are encoded by OpenEXR in the calling
+/// thread. Throws codec_error.
+std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& spec,
+                                         ZipEncoding zip = ZipEncoding::libdeflate);
 
 }  // namespace quorlen::hosting
