@@ -1,11 +1,13 @@
 // Damaged, degenerate and hostile input files: each is refused with one line naming the problem and exit
 // code 1, or (for non-finite pixel values) rendered; never a crash and never a file left behind.
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <sys/resource.h>
 
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <random>
 
@@ -40,6 +42,61 @@ void put_le32(std::string& bytes, std::size_t at, std::int32_t v) {
 
 void write_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A single-part scanline EXR cut at its chunks: the bytes before the offset table, and each chunk's first
+// line and stored bytes.
+struct ExrChunks {
+  std::string head;
+  std::vector<std::pair<std::int32_t, std::string>> chunks;
+};
+
+std::uint64_t get_le(const std::string& bytes, std::size_t at, int size) {
+  std::uint64_t v = 0;
+  for (int k = size; k-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
+  return v;
+}
+
+ExrChunks split_chunks(const std::string& exr, std::size_t count) {
+  std::size_t at = 8;
+  while (exr[at] != 0) {
+    at = exr.find('\0', at) + 1;  // name
+    at = exr.find('\0', at) + 1;  // type
+    at += 4 + get_le(exr, at, 4);
+  }
+  ExrChunks out{exr.substr(0, at + 1), {}};
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t chunk = get_le(exr, at + 1 + 8 * k, 8);
+    out.chunks.emplace_back(static_cast<std::int32_t>(get_le(exr, chunk, 4)),
+                            exr.substr(chunk + 8, get_le(exr, chunk + 4, 4)));
+  }
+  return out;
+}
+
+// The file again, each chunk's length field saying what `declared` gives (its true length by default).
+std::string join_chunks(const ExrChunks& c, const std::function<std::uint32_t(std::size_t, std::size_t)>& declared =
+                                                  [](std::size_t, std::size_t size) { return size; }) {
+  std::string out = c.head + std::string(8 * c.chunks.size(), '\0');
+  for (std::size_t k = 0; k < c.chunks.size(); ++k) {
+    std::string offset(8, '\0');
+    for (int b = 0; b < 8; ++b) offset[static_cast<std::size_t>(b)] = static_cast<char>(out.size() >> (8 * b) & 0xFF);
+    out.replace(c.head.size() + 8 * k, 8, offset);
+    std::string frame(8, '\0');
+    put_le32(frame, 0, c.chunks[k].first);
+    put_le32(frame, 4, static_cast<std::int32_t>(declared(k, c.chunks[k].second.size())));
+    out += frame + c.chunks[k].second;
+  }
+  return out;
+}
+
+// A zlib stream of `size` zero bytes.
+std::string zlib_zeros(std::size_t size) {
+  const std::string zeros(size, '\0');
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  std::string out(libdeflate_zlib_compress_bound(c, size), '\0');
+  out.resize(libdeflate_zlib_compress(c, zeros.data(), size, out.data(), out.size()));
+  libdeflate_free_compressor(c);
+  return out;
 }
 
 // An 8-bit PNG of noise, which compresses badly, so that cutting or damaging it hits pixel data.
@@ -249,6 +306,64 @@ TEST_F(HostileInput, AnInputExactlyAtTheLimitIsRendered) {
       {"render", "--normal", dir / "small.exr", "-o", dir / "out.exr", "--max-pixels", "16"}, scratch);
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(read_image(dir / "out.exr").spec.width, 4);
+}
+
+TEST_F(HostileInput, DamagedZipChunksAreRefusedNamingTheInput) {
+  // 64 x 64 float RGB in four 16-line zip chunks of 12288 unpacked bytes each, smooth enough to shrink.
+  const TempDir zips;
+  std::vector<std::array<float, 3>> ramp;
+  for (int i = 0; i < 64 * 64; ++i) ramp.push_back({static_cast<float>(i % 64) / 64, static_cast<float>(i / 64), 1});
+  write_image(zips / "good.exr", 64, 64, {pixels_layer({"R", "G", "B"}, ramp)});
+  const ExrChunks good = split_chunks(slurp(zips / "good.exr"), 4);
+  ASSERT_EQ(good.chunks.size(), 4u);
+  ASSERT_LT(good.chunks[1].second.size(), 12288u) << "the chunks must be compressed for this test";
+  ASSERT_EQ(join_chunks(good), slurp(zips / "good.exr"));
+
+  const auto with_chunk = [&](std::size_t k, std::string bytes) {
+    ExrChunks c = good;
+    c.chunks[k].second = std::move(bytes);
+    return join_chunks(c);
+  };
+  std::string corrupt = good.chunks[1].second;
+  for (std::size_t i = 4; i < corrupt.size(); i += 5) corrupt[i] = static_cast<char>(corrupt[i] ^ 0x6D);
+  // What each case's one line must say after the file's name.
+  const std::tuple<const char*, std::string, const char*> cases[] = {
+      {"corrupt-stream", with_chunk(1, corrupt), "line 16: a zip chunk's compressed stream is corrupt"},
+      {"inflates-past", with_chunk(0, zlib_zeros(2 * 12288)), "line 0: a zip chunk inflates past its 12288 bytes"},
+      {"inflates-short", with_chunk(2, zlib_zeros(12288 / 2)), "line 32: a zip chunk inflates to 6144 bytes, not 12288"},
+      {"larger-than-unpacked", with_chunk(0, std::string(12288 + 16, 'x')), "the zip chunk of line 0: "},
+      {"length-past-end",
+       join_chunks(good,
+                   [](std::size_t k, std::size_t size) { return k == 3 ? 0x7FFFFFF0u : static_cast<std::uint32_t>(size); }),
+       "the zip chunk of line 48: "},
+      {"length-too-short",
+       join_chunks(good,
+                   [](std::size_t k, std::size_t size) {
+                     return static_cast<std::uint32_t>(k == 0 ? size / 2 : size);
+                   }),
+       "line 0: "},
+  };
+  for (const auto& [name, bytes, message] : cases) {
+    const std::string file = zips / (std::string(name) + ".exr");
+    write_bytes(file, bytes);
+    const RunResult r = run_quorlen({"render", "--normal", file, "-o", zips / "out.exr"}, scratch);
+    EXPECT_EQ(r.code, 1) << name << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind("quorlen: error: cannot read \"" + file + "\": " + message, 0), 0u) << name << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << ": " << r.err;
+    EXPECT_FALSE(fs::exists(zips / "out.exr")) << name;
+  }
+
+  // An offset table that points nowhere, over intact chunks, is rebuilt from the chunks (as OpenEXR does).
+  std::string far_table = join_chunks(good);
+  far_table.replace(good.head.size(), 8, std::string("\0\0\0\0\0\x01\0\0", 8));
+  write_bytes(zips / "table-past-end.exr", far_table);
+  for (const char* file : {"good.exr", "table-past-end.exr"}) {
+    const RunResult r = run_quorlen({"render", "-q", "--set", "outputType=light", "--normal", zips / file, "-o",
+                                     zips / (std::string("out-") + file)},
+                                    scratch);
+    ASSERT_EQ(r.code, 0) << file << ": " << r.err;
+  }
+  EXPECT_EQ(read_image(zips / "out-table-past-end.exr").pixels, read_image(zips / "out-good.exr").pixels);
 }
 
 TEST_F(HostileInput, NonFinitePixelsAreRenderedWithoutTouchingTheirNeighbours) {
