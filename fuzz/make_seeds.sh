@@ -24,6 +24,11 @@ oiiotool --pattern fill:topleft=0,0,1:topright=1,0,0:bottomleft=0,1,0:bottomrigh
 oiiotool --pattern checker 5x4 3 -d uint8 -o "$tmp/plain.png"
 # TIFF tiles are multiples of 16 pixels.
 oiiotool --pattern constant:color=0.5,0.25,1 16x16 3 -d half --tile 16 16 -o "$tmp/tiled.tif"
+# Zip chunks in both shapes (16 lines and one line), compressed and stored as they are.
+oiiotool --pattern fill:top=0,0.5,1:bottom=1,0.5,0 6x37 3 -d half --compression zip -o "$tmp/zip.exr"
+oiiotool --pattern noise:type=uniform:min=0:max=1 5x3 3 -d float --compression zips -o "$tmp/zips.exr"
 { printf '\x00'; cat "$tmp/layers.exr"; } >"$out/fuzz_image_reader/layers"
+{ printf '\x00'; cat "$tmp/zip.exr"; } >"$out/fuzz_image_reader/zip"
+{ printf '\x00'; cat "$tmp/zips.exr"; } >"$out/fuzz_image_reader/zips"
 { printf '\x01'; cat "$tmp/plain.png"; } >"$out/fuzz_image_reader/plain"
 { printf '\x02'; cat "$tmp/tiled.tif"; } >"$out/fuzz_image_reader/tiled"
