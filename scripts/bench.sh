@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Release and runs the benchmarks: host noise, the span engine alone, the operator through the
-# executor, one frame of the render in-process, and `quorlen render` end to end against an oiiotool
-# command doing comparable work, with peak resident memory of both.
+# executor, one frame of the render in-process, EXR zip chunks read and written with libdeflate and with
+# OpenEXR's zlib path, and `quorlen render` end to end against an oiiotool command doing comparable work,
+# with peak resident memory of both.
 #   BUILD_DIR (default build-bench), REPS (repetitions, default 3), BENCH_FILTER (regex for the
 #   benchmark programs, default all), SIZE (end-to-end frame, default 1920x1080), MEMORY_SIZE (when set,
 #   e.g. 8192x8192, also renders a frame that large and reports quorlen's peak resident memory).
@@ -15,10 +16,10 @@ size=${SIZE:-1920x1080}
 
 bash scripts/setup-debian.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target quorlen Quorlen noise_bench span_bench engine_bench render_bench
+cmake --build "$build" -j"$(nproc)" --target quorlen Quorlen noise_bench span_bench engine_bench render_bench exr_zip_bench
 
 echo "== machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; $(date -u +%F)"
-for b in noise_bench span_bench engine_bench render_bench; do
+for b in noise_bench span_bench engine_bench render_bench exr_zip_bench; do
   echo "== $b"
   "$build/bin/$b" --benchmark_filter="$filter" --benchmark_repetitions="$reps" \
     --benchmark_report_aggregates_only=false

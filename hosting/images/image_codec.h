@@ -29,6 +29,9 @@ struct PartHeader {
   int tile_width = 0;                 ///< 0 for scanline images
   int tile_height = 0;
   int block_lines = 1;  ///< lines stored (and decoded) together by a scanline image
+  /// Buffers of one block's (or tile's) samples that reading holds at once: the library's line buffer and
+  /// its decompression buffer, or three per thread where blocks are decoded in parallel.
+  int blocks_in_memory = 2;
   bool deep = false;
   int depth = 1;                        ///< more than 1 for volumes
   std::vector<std::string> subsampled;  ///< channels stored at less than one sample per pixel

@@ -281,7 +281,8 @@ long long LayerReader::block_bytes() const {
   const PartHeader& part = file_.part(subimage_);
   const long long width = part.tile_width > 0 ? part.tile_width : std::max(1, geometry_.data.w());
   const long long lines = std::min(chunk_lines(), std::max(1, geometry_.data.h()));
-  return 2LL * lines * width * static_cast<long long>(part.channels.size()) * 4;
+  return static_cast<long long>(part.blocks_in_memory) * lines * width *
+         static_cast<long long>(part.channels.size()) * 4;
 }
 
 void LayerReader::read_into(DD::Image::ImageBuffer& dst) {

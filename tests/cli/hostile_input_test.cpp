@@ -53,7 +53,8 @@ struct ExrChunks {
 
 std::uint64_t get_le(const std::string& bytes, std::size_t at, int size) {
   std::uint64_t v = 0;
-  for (int k = size; k-- > 0;) v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
+  for (int k = size; k-- > 0;)
+    v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
   return v;
 }
 
@@ -74,12 +75,14 @@ ExrChunks split_chunks(const std::string& exr, std::size_t count) {
 }
 
 // The file again, each chunk's length field saying what `declared` gives (its true length by default).
-std::string join_chunks(const ExrChunks& c, const std::function<std::uint32_t(std::size_t, std::size_t)>& declared =
-                                                  [](std::size_t, std::size_t size) { return size; }) {
+std::string join_chunks(
+    const ExrChunks& c, const std::function<std::uint32_t(std::size_t, std::size_t)>& declared =
+                            [](std::size_t, std::size_t size) { return size; }) {
   std::string out = c.head + std::string(8 * c.chunks.size(), '\0');
   for (std::size_t k = 0; k < c.chunks.size(); ++k) {
     std::string offset(8, '\0');
-    for (int b = 0; b < 8; ++b) offset[static_cast<std::size_t>(b)] = static_cast<char>(out.size() >> (8 * b) & 0xFF);
+    for (int b = 0; b < 8; ++b)
+      offset[static_cast<std::size_t>(b)] = static_cast<char>(out.size() >> (8 * b) & 0xFF);
     out.replace(c.head.size() + 8 * k, 8, offset);
     std::string frame(8, '\0');
     put_le32(frame, 0, c.chunks[k].first);
@@ -312,7 +315,8 @@ TEST_F(HostileInput, DamagedZipChunksAreRefusedNamingTheInput) {
   // 64 x 64 float RGB in four 16-line zip chunks of 12288 unpacked bytes each, smooth enough to shrink.
   const TempDir zips;
   std::vector<std::array<float, 3>> ramp;
-  for (int i = 0; i < 64 * 64; ++i) ramp.push_back({static_cast<float>(i % 64) / 64, static_cast<float>(i / 64), 1});
+  for (int i = 0; i < 64 * 64; ++i)
+    ramp.push_back({static_cast<float>(i % 64) / 64, static_cast<float>(i / 64), 1});
   write_image(zips / "good.exr", 64, 64, {pixels_layer({"R", "G", "B"}, ramp)});
   const ExrChunks good = split_chunks(slurp(zips / "good.exr"), 4);
   ASSERT_EQ(good.chunks.size(), 4u);
@@ -329,12 +333,16 @@ TEST_F(HostileInput, DamagedZipChunksAreRefusedNamingTheInput) {
   // What each case's one line must say after the file's name.
   const std::tuple<const char*, std::string, const char*> cases[] = {
       {"corrupt-stream", with_chunk(1, corrupt), "line 16: a zip chunk's compressed stream is corrupt"},
-      {"inflates-past", with_chunk(0, zlib_zeros(2 * 12288)), "line 0: a zip chunk inflates past its 12288 bytes"},
-      {"inflates-short", with_chunk(2, zlib_zeros(12288 / 2)), "line 32: a zip chunk inflates to 6144 bytes, not 12288"},
+      {"inflates-past", with_chunk(0, zlib_zeros(2 * 12288)),
+       "line 0: a zip chunk inflates past its 12288 bytes"},
+      {"inflates-short", with_chunk(2, zlib_zeros(12288 / 2)),
+       "line 32: a zip chunk inflates to 6144 bytes, not 12288"},
       {"larger-than-unpacked", with_chunk(0, std::string(12288 + 16, 'x')), "the zip chunk of line 0: "},
       {"length-past-end",
        join_chunks(good,
-                   [](std::size_t k, std::size_t size) { return k == 3 ? 0x7FFFFFF0u : static_cast<std::uint32_t>(size); }),
+                   [](std::size_t k, std::size_t size) {
+                     return k == 3 ? 0x7FFFFFF0u : static_cast<std::uint32_t>(size);
+                   }),
        "the zip chunk of line 48: "},
       {"length-too-short",
        join_chunks(good,
@@ -348,7 +356,8 @@ TEST_F(HostileInput, DamagedZipChunksAreRefusedNamingTheInput) {
     write_bytes(file, bytes);
     const RunResult r = run_quorlen({"render", "--normal", file, "-o", zips / "out.exr"}, scratch);
     EXPECT_EQ(r.code, 1) << name << "\n" << r.err;
-    EXPECT_EQ(r.err.rfind("quorlen: error: cannot read \"" + file + "\": " + message, 0), 0u) << name << ": " << r.err;
+    EXPECT_EQ(r.err.rfind("quorlen: error: cannot read \"" + file + "\": " + message, 0), 0u)
+        << name << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << ": " << r.err;
     EXPECT_FALSE(fs::exists(zips / "out.exr")) << name;
   }
@@ -358,8 +367,8 @@ TEST_F(HostileInput, DamagedZipChunksAreRefusedNamingTheInput) {
   far_table.replace(good.head.size(), 8, std::string("\0\0\0\0\0\x01\0\0", 8));
   write_bytes(zips / "table-past-end.exr", far_table);
   for (const char* file : {"good.exr", "table-past-end.exr"}) {
-    const RunResult r = run_quorlen({"render", "-q", "--set", "outputType=light", "--normal", zips / file, "-o",
-                                     zips / (std::string("out-") + file)},
+    const RunResult r = run_quorlen({"render", "-q", "--set", "outputType=light", "--normal", zips / file,
+                                     "-o", zips / (std::string("out-") + file)},
                                     scratch);
     ASSERT_EQ(r.code, 0) << file << ": " << r.err;
   }

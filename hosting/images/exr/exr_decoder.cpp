@@ -9,6 +9,7 @@
 #include <OpenEXR/ImfPartType.h>
 #include <OpenEXR/ImfTiledInputPart.h>
 #include <fmt/format.h>
+#include <tbb/global_control.h>
 
 #include <algorithm>
 #include <array>
@@ -157,6 +158,16 @@ class ExrDecoder final : public ImageDecoder {
       part.deep = h.hasType() && Imf::isDeepData(h.type());
       parts_.push_back(std::move(part));
       own_zip_.push_back(zip == ZipDecoding::libdeflate && zip_readable(h));
+      // Each thread inflating a chunk holds it packed, inflated and unpacked.
+      if (own_zip_.back()) {
+        const PartHeader& added = parts_.back();
+        const long long chunks =
+            (static_cast<long long>(added.data.h()) + added.block_lines - 1) / added.block_lines;
+        const auto threads = static_cast<long long>(
+            tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism));
+        parts_.back().blocks_in_memory =
+            static_cast<int>(3 * std::clamp(chunks, 1LL, std::max(1LL, threads)));
+      }
     }
   }
 

@@ -1,13 +1,13 @@
 // The zip chunk coding on its own: bytes survive packing and unpacking at every length and kind of content,
 // chunks that do not shrink are stored as they are, and damaged chunks are reported, never over-read.
+#include "hosting/images/exr/zip_chunks.h"
+
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "hosting/images/exr/zip_chunks.h"
 
 namespace {
 
@@ -76,7 +76,8 @@ TEST(ZipChunks, DamagedChunksAreReportedWithoutWritingPastTheirLines) {
   Bytes corrupt = packed;
   for (std::size_t i = 2; i < corrupt.size(); i += 3) corrupt[i] ^= 0x5B;
   EXPECT_NE(unpack(corrupt), "");
-  EXPECT_NE(unpack(Bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2))), "");
+  EXPECT_NE(unpack(Bytes(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(packed.size() / 2))),
+            "");
   EXPECT_NE(unpack(Bytes(packed.begin(), packed.begin() + 1)), "");
   EXPECT_NE(unpack(Bytes{}), "");
 

@@ -1,6 +1,6 @@
 // Zip chunks inflated and deflated here against OpenEXR's own: every sample read equals what OpenEXR decodes,
-// over channel types, windows, chunk shapes and line orders; every file written reads back through OpenEXR and
-// OpenImageIO as the samples given; and files are no larger than OpenEXR's own, within 2 %.
+// over channel types, windows, chunk shapes and line orders; every file written reads back through OpenEXR
+// and OpenImageIO as the samples given; and files are no larger than OpenEXR's own, within 2 %.
 #include <Imath/half.h>
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
@@ -48,7 +48,8 @@ void write_with_openexr(const std::string& path, const ZipFile& f) {
   std::vector<float> floats(n), plain(n);
   std::vector<unsigned> uints(n);
   for (std::size_t i = 0; i < n; ++i) {
-    const float smooth = static_cast<float>(i % static_cast<std::size_t>(w)) * 0.01f + static_cast<float>(i / w);
+    const float smooth =
+        static_cast<float>(i % static_cast<std::size_t>(w)) * 0.01f + static_cast<float>(i / w);
     halves[i] = f.noisy ? u(rng) : smooth;
     floats[i] = f.noisy ? u(rng) : -smooth;
     plain[i] = i % 97 == 0 ? std::nanf("") : (f.noisy ? u(rng) : 0.5f);
@@ -66,9 +67,9 @@ void write_with_openexr(const std::string& path, const ZipFile& f) {
   Imf::FrameBuffer fb;
   for (const auto& c : channels) {
     h.channels().insert(c.name, Imf::Channel(c.type));
-    char* origin = c.base - (static_cast<std::ptrdiff_t>(f.data.min.x) +
-                             static_cast<std::ptrdiff_t>(f.data.min.y) * w) *
-                                static_cast<std::ptrdiff_t>(c.size);
+    char* origin =
+        c.base - (static_cast<std::ptrdiff_t>(f.data.min.x) + static_cast<std::ptrdiff_t>(f.data.min.y) * w) *
+                     static_cast<std::ptrdiff_t>(c.size);
     fb.insert(c.name, Imf::Slice(c.type, origin, c.size, c.size * static_cast<std::size_t>(w)));
   }
   Imf::OutputFile out(path.c_str(), h);
@@ -111,13 +112,14 @@ TEST_P(ZipReading, EverySampleEqualsWhatOpenExrDecodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ZipReading,
-    ::testing::Values(ZipFile{"zip_offset_window", Imf::ZIP_COMPRESSION, {{-7, -20}, {52, 40}}, Imf::INCREASING_Y, false},
-                      ZipFile{"zip_noise_stored_as_is", Imf::ZIP_COMPRESSION, {{0, 0}, {40, 47}}, Imf::INCREASING_Y, true},
-                      ZipFile{"zip_one_line", Imf::ZIP_COMPRESSION, {{3, 5}, {90, 5}}, Imf::INCREASING_Y, false},
-                      ZipFile{"zip_decreasing", Imf::ZIP_COMPRESSION, {{0, 0}, {31, 33}}, Imf::DECREASING_Y, false},
-                      ZipFile{"zips_window", Imf::ZIPS_COMPRESSION, {{-2, 9}, {20, 30}}, Imf::INCREASING_Y, false},
-                      ZipFile{"zips_noise", Imf::ZIPS_COMPRESSION, {{0, 0}, {15, 16}}, Imf::INCREASING_Y, true},
-                      ZipFile{"zip_one_column", Imf::ZIP_COMPRESSION, {{0, 0}, {0, 70}}, Imf::INCREASING_Y, false}),
+    ::testing::Values(
+        ZipFile{"zip_offset_window", Imf::ZIP_COMPRESSION, {{-7, -20}, {52, 40}}, Imf::INCREASING_Y, false},
+        ZipFile{"zip_noise_stored_as_is", Imf::ZIP_COMPRESSION, {{0, 0}, {40, 47}}, Imf::INCREASING_Y, true},
+        ZipFile{"zip_one_line", Imf::ZIP_COMPRESSION, {{3, 5}, {90, 5}}, Imf::INCREASING_Y, false},
+        ZipFile{"zip_decreasing", Imf::ZIP_COMPRESSION, {{0, 0}, {31, 33}}, Imf::DECREASING_Y, false},
+        ZipFile{"zips_window", Imf::ZIPS_COMPRESSION, {{-2, 9}, {20, 30}}, Imf::INCREASING_Y, false},
+        ZipFile{"zips_noise", Imf::ZIPS_COMPRESSION, {{0, 0}, {15, 16}}, Imf::INCREASING_Y, true},
+        ZipFile{"zip_one_column", Imf::ZIP_COMPRESSION, {{0, 0}, {0, 70}}, Imf::INCREASING_Y, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The zip files the other tests keep: the reference renders and their inputs.
@@ -130,7 +132,8 @@ TEST(ZipReading, TheStoredReferenceFilesDecodeAsOpenExrDecodesThem) {
     for (std::size_t part = 0; part < ours->parts().size(); ++part) {
       const PartHeader& p = ours->parts()[part];
       const int n = static_cast<int>(p.channels.size());
-      const auto a = read_all(*ours, p.data.y(), p.data.t(), 0, n), b = read_all(*theirs, p.data.y(), p.data.t(), 0, n);
+      const auto a = read_all(*ours, p.data.y(), p.data.t(), 0, n),
+                 b = read_all(*theirs, p.data.y(), p.data.t(), 0, n);
       EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0) << entry.path();
     }
     ++files;
@@ -190,14 +193,18 @@ TEST_P(ZipWriting, FilesReadBackThroughOpenExrAndOpenImageIOAsTheSamplesGiven) {
 
   // OpenEXR itself, as float slices.
   Imf::InputFile in(path.c_str());
-  EXPECT_EQ(in.header().compression(), std::string(k.compression) == "zips" ? Imf::ZIPS_COMPRESSION : Imf::ZIP_COMPRESSION);
-  EXPECT_EQ(in.header().dataWindow(), Imath::Box2i({k.data.x(), k.data.y()}, {k.data.r() - 1, k.data.t() - 1}));
+  EXPECT_EQ(in.header().compression(),
+            std::string(k.compression) == "zips" ? Imf::ZIPS_COMPRESSION : Imf::ZIP_COMPRESSION);
+  EXPECT_EQ(in.header().dataWindow(),
+            Imath::Box2i({k.data.x(), k.data.y()}, {k.data.r() - 1, k.data.t() - 1}));
   std::vector<float> back(w * h * 4, -1.0f);
   Imf::FrameBuffer fb;
   const char* names[] = {"R", "G", "B", "A"};
   for (std::size_t c = 0; c < 4; ++c) {
     char* origin = reinterpret_cast<char*>(back.data() + c) -
-                   (static_cast<std::ptrdiff_t>(k.data.x()) + static_cast<std::ptrdiff_t>(k.data.y()) * static_cast<std::ptrdiff_t>(w)) * 16;
+                   (static_cast<std::ptrdiff_t>(k.data.x()) +
+                    static_cast<std::ptrdiff_t>(k.data.y()) * static_cast<std::ptrdiff_t>(w)) *
+                       16;
     fb.insert(names[c], Imf::Slice(Imf::FLOAT, origin, 16, 16 * w));
   }
   in.setFrameBuffer(fb);
@@ -213,15 +220,14 @@ TEST_P(ZipWriting, FilesReadBackThroughOpenExrAndOpenImageIOAsTheSamplesGiven) {
   EXPECT_EQ(std::memcmp(viewed.data(), expected.data(), viewed.size() * sizeof(float)), 0) << "OpenImageIO";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ZipWriting,
-    ::testing::Values(Written{"zip_float", "zip", false, Box(0, 0, 64, 48), false},
-                      Written{"zip_half_offset", "", true, Box(-5, 7, 50, 60), false},
-                      Written{"zip_float_noise", "zip", false, Box(0, 0, 33, 17), true},
-                      Written{"zips_float", "zips", false, Box(3, -2, 40, 20), false},
-                      Written{"zips_half_noise", "zips", true, Box(0, 0, 31, 5), true},
-                      Written{"zip_one_line", "zip", false, Box(0, 0, 100, 1), false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, ZipWriting,
+                         ::testing::Values(Written{"zip_float", "zip", false, Box(0, 0, 64, 48), false},
+                                           Written{"zip_half_offset", "", true, Box(-5, 7, 50, 60), false},
+                                           Written{"zip_float_noise", "zip", false, Box(0, 0, 33, 17), true},
+                                           Written{"zips_float", "zips", false, Box(3, -2, 40, 20), false},
+                                           Written{"zips_half_noise", "zips", true, Box(0, 0, 31, 5), true},
+                                           Written{"zip_one_line", "zip", false, Box(0, 0, 100, 1), false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ZipWriting, FilesAreNoLargerThanOpenExrWritesThemWithinTwoPercent) {
   // A rendered-looking frame: smooth shading with a grain of noise, as float and as half.
