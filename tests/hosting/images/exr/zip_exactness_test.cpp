@@ -7,6 +7,7 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfInputFile.h>
 #include <OpenEXR/ImfOutputFile.h>
+#include <OpenEXR/ImfStringAttribute.h>
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
@@ -256,6 +257,45 @@ TEST(ZipWriting, FilesAreNoLargerThanOpenExrWritesThemWithinTwoPercent) {
     const double ours = size(ZipEncoding::libdeflate), theirs = size(ZipEncoding::openexr);
     EXPECT_LE(ours, theirs * 1.02) << (half ? "half" : "float") << ": " << ours << " against " << theirs;
   }
+}
+
+TEST(ZipWriting, AttributesTakenFromTheColourInputKeepTheirLongNames) {
+  // Renderers write attributes with names past 31 bytes, which the file's version field must announce.
+  const TempDir dir;
+  const std::string source = dir / "source.exr", path = dir / "out.exr";
+  const std::string name = "renderer/settings/samples_per_pixel_adaptive";
+  {
+    Imf::Header h(2, 2);
+    h.insert(name, Imf::StringAttribute("64"));
+    h.channels().insert("R", Imf::Channel(Imf::FLOAT));
+    std::vector<float> r(4, 1.0f);
+    Imf::FrameBuffer fb;
+    fb.insert("R", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(r.data()), 4, 8));
+    Imf::OutputFile out(source.c_str(), h);
+    out.setFrameBuffer(fb);
+    out.writePixels(2);
+  }
+  EncoderSpec layout;
+  layout.data = layout.display = Box(0, 0, 2, 2);
+  layout.channels = {"R", "G", "B"};
+  layout.attributes_from = source;
+  auto out = create_exr(path, layout, ZipEncoding::libdeflate);
+  const std::vector<float> given{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  out->write(2, given.data());
+  out->close();
+  // Readers that keep to the 31-byte limit refuse such a file unless the flag (0x400) is set.
+  const std::string bytes = quorlen::hosting_test::slurp(path);
+  ASSERT_GT(bytes.size(), 8u);
+  EXPECT_NE(static_cast<unsigned char>(bytes[5]) & 0x04, 0) << "the long-names flag is not set";
+  Imf::InputFile in(path.c_str());
+  const auto* kept = in.header().findTypedAttribute<Imf::StringAttribute>(name);
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->value(), "64");
+  auto oiio = OIIO::ImageInput::open(path);
+  ASSERT_TRUE(oiio) << OIIO::geterror();
+  std::vector<float> back(12);
+  ASSERT_TRUE(oiio->read_image(0, 0, 0, 3, OIIO::TypeFloat, back.data()));
+  EXPECT_EQ(back, given);
 }
 
 }  // namespace
