@@ -15,10 +15,10 @@ bool has_exr_extension(const std::string& path);
 /// in the calling thread), kept to compare against.
 enum class ZipEncoding { libdeflate, openexr };
 
-/// Creates `file` as a single-part, scanline float EXR (zip-compressed unless `spec` names another) with
-/// `spec`'s windows and channels. Compressions other than ZIP and ZIPS are encoded by OpenEXR in the calling
-/// thread. Throws codec_error.
-std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& spec,
+/// Creates `file` as a single-part, scanline float EXR (zip-compressed unless `layout` names another) with
+/// `layout`'s windows and channels. Compressions other than ZIP and ZIPS are encoded by OpenEXR in the
+/// calling thread. Throws codec_error.
+std::unique_ptr<ImageEncoder> create_exr(const std::string& file, const EncoderSpec& layout,
                                          ZipEncoding zip = ZipEncoding::libdeflate);
 
 }  // namespace quorlen::hosting
