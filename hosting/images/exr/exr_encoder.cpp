@@ -261,8 +261,7 @@ class ZipExrEncoder final : public ImageEncoder {
     tbb::parallel_for(std::size_t{0}, whole, [&](std::size_t k) {
       const std::size_t begin = k * chunk_bytes;
       const std::size_t size = std::min(chunk_bytes, pending_.size() - begin);
-      const std::vector<std::uint8_t>& packed = packers_.local().pack(pending_.data() + begin, size);
-      packed_[k].assign(packed.begin(), packed.end());
+      packers_.local().pack_into(pending_.data() + begin, size, packed_[k]);
     });
     for (std::size_t k = 0; k < whole; ++k) {
       offsets_[chunk_] = stream_->tellp();

@@ -28,6 +28,11 @@ ZipPacker::ZipPacker(int level) : compressor_(std::make_unique<Compressor>(level
 ZipPacker::~ZipPacker() = default;
 
 const std::vector<std::uint8_t>& ZipPacker::pack(const std::uint8_t* raw, std::size_t size) {
+  pack_into(raw, size, packed_);
+  return packed_;
+}
+
+void ZipPacker::pack_into(const std::uint8_t* raw, std::size_t size, std::vector<std::uint8_t>& out) {
   reordered_.resize(size);
   const std::size_t half = (size + 1) / 2;
   std::uint8_t* even = reordered_.data();
@@ -41,16 +46,15 @@ const std::vector<std::uint8_t>& ZipPacker::pack(const std::uint8_t* raw, std::s
   for (std::size_t i = size; i-- > 1;)
     reordered_[i] = static_cast<std::uint8_t>(reordered_[i] - reordered_[i - 1] + 128);
 
-  packed_.resize(libdeflate_zlib_compress_bound(compressor_->handle, size));
+  out.resize(libdeflate_zlib_compress_bound(compressor_->handle, size));
   const std::size_t packed = size == 0 ? 0
                                        : libdeflate_zlib_compress(compressor_->handle, reordered_.data(),
-                                                                  size, packed_.data(), packed_.size());
+                                                                  size, out.data(), out.size());
   if (packed == 0 || packed >= size) {
-    packed_.assign(raw, raw + size);
+    out.assign(raw, raw + size);
   } else {
-    packed_.resize(packed);
+    out.resize(packed);
   }
-  return packed_;
 }
 
 ZipUnpacker::ZipUnpacker() : decompressor_(std::make_unique<Decompressor>()) {}

@@ -26,6 +26,8 @@ class ZipPacker {
   /// that would not be smaller (the format stores such a chunk unpacked). The view stays valid until the
   /// next call.
   const std::vector<std::uint8_t>& pack(const std::uint8_t* raw, std::size_t size);
+  /// The same, stored into `out`, which a caller keeping every chunk of a band then owns without a copy.
+  void pack_into(const std::uint8_t* raw, std::size_t size, std::vector<std::uint8_t>& out);
 
  private:
   struct Compressor;
