@@ -1,32 +1,13 @@
-/// \file allocator.cpp  The host's allocator for operators, with a hook to make it fail.
-#include <atomic>
+/// \file allocator.cpp  The host's allocator for operators.
+// Tests that need it to fail link ddimage_testing (host/testing/), which interposes its own definitions.
 #include <cstdlib>
 
 #include "DDImage/Op.h"
-#include "DDImageHost/Testing.h"
 
 namespace DD::Image {
-namespace {
-std::atomic<int> failures_pending{0};
 
-bool take_failure() {
-  int n = failures_pending.load(std::memory_order_relaxed);
-  while (n > 0) {
-    if (failures_pending.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) return true;
-  }
-  return false;
-}
-}  // namespace
-
-void* Op::operator new(std::size_t size) noexcept {
-  if (take_failure()) return nullptr;
-  return std::malloc(size == 0 ? 1 : size);
-}
+void* Op::operator new(std::size_t size) noexcept { return std::malloc(size == 0 ? 1 : size); }
 
 void Op::operator delete(void* p) noexcept { std::free(p); }
-
-namespace testing {
-void fail_next_allocations(int count) { failures_pending.store(count < 0 ? 0 : count); }
-}  // namespace testing
 
 }  // namespace DD::Image

@@ -1,4 +1,5 @@
-/// \file Testing.h  Hooks that let tests drive the layer's failure paths.
+/// \file Testing.h  Hooks that let tests drive the layer's failure paths (library ddimage_testing, never
+/// installed: a test linking it replaces the host's operator allocator with one that can be made to fail).
 #pragma once
 
 namespace DD::Image::testing {
