@@ -1,5 +1,5 @@
 /// \file strings.h  The small string helpers every layer shares: case, dotted names, lists, one-line
-/// messages and suggestions for near misses.
+/// messages, escapes and quoting, trimming and suggestions for near misses.
 ///
 /// Header-only and free of dependencies, so the host layer and the host programs can both use it.
 #pragma once
@@ -63,28 +63,55 @@ inline std::string one_line(std::string message) {
   return message.empty() ? std::string("unknown error") : message;
 }
 
-/// `s` with control bytes written as escapes (\n, \t, \r, \xHH, and \\ for a backslash before them), so a
-/// name read from a file can be printed on one line.
-inline std::string escape_controls(std::string_view s) {
+namespace detail {
+inline void append_escaped_control(std::string& out, char c) {
   static constexpr char hex[] = "0123456789abcdef";
-  std::string out;
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (u < 0x20 || u == 0x7f) {
-      out += "\\x";
-      out += hex[u >> 4];
-      out += hex[u & 0xf];
-    } else {
-      out += c;
-    }
+  const auto u = static_cast<unsigned char>(c);
+  if (c == '\n') {
+    out += "\\n";
+  } else if (c == '\t') {
+    out += "\\t";
+  } else if (c == '\r') {
+    out += "\\r";
+  } else if (u < 0x20 || u == 0x7f) {
+    out += "\\x";
+    out += hex[u >> 4];
+    out += hex[u & 0xf];
+  } else {
+    out += c;
   }
+}
+}  // namespace detail
+
+/// `s` with control bytes written as escapes (\n, \t, \r, \xHH), so a name read from a file can be printed
+/// on one line.
+inline std::string escape_controls(std::string_view s) {
+  std::string out;
+  for (char c : s) detail::append_escaped_control(out, c);
   return out;
+}
+
+/// `s` in double quotes, with quotes and backslashes escaped and control bytes as escape_controls writes
+/// them, so a message shows exactly where a value starts and ends.
+inline std::string in_quotes(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    detail::append_escaped_control(out, c);
+  }
+  return out + '"';
+}
+
+/// True for the ASCII white-space bytes (space, \t, \n, \r, \f, \v), whatever the locale.
+constexpr bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+/// `s` without leading and trailing ASCII white space.
+constexpr std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
+  return s;
 }
 
 /// Levenshtein distance ignoring ASCII case; names are short, so the quadratic table is fine.

@@ -1,5 +1,5 @@
-// The shared string helpers: ASCII-only case folding, dotted names, one-line messages, escapes and
-// suggestions for near misses.
+// The shared string helpers: ASCII-only case folding, dotted names, one-line messages, escapes, quoting,
+// trimming and suggestions for near misses.
 #include "text/strings.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +43,23 @@ TEST(Strings, ControlBytesAreEscapedAndEverythingElseKept) {
   EXPECT_EQ(escape_controls("a\fb\rc\nd\te\x01\x7f"), "a\\x0cb\\rc\\nd\\te\\x01\\x7f");
   EXPECT_EQ(escape_controls(std::string("nul\0here", 8)), "nul\\x00here");
   EXPECT_EQ(escape_controls("caf\xC3\xA9"), "caf\xC3\xA9");  // UTF-8 passes through
+}
+
+TEST(Strings, QuotedValuesShowTheirEndsOnOneLine) {
+  EXPECT_EQ(in_quotes(""), "\"\"");
+  EXPECT_EQ(in_quotes("point"), "\"point\"");
+  // A quote or backslash inside must not be read as the end of the value or as an escape.
+  EXPECT_EQ(in_quotes("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(in_quotes("x\ny\r\x01"), "\"x\\ny\\r\\x01\"");
+  EXPECT_EQ(in_quotes(std::string("\0", 1)), "\"\\x00\"");
+}
+
+TEST(Strings, TrimDropsAsciiSpaceAtBothEndsOnly) {
+  EXPECT_EQ(trim(" \t\n\r\f\v1.5 2\v\f\r\n\t "), "1.5 2");
+  EXPECT_EQ(trim("   "), "");
+  EXPECT_EQ(trim(""), "");
+  EXPECT_EQ(trim("\xA0x\xA0"), "\xA0x\xA0");  // a Latin-1 no-break space is not ASCII space
+  static_assert(trim("  a ") == "a");
 }
 
 TEST(Strings, ClosestMatchSuggestsOnlyAClearNearMiss) {

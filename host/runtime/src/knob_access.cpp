@@ -14,16 +14,10 @@
 namespace DD::Image {
 namespace {
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && is_space(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_space(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 using quorlen::text::equal_ignoring_case;
+using quorlen::text::in_quotes;
 using quorlen::text::lower;
+using quorlen::text::trim;
 
 // from_chars takes no '+'; a host user may well type one. "+-1" stays malformed.
 std::string_view without_plus(std::string_view s) {
@@ -104,29 +98,6 @@ std::string float_text(float v) {
   return std::string(buffer, result.ptr);
 }
 
-std::string quoted(std::string_view text) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20 || u == 0x7f) {
-      out += "\\x";
-      out += hex[u >> 4];
-      out += hex[u & 0xf];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 FloatParse parse_float(std::string_view text, float& out) {
   const std::string_view s = without_plus(trim(text));
   if (s.empty()) return FloatParse::not_a_number;
@@ -168,7 +139,7 @@ std::string accepted_forms(const Knob& knob) {
 
 std::string value_error(const Knob& knob, std::string_view shown, std::string_view problem) {
   std::string out = "knob ";
-  out += quoted(knob.name() ? knob.name() : "");
+  out += in_quotes(knob.name() ? knob.name() : "");
   out += ": ";
   out += shown;
   out += ' ';
@@ -183,8 +154,9 @@ Knob* find_settable_knob(Op& op, std::string_view name, std::string& error) {
     Knob* k = op.knob(key.c_str());
     if (k && is_settable(*k)) return k;
   }
-  error = "no knob named " + quoted(name);
-  if (const char* hint = name_hint(op, name)) error += std::string(" (did you mean ") + quoted(hint) + "?)";
+  error = "no knob named " + in_quotes(name);
+  if (const char* hint = name_hint(op, name))
+    error += std::string(" (did you mean ") + in_quotes(hint) + "?)";
   return nullptr;
 }
 
@@ -193,7 +165,7 @@ bool parse_knob_text(Knob& knob, std::string_view text, PendingValue& value, std
   PendingValue parsed;
   parsed.knob = &knob;
   const auto fail = [&](std::string_view problem) {
-    error = value_error(knob, shown.empty() ? quoted(text) : std::string(shown), problem);
+    error = value_error(knob, shown.empty() ? in_quotes(text) : std::string(shown), problem);
     return false;
   };
   const auto not_accepted = [&] { return fail("is not " + accepted_forms(knob)); };

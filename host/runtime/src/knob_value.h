@@ -36,8 +36,6 @@ std::string float_text(float v);
 std::string value_error(const Knob& knob, std::string_view shown, std::string_view problem);
 /// What the knob accepts, for messages; e.g. "one of parallel, point (or an index 0-1)".
 std::string accepted_forms(const Knob& knob);
-/// `text` in double quotes, with quotes, backslashes and control characters escaped to keep one line.
-std::string quoted(std::string_view text);
 
 /// Writes the value to its knob's field. Does not notify the operator.
 void write_value(const PendingValue& value);

@@ -7,6 +7,7 @@
 #include "DDImageHost/PanelJson.h"
 #include "DDImageHost/Registry.h"
 #include "knob_value.h"
+#include "text/strings.h"
 
 namespace DD::Image {
 namespace {
@@ -28,7 +29,7 @@ bool nests_deeper_than(const json& value, int limit) {
 }
 
 std::string shown(const json& value) {
-  if (value.is_string()) return detail::quoted(value.get_ref<const std::string&>());
+  if (value.is_string()) return quorlen::text::in_quotes(value.get_ref<const std::string&>());
   // Writing JSON text recurses once per level; a deeply nested value is shown by its kind alone.
   if (nests_deeper_than(value, 32)) return value.is_array() ? "[...]" : "{...}";
   return value.dump(-1, ' ', false, json::error_handler_t::replace);
