@@ -8,6 +8,7 @@
 
 #include "demo/contact_sheet.h"
 #include "demo/demo_scene.h"
+#include "demo/knob_strips.h"
 #include "hosting/errors.h"
 #include "hosting/frames/render_job.h"
 
@@ -96,6 +97,8 @@ void run_demo(const DD::Image::Op::Description& description, const std::string& 
   const std::string sheet_path = (fs::path(dir) / "contact_sheet.png").string();
   write_contact_sheet(sheet, sheet_path, kSheetColumns);
   fmt::print(out, "{}\n", sheet_path);
+
+  write_knob_strips(description, (fs::path(dir) / "knobs").string(), threads, out, err);
 }
 
 }  // namespace quorlen::demo

@@ -22,8 +22,8 @@ struct DemoPreview {
 /// The previews the demo renders, in contact-sheet order.
 const std::vector<DemoPreview>& demo_previews();
 
-/// Writes demo_passes.exr (480x270), the previews as PNG and contact_sheet.png into `dir` (created if
-/// missing), printing each path to `out`.
+/// Writes demo_passes.exr (480x270), the previews as PNG, contact_sheet.png and, in knobs/, a strip per
+/// knob into `dir` (created if missing), printing each path to `out`.
 void run_demo(const DD::Image::Op::Description& description, const std::string& dir, int threads,
               std::ostream& out, std::ostream& err);
 
