@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds (Release) and runs every test.
+# Installs what is missing, builds (Release) everything and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
