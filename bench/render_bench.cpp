@@ -3,6 +3,8 @@
 // image libraries) is not included; scripts/bench.sh times the whole command as well.
 #include <OpenImageIO/imageio.h>
 #include <benchmark/benchmark.h>
+#include <quorlen/module.h>
+#include <quorlen/node.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,8 +13,6 @@
 
 #include "DDImageHost/KnobAccess.h"
 #include "hosting/frames/frame_pipeline.h"
-#include "hosting/loader/operator_module.h"
-#include "hosting/node/node.h"
 
 namespace {
 

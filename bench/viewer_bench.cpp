@@ -4,12 +4,12 @@
 // the parallel light and with the "turbulence1" surface noise. HTTP and the browser's decoding and painting
 // are not included.
 #include <benchmark/benchmark.h>
+#include <quorlen/module.h>
+#include <quorlen/session.h>
 
 #include <memory>
 
 #include "demo/demo_scene.h"
-#include "hosting/loader/operator_module.h"
-#include "hosting/session/session.h"
 #include "viewer/viewer_state.h"
 
 namespace {

@@ -2,51 +2,22 @@
 #include "cli/knobs_command.h"
 
 #include <fmt/format.h>
-#include <fmt/ostream.h>
 
 #include <algorithm>
+#include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "DDImageHost/KnobAccess.h"
-#include "hosting/node/node.h"
-#include "text/strings.h"
+#include "cli/arguments.h"
+#include "cli/command.h"
 
 namespace quorlen::cli {
 
-using namespace quorlen::hosting;
-namespace {
-
-std::string range_text(const DD::Image::Knob& k) {
-  if (!k.has_range()) return "";
-  return fmt::format("{:g} to {:g}", k.range_min(), k.range_max());
-}
-
-// What the value may be, for the table: the entries of a choice, else the kind.
-std::string forms_text(const DD::Image::Knob& k) {
-  const auto entries = k.entries();
-  const std::string joined = text::join(entries, k.store() == DD::Image::Bitmask_Store ? "|" : ", ");
-  switch (k.store()) {
-    case DD::Image::Enumeration_Store:
-      return "one of " + joined;
-    case DD::Image::Bitmask_Store:
-      return "any of " + joined;
-    case DD::Image::Bool_Store:
-      return "on or off";
-    case DD::Image::Float_Store:
-      return k.components() == 3 ? "3 numbers" : "number";
-    default:
-      return "";
-  }
-}
-
-}  // namespace
-
-void run_knobs(const DD::Image::Op::Description& description, const NodeSettings& settings, bool json,
-               std::ostream& out) {
-  Node node(description);
+void run_knobs(const DD::Image::Op::Description& description, const hosting::NodeSettings& settings,
+               bool json, std::ostream& out) {
+  hosting::Node node(description);
   node.apply(settings);
-  DD::Image::Op& op = node.op();
   if (json) {
     // Texts come from the module; bytes that are not UTF-8 are replaced rather than failing the listing.
     out << node.panel().dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
@@ -54,9 +25,8 @@ void run_knobs(const DD::Image::Op::Description& description, const NodeSettings
   }
   const std::vector<std::string> header = {"label", "name", "value", "range", "accepts", "available"};
   std::vector<std::vector<std::string>> rows;
-  for (const DD::Image::Knob* k : DD::Image::value_knobs(op))
-    rows.push_back({k->label() ? k->label() : "", k->name(), DD::Image::knob_value_text(*k), range_text(*k),
-                    forms_text(*k), k->available() ? "yes" : "no"});
+  for (const auto& k : node.knob_rows())
+    rows.push_back({k.label, k.name, k.value, k.range, k.accepts, k.available ? "yes" : "no"});
   std::vector<std::size_t> widths(header.size());
   for (std::size_t c = 0; c < header.size(); ++c) {
     widths[c] = header[c].size();
@@ -70,6 +40,27 @@ void run_knobs(const DD::Image::Op::Description& description, const NodeSettings
   };
   print_row(header);
   for (const auto& row : rows) print_row(row);
+}
+
+Command add_knobs_command(CLI::App& app) {
+  struct Options {
+    SettingsOptions settings;
+    bool json = false;
+    double frame = 0;
+  };
+  auto o = std::make_shared<Options>();
+  CLI::App* knobs = app.add_subcommand("knobs", "Show the operator's knobs after applying settings");
+  knobs->fallthrough();
+  o->settings.add_to(*knobs);
+  knobs->add_flag("--json", o->json, "Print the panel as JSON");
+  knobs->add_option("--frame", o->frame, "Show the values of animated settings at this frame (default 0)")
+      ->type_name("N")
+      ->check(frame_number());
+  return {knobs, [o](const Program& program) {
+            hosting::NodeSettings settings = o->settings.settings();
+            settings.frame = o->frame;
+            run_knobs(program.load(), settings, o->json, std::cout);
+          }};
 }
 
 }  // namespace quorlen::cli

@@ -1,10 +1,11 @@
 /// \file knobs_command.h  `quorlen knobs`: the operator's panel after applying settings.
 #pragma once
 
+#include <quorlen/node.h>
+
 #include <ostream>
 
 #include "DDImage/Op.h"
-#include "hosting/node/knob_settings.h"
 
 namespace quorlen::cli {
 

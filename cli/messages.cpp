@@ -2,10 +2,10 @@
 #include "cli/messages.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 
 #include <algorithm>
 
-#include "hosting/errors.h"
 #include "text/strings.h"
 
 namespace quorlen::cli {

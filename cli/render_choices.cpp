@@ -1,17 +1,22 @@
-/// \file render_choices.cpp  Options choosing how passes are read and the output written.
+/// \file render_choices.cpp  Options choosing where passes come from, how they are read and the output
+/// written.
 #include "cli/render_choices.h"
 
+#include <climits>
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "text/strings.h"
 
 namespace quorlen::cli {
 namespace {
 
 // A choice among words, case ignored; CLI11's own message for another word names the accepted ones.
-CLI::Option* add_choice(CLI::App& app, const std::string& name, const std::vector<std::string>& words,
-                        const std::string& help, std::function<void(const std::string&)> chosen) {
+template <class Words>
+CLI::Option* add_choice(CLI::App& app, const std::string& name, const Words& choices, const std::string& help,
+                        std::function<void(const std::string&)> chosen) {
+  const std::vector<std::string> words(choices.begin(), choices.end());
   return app
       .add_option_function<std::string>(
           name, [chosen](const std::string& word) { chosen(text::lower(word)); }, help)
@@ -21,38 +26,48 @@ CLI::Option* add_choice(CLI::App& app, const std::string& name, const std::vecto
 
 }  // namespace
 
-void add_read_choices(CLI::App& render, hosting::RenderRequest& request) {
-  using hosting::LightSpace;
-  using hosting::NormalEncoding;
-  add_choice(render, "--light-space", {"node", "world"},
+void add_input_options(CLI::App& app, hosting::RenderRequest& request) {
+  static const char* const input_help[hosting::kInputCount] = {
+      "Colour pass (input \"color\"); without one the colour is black, which suits \"light\" output",
+      "Normal pass (input \"normal\"); required, directly or through --passes",
+      "Position pass (input \"P\"), used by the point light",
+      "Noise position pass (input \"noiseP\"); without one the noise is sampled at the normal"};
+  for (int slot = 0; slot < hosting::kInputCount; ++slot)
+    app.add_option(std::string("--") + hosting::kInputLabels[static_cast<std::size_t>(slot)],
+                   request.inputs[static_cast<std::size_t>(slot)], input_help[slot])
+        ->type_name("FILE[:LAYER]");
+  app.add_option("--passes", request.passes,
+                 "One multi-layer file mapped to the inputs by layer names (explicit input options win)")
+      ->type_name("FILE");
+  app.add_option(
+         "--max-pixels", request.max_pixels,
+         "Refuse inputs whose data window holds more pixels than this (guards against damaged headers)")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(whole_number(1, LLONG_MAX));
+  add_choice(app, "--light-space", hosting::kLightSpaceWords,
              "Space of the light knobs: node (as the node defines them in any host; default) or world (the "
              "passes' own world space, whatever its up axis)",
-             [&request](const std::string& w) {
-               request.light_space = w == "world" ? LightSpace::world : LightSpace::node;
-             });
-  add_choice(render, "--normal-encoding", {"signed", "unsigned"},
-             "How the normal input stores vectors: signed (as they are; default) or unsigned (0..1, as in "
-             "8-bit normal maps, decoded as 2v-1)",
-             [&request](const std::string& w) {
-               request.normal_encoding =
-                   w == "unsigned" ? NormalEncoding::unsigned_values : NormalEncoding::signed_values;
-             });
+             [&request](const std::string& w) { request.light_space = hosting::light_space_named(w); });
+  add_choice(
+      app, "--normal-encoding", hosting::kNormalEncodingWords,
+      "How the normal input stores vectors: signed (as they are; default) or unsigned (0..1, as in "
+      "8-bit normal maps, decoded as 2v-1)",
+      [&request](const std::string& w) { request.normal_encoding = hosting::normal_encoding_named(w); });
 }
 
-void add_render_choices(CLI::App& render, hosting::RenderRequest& request) {
-  add_read_choices(render, request);
-  add_choice(render, "--alpha", {"colour", "zero"},
+void add_output_choices(CLI::App& render, hosting::RenderRequest& request) {
+  add_choice(render, "--alpha", std::vector<std::string>{"colour", "zero"},
              "Alpha of EXR and TIFF outputs: colour (the colour input's alpha, or its beauty's, when it has "
              "one; default) or zero (as the node writes it)",
              [&request](const std::string& w) {
                request.alpha = w == "zero" ? hosting::AlphaChoice::zero : hosting::AlphaChoice::colour;
              });
-  add_choice(render, "-d,--data-type", {"half", "float", "uint8", "uint16"},
+  add_choice(render, "-d,--data-type", std::vector<std::string>{"half", "float", "uint8", "uint16"},
              "Sample type of the output: half or float for EXR and TIFF (default float), uint8 or uint16 for "
              "PNG and TIFF previews (sRGB; PNG's default uint8)",
              [&request](const std::string& w) { request.output_options.type = hosting::data_type_named(w); });
-  std::vector<std::string> compressions(hosting::kExrCompressions.begin(), hosting::kExrCompressions.end());
-  add_choice(render, "--compression", compressions, "Compression of an EXR output (default zip)",
+  add_choice(render, "--compression", hosting::kExrCompressions, "Compression of an EXR output (default zip)",
              [&request](const std::string& w) { request.output_options.compression = w; })
       ->type_name("NAME");
 }

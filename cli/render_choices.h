@@ -1,17 +1,18 @@
-/// \file render_choices.h  The render options that say how a renderer's passes are read and the output
-/// written: light space, normal encoding, alpha, data type and compression.
+/// \file render_choices.h  The options saying where the passes come from and how they are read (shared by
+/// render and view), and how the output is written.
 #pragma once
+
+#include <quorlen/render.h>
 
 #include <CLI/CLI.hpp>
 
-#include "hosting/frames/render_job.h"
-
 namespace quorlen::cli {
 
-/// Adds the options saying how the passes are read (light space, normal encoding), writing into `request`.
-void add_read_choices(CLI::App& app, hosting::RenderRequest& request);
+/// The input options (--color, --normal, --P, --noiseP, --passes), --max-pixels, and how the passes are
+/// read (light space, normal encoding), writing into `request`.
+void add_input_options(CLI::App& app, hosting::RenderRequest& request);
 
-/// Adds the read choices and the output's options to `render`, writing into `request`.
-void add_render_choices(CLI::App& render, hosting::RenderRequest& request);
+/// The output's alpha, data type and compression, writing into `request`.
+void add_output_choices(CLI::App& render, hosting::RenderRequest& request);
 
 }  // namespace quorlen::cli

@@ -3,11 +3,11 @@
 
 #include <dlfcn.h>
 #include <fmt/format.h>
+#include <quorlen/module.h>
 
 #include <filesystem>
 
 #include "DDImage/Version.h"
-#include "hosting/images/codecs.h"
 
 namespace quorlen::cli {
 namespace {

@@ -2,6 +2,8 @@
 #include "demo/contact_sheet.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/images.h>
 
 #include <algorithm>
 #include <array>
@@ -9,17 +11,12 @@
 #include <cstdint>
 
 #include "demo/bitmap_font.h"
-#include "hosting/errors.h"
-#include "hosting/images/codecs.h"
-#include "hosting/images/image_file.h"
-#include "hosting/system/atomic_file.h"
 
 namespace quorlen::demo {
 namespace {
 
 using DD::Image::Box;
 using DD::Image::ImageBuffer;
-using hosting::codec_error;
 
 constexpr int kGap = 12;
 constexpr int kLabelHeight = 30;
@@ -28,13 +25,7 @@ constexpr std::array<float, 3> kBackground = {0.09f, 0.09f, 0.10f};
 constexpr std::array<float, 3> kText = {0.92f, 0.92f, 0.92f};
 
 // The previews' R, G, B as they are stored (sRGB codes from 0 to 1).
-ImageBuffer read_preview(const std::string& path) {
-  hosting::LayerReader reader(hosting::ImageFile(path), "");
-  ImageBuffer image(reader.geometry().data,
-                    {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
-  reader.read_into(image);
-  return image;
-}
+ImageBuffer read_preview(const std::string& path) { return hosting::read_layer(path); }
 
 // The sheet is kept top line first, as it is written.
 class Sheet {
@@ -108,22 +99,8 @@ void write_contact_sheet(const std::vector<SheetEntry>& entries, const std::stri
     sheet.text(x + 4, y + tile_h + (kLabelHeight - kGlyphHeight * kFontScale) / 2, entries[i].label);
   }
 
-  hosting::EncoderSpec layout;
-  layout.data = layout.display = Box(0, 0, width, height);
-  layout.channels = {"R", "G", "B"};
-  layout.eight_bit = true;
-  layout.srgb = true;
-  layout.keep_windows = false;
-  hosting::AtomicFile file(path);
-  try {
-    auto out = hosting::create_image(path, file.temp_path(), layout);
-    const auto codes = sheet.codes();
-    out->write(height, codes.data());
-    out->close();
-  } catch (const codec_error& e) {
-    throw hosting::output_error(fmt::format("cannot write contact sheet \"{}\": {}", path, e.what()));
-  }
-  file.commit();
+  hosting::Preview codes{width, height, sheet.codes()};
+  hosting::write_preview(path, codes);
 }
 
 }  // namespace quorlen::demo

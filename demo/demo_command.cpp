@@ -3,14 +3,14 @@
 
 #include <fmt/format.h>
 #include <fmt/ostream.h>
+#include <quorlen/errors.h>
+#include <quorlen/render.h>
 
 #include <filesystem>
 
 #include "demo/contact_sheet.h"
 #include "demo/demo_scene.h"
 #include "demo/knob_strips.h"
-#include "hosting/errors.h"
-#include "hosting/frames/render_job.h"
 
 namespace quorlen::demo {
 

@@ -1,12 +1,13 @@
 /// \file demo_command.h  `quorlen demo`: the built-in scene, relit several ways.
 #pragma once
 
+#include <quorlen/node.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "DDImage/Op.h"
-#include "hosting/node/knob_settings.h"
 
 namespace quorlen::demo {
 

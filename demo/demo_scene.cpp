@@ -2,15 +2,13 @@
 #include "demo/demo_scene.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/images.h>
 
 #include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
-
-#include "hosting/errors.h"
-#include "hosting/images/codecs.h"
-#include "hosting/system/atomic_file.h"
 
 namespace quorlen::demo {
 
@@ -149,10 +147,7 @@ DemoPasses build_demo_scene(int width, int height) {
 }
 
 void write_demo_passes(const DemoPasses& passes, const std::string& path) {
-  AtomicFile file(path);
-  EncoderSpec spec;
-  spec.data = spec.display = {0, 0, passes.width, passes.height};
-  spec.channels = {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"};
+  const DD::Image::Box box(0, 0, passes.width, passes.height);
   const std::size_t pixels = static_cast<std::size_t>(passes.width) * static_cast<std::size_t>(passes.height);
   std::vector<float> data(pixels * 9);
   for (std::size_t i = 0; i < pixels; ++i)
@@ -161,14 +156,8 @@ void write_demo_passes(const DemoPasses& passes, const std::string& path) {
       data[i * 9 + 3 + k] = passes.normal[i * 3 + k];
       data[i * 9 + 6 + k] = passes.position[i * 3 + k];
     }
-  try {
-    auto out = create_image(path, file.temp_path(), spec);
-    out->write(passes.height, data.data());
-    out->close();
-  } catch (const codec_error& e) {
-    throw output_error(fmt::format("cannot write \"{}\": {}", path, e.what()));
-  }
-  file.commit();
+  hosting::write_channels(path, hosting::ImageGeometry{box, box},
+                          {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"}, data);
 }
 
 }  // namespace quorlen::demo

@@ -1,6 +1,7 @@
 // What the fuzz targets share: the loaded operator and a scratch file per process.
 #pragma once
 
+#include <quorlen/module.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,7 +10,6 @@
 #include <string>
 
 #include "DDImage/Op.h"
-#include "hosting/loader/operator_module.h"
 
 namespace quorlen::fuzz {
 

@@ -1,10 +1,11 @@
 // The text of `--frames A-B[xSTEP]`, `FILE:LAYER` and frame patterns in paths. The input is split at the
 // first newline: a frame range, then a path.
+#include <quorlen/errors.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "hosting/errors.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/images/input_spec.h"
 
@@ -22,14 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (void)quorlen::hosting::substitute_frame(path, frames.front());
       (void)quorlen::hosting::substitute_frame(path, frames.back());
     }
-  } catch (const quorlen::hosting::AppError&) {
+  } catch (const quorlen::hosting::Error&) {
   }
   // "Files" exist when their name has an even length, so both readings of a colon are reached.
   try {
     const auto spec =
         quorlen::hosting::parse_input_spec(path, [](const std::string& p) { return p.size() % 2 == 0; });
     if (spec.file.empty()) __builtin_trap();
-  } catch (const quorlen::hosting::AppError&) {
+  } catch (const quorlen::hosting::Error&) {
   }
   return 0;
 }

@@ -1,5 +1,7 @@
 // Image file bytes through the reader as `quorlen render` uses it: open, group layers, map passes, then read
 // every layer that has three channels. The first byte picks the format by extension.
+#include <quorlen/errors.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -8,7 +10,6 @@
 
 #include "DDImageHost/ImageBuffer.h"
 #include "FuzzSupport.h"
-#include "hosting/errors.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/image_file.h"
 #include "hosting/images/layer_mapping.h"
@@ -122,10 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         DD::Image::ImageBuffer buffer(reader.geometry().data,
                                       {DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
         reader.read_into(buffer);
-      } catch (const quorlen::hosting::AppError&) {
+      } catch (const quorlen::hosting::Error&) {
       }
     }
-  } catch (const quorlen::hosting::AppError&) {
+  } catch (const quorlen::hosting::Error&) {
   }
   return 0;
 }

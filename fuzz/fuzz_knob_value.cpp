@@ -1,11 +1,13 @@
 // Knob value text as `--set NAME=VALUE` gives it: the first byte picks a knob, the rest is its value.
+#include <quorlen/errors.h>
+#include <quorlen/node.h>
+
 #include <cstdint>
 #include <string>
 
 #include "DDImageHost/KnobAccess.h"
 #include "FuzzSupport.h"
-#include "hosting/errors.h"
-#include "hosting/node/node.h"
+#include "hosting/node/knob_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
@@ -22,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     if (!DD::Image::set_knob(op, knob->name(), text, error)) __builtin_trap();
     DD::Image::open_panel(op);
-  } catch (const quorlen::hosting::AppError&) {
+  } catch (const quorlen::hosting::Error&) {
   }
   return 0;
 }

@@ -6,12 +6,19 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <quorlen/errors.h>
+#include <quorlen/images.h>
+#include <quorlen/module.h>
+#include <quorlen/preview.h>
+#include <quorlen/render.h>
+#include <quorlen/session.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -21,19 +28,13 @@
 #include <utility>
 #include <vector>
 
-#include "hosting/errors.h"
-#include "hosting/frames/render_job.h"
-#include "hosting/images/image_file.h"
-#include "hosting/images/srgb.h"
-#include "hosting/loader/operator_module.h"
-#include "hosting/session/session.h"
-#include "hosting/system/executable_dir.h"
 #include "text/strings.h"
 
 namespace py = pybind11;
 using DD::Image::Box;
 using DD::Image::ImageBuffer;
-using quorlen::hosting::AppError;
+using quorlen::hosting::Error;
+using quorlen::hosting::ErrorKind;
 using quorlen::hosting::kInputCount;
 using quorlen::hosting::kInputLabels;
 
@@ -138,7 +139,7 @@ class PyNode {
     require_knob(name);
     try {
       session_.node().set_json(name, parsed);
-    } catch (const AppError& e) {
+    } catch (const Error& e) {
       throw py::value_error(one_line(e.what()));
     }
   }
@@ -149,7 +150,7 @@ class PyNode {
     for (const auto& [name, value] : parsed.items()) require_knob(name);
     try {
       session_.node().apply(parsed);
-    } catch (const AppError& e) {
+    } catch (const Error& e) {
       throw py::value_error(one_line(e.what()));
     }
   }
@@ -176,6 +177,20 @@ class PyNode {
     return session_.node().available(name);
   }
 
+  // What the knob takes, as `quorlen knobs` shows it ("3 numbers", "one of parallel, point").
+  std::string accepts(const std::string& name) {
+    auto lock = locked();
+    require_knob(name);
+    for (const auto& row : session_.node().knob_rows())
+      if (row.name == name) return row.accepts;
+    throw py::key_error(name);
+  }
+
+  std::string settings_json() {
+    auto lock = locked();
+    return session_.node().settings().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+
   std::string panel_json() {
     auto lock = locked();
     return session_.node().panel().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -186,14 +201,9 @@ class PyNode {
                             const std::string& normal_encoding) {
     using quorlen::hosting::LightSpace;
     using quorlen::hosting::NormalEncoding;
-    if (light_space != "node" && light_space != "world")
-      throw py::value_error(fmt::format("light_space: \"{}\" is not node or world", light_space));
-    if (normal_encoding != "signed" && normal_encoding != "unsigned")
-      throw py::value_error(
-          fmt::format("normal_encoding: \"{}\" is not signed or unsigned", normal_encoding));
-    const LightSpace space = light_space == "world" ? LightSpace::world : LightSpace::node;
+    const LightSpace space = quorlen::hosting::light_space_named(light_space, "light_space");
     const NormalEncoding encoding =
-        normal_encoding == "unsigned" ? NormalEncoding::unsigned_values : NormalEncoding::signed_values;
+        quorlen::hosting::normal_encoding_named(normal_encoding, "normal_encoding");
     if (threads < 0)
       throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
     if (normal.is_none()) throw py::value_error("normal: an array is required");
@@ -260,7 +270,7 @@ class PyNode {
     if (std::find(names.begin(), names.end(), name) != names.end()) return;
     try {
       session_.node().available(name);
-    } catch (const AppError& e) {
+    } catch (const Error& e) {
       throw py::key_error(one_line(e.what()));
     }
     throw py::key_error(name);
@@ -275,36 +285,26 @@ py::array_t<float> read_layer(const std::string& path, const std::optional<std::
   ImageBuffer image;
   {
     py::gil_scoped_release release;
-    quorlen::hosting::LayerReader reader(quorlen::hosting::ImageFile(path), layer.value_or(""));
-    image = ImageBuffer(reader.geometry().data, kRGB);
-    reader.read_into(image);
+    image = quorlen::hosting::read_layer(path, layer.value_or(""));
   }
   return to_array(std::move(image));
-}
-
-std::vector<std::string> layer_names(const std::string& path) {
-  std::vector<std::string> out;
-  const quorlen::hosting::ImageFile file(path);
-  for (const auto& layer : file.layers()) out.push_back(layer.name);
-  return out;
 }
 
 py::array_t<std::uint8_t> preview(const py::object& value, double exposure) {
   const InputArray a = input_array(value, "array");
   if (!std::isfinite(exposure)) throw py::value_error("exposure: must be a finite number of stops");
-  const auto scale = static_cast<float>(std::exp2(exposure));
-  py::array_t<std::uint8_t> out(
-      {static_cast<py::ssize_t>(a.height), static_cast<py::ssize_t>(a.width), static_cast<py::ssize_t>(3)});
-  const float* src = a.samples.data();
-  std::uint8_t* dst = out.mutable_data();
-  const std::size_t pixels = static_cast<std::size_t>(a.height) * static_cast<std::size_t>(a.width);
+  quorlen::hosting::Preview codes;
   {
     py::gil_scoped_release release;
-    for (std::size_t i = 0; i < pixels; ++i, src += a.channels, dst += 3)
-      for (int c = 0; c < 3; ++c)
-        dst[c] = quorlen::hosting::srgb_encode_8bit(scale == 1.0f ? src[c] : src[c] * scale);
+    const ImageBuffer view = ImageBuffer::view(Box(0, 0, a.width, a.height), a.channels == 4 ? kRGBA : kRGB,
+                                               const_cast<float*>(a.samples.data()));
+    codes = quorlen::hosting::preview_codes(view, quorlen::hosting::PreviewKind::colour, exposure);
   }
-  return out;
+  auto* owned = new std::vector<std::uint8_t>(std::move(codes.rgb));
+  py::capsule free_when_done(owned, [](void* p) { delete static_cast<std::vector<std::uint8_t>*>(p); });
+  return py::array_t<std::uint8_t>(
+      {static_cast<py::ssize_t>(a.height), static_cast<py::ssize_t>(a.width), static_cast<py::ssize_t>(3)},
+      owned->data(), free_when_done);
 }
 
 // The command's render job. A Python exception raised by the progress callback stops the job (the
@@ -312,20 +312,19 @@ py::array_t<std::uint8_t> preview(const py::object& value, double exposure) {
 void render_files(const std::string& output, const std::optional<std::string>& passes,
                   const std::array<std::optional<std::string>, kInputCount>& inputs,
                   const std::optional<std::string>& settings_file,
-                  const std::vector<std::pair<std::string, std::string>>& sets,
-                  const std::optional<std::string>& frames, const py::object& progress,
-                  const py::object& warn, const std::optional<std::string>& plugin_path, int threads) {
+                  const std::optional<std::string>& settings_values, const std::optional<std::string>& frames,
+                  const py::object& progress, const py::object& warn,
+                  const std::optional<std::string>& plugin_path, int threads) {
   using namespace quorlen::hosting;
-  if (threads < 0) throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
   RenderRequest request;
   request.inputs = inputs;
   request.passes = passes;
   request.output = output;
   request.threads = threads;
   request.settings.settings_file = settings_file;
-  for (const auto& [name, value] : sets) request.settings.sets.push_back(KnobSetting{name, value});
+  if (settings_values) request.settings.values = nlohmann::json::parse(*settings_values);
   if (frames) request.frames = parse_frame_list(*frames);
-  frames_of(request);  // usage problems before the plug-in is looked for, as the command does
+  check_request(request);  // usage problems before the module is looked for
   std::optional<py::error_already_set> callback_error;
   // Between frames, on the calling thread, the interpreter gets its turn: a callback runs, and a Ctrl-C
   // (a signal Python's handler has noted) stops the job as the callback's exception would.
@@ -337,7 +336,7 @@ void render_files(const std::string& output, const std::optional<std::string>& p
       if (!f.is_none()) f(std::forward<decltype(args)>(args)...);
     } catch (py::error_already_set& e) {
       callback_error.emplace(std::move(e));
-      throw AppError(kExitOutput, "stopped by Python");
+      throw quorlen::hosting::interrupted_error("stopped by Python");
     }
   };
   const py::object none = py::none();
@@ -353,7 +352,7 @@ void render_files(const std::string& output, const std::optional<std::string>& p
     py::gil_scoped_release release;
     const auto& description = load_operator(plugin_path);
     run_render(request, description, ignored, observer);
-  } catch (const AppError&) {
+  } catch (const Error&) {
     if (callback_error) throw std::move(*callback_error);
     throw;
   }
@@ -365,14 +364,31 @@ PYBIND11_MODULE(_quorlen, m) {
   m.doc() = "The Quorlen node on numpy arrays and image files; use the `quorlen` package.";
   locate_install_layout();
 
-  static py::exception<AppError> error(m, "Error", PyExc_RuntimeError);
+  // One class a kind, all of them quorlen.Error; a bad request is also a ValueError, as Python's own are.
+  static py::exception<Error> error(m, "Error", PyExc_RuntimeError);
+  // Kept for the life of the process, as the interpreter keeps the module's own references.
+  static std::map<ErrorKind, PyObject*> classes;
+  const auto add_class = [&m](const char* name, ErrorKind kind, std::vector<PyObject*> bases) {
+    py::tuple base_tuple(bases.size());
+    for (std::size_t i = 0; i < bases.size(); ++i)
+      base_tuple[i] = py::reinterpret_borrow<py::object>(bases[i]);
+    const std::string qualified = std::string("quorlen.") + name;
+    py::object cls =
+        py::reinterpret_steal<py::object>(PyErr_NewException(qualified.c_str(), base_tuple.ptr(), nullptr));
+    if (!cls) throw py::error_already_set();
+    m.attr(name) = cls;
+    classes[kind] = cls.release().ptr();
+  };
+  add_class("UsageError", ErrorKind::usage, {error.ptr(), PyExc_ValueError});
+  add_class("InputError", ErrorKind::input, {error.ptr()});
+  add_class("ModuleError", ErrorKind::module, {error.ptr()});
+  add_class("OutputError", ErrorKind::output, {error.ptr()});
+  add_class("Interrupted", ErrorKind::interrupted, {error.ptr()});
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
-    } catch (const AppError& e) {
-      py::object instance = py::reinterpret_borrow<py::object>(error)(one_line(e.what()));
-      instance.attr("exit_code") = static_cast<int>(e.code());
-      PyErr_SetObject(error.ptr(), instance.ptr());
+    } catch (const Error& e) {
+      PyErr_SetString(classes.at(e.kind()), one_line(e.what()).c_str());
     } catch (const nlohmann::json::exception& e) {
       PyErr_SetString(PyExc_ValueError, e.what());
     }
@@ -388,12 +404,14 @@ PYBIND11_MODULE(_quorlen, m) {
       .def("value_text", &PyNode::value_text)
       .def("available", &PyNode::available)
       .def("panel_json", &PyNode::panel_json)
+      .def("settings_json", &PyNode::settings_json)
+      .def("accepts", &PyNode::accepts)
       .def("render", &PyNode::render, py::arg("normal"), py::arg("color") = py::none(),
            py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
            py::arg("light_space") = "node", py::arg("normal_encoding") = "signed");
 
   m.def("read", &read_layer, py::arg("path"), py::arg("layer") = py::none());
-  m.def("layers", &layer_names, py::arg("path"));
+  m.def("layers", &quorlen::hosting::layer_names, py::arg("path"));
   m.def("preview", &preview, py::arg("array"), py::arg("exposure") = 0.0);
   m.def("render_files", &render_files);
 }

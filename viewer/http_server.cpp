@@ -2,6 +2,9 @@
 #include "viewer/http_server.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/inputs.h>
+#include <quorlen/interrupt.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -14,9 +17,6 @@
 #include <random>
 #include <string_view>
 
-#include "hosting/errors.h"
-#include "hosting/frames/frame_inputs.h"
-#include "hosting/system/interrupt.h"
 #include "text/strings.h"
 #include "viewer/web_assets.h"
 
@@ -75,6 +75,21 @@ std::optional<std::string> cookie_value(std::string_view header, std::string_vie
     header.remove_prefix(semi + 1);
   }
   return std::nullopt;
+}
+
+// Bad values and unreadable inputs are the request's fault; a failed write or module is the server's.
+http::status status_of(hosting::ErrorKind kind) {
+  switch (kind) {
+    case hosting::ErrorKind::usage:
+    case hosting::ErrorKind::input:
+      return http::status::bad_request;
+    case hosting::ErrorKind::interrupted:
+      return http::status::service_unavailable;
+    case hosting::ErrorKind::module:
+    case hosting::ErrorKind::output:
+      break;
+  }
+  return http::status::internal_server_error;
 }
 
 struct HttpFailure {
@@ -244,7 +259,7 @@ struct HttpServer::Impl {
       const double x = number_in(query, "x", -1), y = number_in(query, "y", -1);
       if (x != std::floor(x) || y != std::floor(y) || std::abs(x) > 1e9 || std::abs(y) > 1e9)
         throw HttpFailure{http::status::bad_request, "x and y must be whole numbers"};
-      const Surface s = state.surface(static_cast<int>(x), static_cast<int>(y));
+      const hosting::Surface s = state.surface(static_cast<int>(x), static_cast<int>(y));
       return json_reply(req, {{"P", {s.position[0], s.position[1], s.position[2]}},
                               {"N", {s.normal[0], s.normal[1], s.normal[2]}},
                               {"surface", !s.empty()}});
@@ -277,12 +292,8 @@ struct HttpServer::Impl {
       return route(req);
     } catch (const HttpFailure& f) {
       return error(req, f.status, f.message);
-    } catch (const hosting::AppError& e) {
-      // Bad values are the request's fault; a failed write is the server's.
-      return error(
-          req,
-          e.code() == hosting::kExitUsage ? http::status::bad_request : http::status::internal_server_error,
-          e.what());
+    } catch (const hosting::Error& e) {
+      return error(req, status_of(e.kind()), e.what());
     } catch (const std::exception& e) {
       return error(req, http::status::internal_server_error, e.what());
     }

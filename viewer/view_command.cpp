@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/session.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,10 +12,6 @@
 #include <memory>
 #include <thread>
 
-#include "hosting/errors.h"
-#include "hosting/images/image_writer.h"
-#include "hosting/images/same_file.h"
-#include "hosting/system/atomic_file.h"
 #include "viewer/http_server.h"
 #include "viewer/viewer_state.h"
 
@@ -22,23 +20,6 @@ extern char** environ;
 namespace quorlen::viewer {
 
 namespace {
-
-// The paths the buttons write to must not be the files the view is made from.
-void refuse_outputs_over_inputs(const ViewRequest& request, const hosting::FrameSources& sources) {
-  for (const auto* target : {&request.output, &request.save}) {
-    if (!*target) continue;
-    hosting::refuse_directory_target(**target);
-    if (request.render.passes)
-      hosting::refuse_output_over_input(**target, *request.render.passes, "--passes");
-    for (int slot = 0; slot < hosting::kInputCount; ++slot)
-      if (const auto& input = sources.inputs[static_cast<std::size_t>(slot)])
-        hosting::refuse_output_over_input(
-            **target, input->file, std::string("--") + hosting::kInputLabels[static_cast<std::size_t>(slot)]);
-    if (request.render.settings.settings_file && target == &request.output)
-      hosting::refuse_output_over_input(**target, *request.render.settings.settings_file, "--settings");
-  }
-  if (request.output) hosting::plan_output(*request.output);
-}
 
 // The desktop's browser, through xdg-open, quietly: a machine without one still serves the address printed.
 void open_browser(const std::string& url, const std::function<void(const std::string&)>& warn) {
@@ -65,17 +46,13 @@ void open_browser(const std::string& url, const std::function<void(const std::st
 void run_view(const ViewRequest& request, const DD::Image::Op::Description& description, std::ostream& out,
               const std::function<void(const std::string&)>& warn) {
   keep_freed_memory();
-  const hosting::FrameSources sources = hosting::resolve_sources(request.render, 0, nullptr);
-  refuse_outputs_over_inputs(request, sources);
-
-  auto session = std::make_unique<hosting::Session>(description);
-  session->node().apply(request.render.settings);
   std::vector<std::string> warnings;
-  session->read_inputs(sources, warnings);
+  // The paths the buttons write to must not be the files the view is made from.
+  auto session = hosting::open_session(request.render, description, {request.output, request.save}, warnings);
   for (const auto& w : warnings) warn(w);
 
   ViewSetup setup{request.output, request.save, request.input_arguments};
-  ViewerState state(std::move(session), sources.light_space, std::move(setup));
+  ViewerState state(std::move(session), request.render.light_space, std::move(setup));
   HttpServer server(state, request.port, random_token());
   out << "quorlen: viewing at " << server.url() << std::endl;
   if (!out) throw hosting::output_error("cannot write to standard output");

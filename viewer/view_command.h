@@ -1,6 +1,8 @@
 /// \file view_command.h  `quorlen view`: the inputs decoded once, relit interactively in a browser.
 #pragma once
 
+#include <quorlen/render.h>
+
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "DDImage/Op.h"
-#include "hosting/frames/render_job.h"
 
 namespace quorlen::viewer {
 
@@ -26,7 +27,7 @@ struct ViewRequest {
 
 /// Reads the inputs, starts the server, prints "quorlen: viewing at URL" as the first line of `out`, opens
 /// the browser unless asked not to and serves until SIGINT or SIGTERM. Warnings go to `warn`. Throws
-/// AppError when the inputs, settings or paths are refused or the port cannot be had.
+/// Error when the inputs, settings or paths are refused or the port cannot be had.
 void run_view(const ViewRequest& request, const DD::Image::Op::Description& description, std::ostream& out,
               const std::function<void(const std::string&)>& warn);
 

@@ -2,15 +2,15 @@
 /// picking, saving and rendering. The server calls it from one thread.
 #pragma once
 
+#include <quorlen/lighting.h>
+#include <quorlen/session.h>
+
 #include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "hosting/frames/frame_inputs.h"
-#include "hosting/session/session.h"
 
 namespace quorlen::viewer {
 
@@ -23,15 +23,8 @@ struct ViewSetup {
   std::vector<std::string> input_arguments;
 };
 
-/// A pixel's position and normal as the passes hold them (the normal in the light space's convention).
-struct Surface {
-  float position[3] = {0, 0, 0};
-  float normal[3] = {0, 0, 0};
-  bool empty() const;
-};
-
 /// The viewer's state: a session holding the inputs at full resolution, a smaller copy for quick previews,
-/// and the last rendered preview. Every call that fails throws an AppError with a one-line reason and
+/// and the last rendered preview. Every call that fails throws an Error with a one-line reason and
 /// leaves the state as it was.
 class ViewerState {
  public:
@@ -55,7 +48,7 @@ class ViewerState {
   std::string input_png(int slot, double scale, double exposure);
 
   /// The surface at pixel (x, y), counted from the image's top left; throws a usage error outside it.
-  Surface surface(int x, int y);
+  hosting::Surface surface(int x, int y);
   /// Places the light for the surface at (x, y): the point light `distance` along the normal, the parallel
   /// light shining straight at it. Returns the surface and the new panel; refuses pixels without a surface.
   nlohmann::json pick(int x, int y, double distance);
@@ -74,7 +67,6 @@ class ViewerState {
 
  private:
   hosting::Session& session_at(double scale);
-  std::string encode_png(const DD::Image::ImageBuffer& rgb, int slot_for_view, double exposure);
 
   std::unique_ptr<hosting::Session> session_;
   hosting::LightSpace space_;
@@ -87,7 +79,6 @@ class ViewerState {
   std::optional<DD::Image::ImageBuffer> last_;
   long last_generation_ = -1;
   double last_scale_ = 0;
-  std::string scratch_dir_;
 
  public:
   ~ViewerState();

@@ -2,12 +2,12 @@
 #include "hosting/frames/frame_inputs.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>
 
-#include "hosting/errors.h"
 #include "hosting/images/layer_mapping.h"
 #include "text/strings.h"
 
@@ -20,32 +20,6 @@ using DD::Image::ImageBuffer;
 const std::vector<DD::Image::Channel> kRGB{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue};
 
 }  // namespace
-
-std::string describe(LightSpace space, NormalEncoding encoding) {
-  return fmt::format(
-      "{}; normals {}",
-      space == LightSpace::world
-          ? "world space: light knobs in the passes' own space (the normal input's z negated for the node)"
-          : "node space: light knobs as the node defines them (it negates the light vector's z)",
-      encoding == NormalEncoding::unsigned_values ? "unsigned (stored as 0.5 n + 0.5, decoded as 2 v - 1)"
-                                                  : "signed (as stored)");
-}
-
-void transform_normals(ImageBuffer& image, const Box& box, LightSpace space, NormalEncoding encoding) {
-  if (space == LightSpace::node && encoding == NormalEncoding::signed_values) return;
-  const int n = image.channel_count();
-  const int k[3] = {image.channel_index(DD::Image::Chan_Red), image.channel_index(DD::Image::Chan_Green),
-                    image.channel_index(DD::Image::Chan_Blue)};
-  const Box area = box.intersected(image.box());
-  for (int y = area.y(); y < area.t(); ++y) {
-    float* p = image.line(y) + static_cast<std::ptrdiff_t>(area.x() - image.box().x()) * n;
-    for (int x = area.x(); x < area.r(); ++x, p += n) {
-      if (encoding == NormalEncoding::unsigned_values)
-        for (int c : k) p[c] = 2.0f * p[c] - 1.0f;
-      if (space == LightSpace::world) p[k[2]] = -p[k[2]];
-    }
-  }
-}
 
 FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& warnings)
     : max_memory_(sources.max_memory),

@@ -1,6 +1,8 @@
 /// \file frame_inputs.h  The read stage: a frame's inputs opened from files and read in bands of lines.
 #pragma once
 
+#include <quorlen/inputs.h>
+
 #include <array>
 #include <memory>
 #include <optional>
@@ -13,41 +15,6 @@
 #include "hosting/images/input_spec.h"
 
 namespace quorlen::hosting {
-
-/// The operator's inputs, in input order.
-enum InputSlot : int { kColor = 0, kNormal = 1, kPosition = 2, kNoisePosition = 3 };
-inline constexpr int kInputCount = 4;
-/// The operator's input labels, which are also the option names (--color, --normal, --P, --noiseP).
-inline constexpr std::array<const char*, kInputCount> kInputLabels = {"color", "normal", "P", "noiseP"};
-
-/// The space the light knobs are given in. `node`: as the node defines them in any host (it negates the
-/// light vector's z). `world`: the passes' own world space; the normal input's z is negated before the
-/// node sees it, so that the node's dot products equal the physical ones.
-enum class LightSpace { node, world };
-
-/// How the normal input stores its vectors: `signed` as they are, `unsigned` as 0.5 n + 0.5 (normal maps
-/// in 0..1, such as 8-bit images), decoded as 2 v - 1.
-enum class NormalEncoding { signed_values, unsigned_values };
-
-/// Bytes a frame's bands may take unless raised with --max-memory: 4 GiB.
-inline constexpr long long kDefaultMaxMemory = 4LL << 30;
-
-/// Where one frame's inputs come from; an empty slot is unconnected (a missing colour reads as black).
-struct FrameSources {
-  std::array<std::optional<InputSpec>, kInputCount> inputs;
-  long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
-  long long max_memory = kDefaultMaxMemory;  ///< bytes a frame's bands may take together
-  LightSpace light_space = LightSpace::node;
-  NormalEncoding normal_encoding = NormalEncoding::signed_values;
-  bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
-};
-
-/// The light space and encoding in words, for --dry-run.
-std::string describe(LightSpace space, NormalEncoding encoding);
-
-/// Applies the encoding, then the light space, to the normals in `box` of `image` (red, green, blue).
-void transform_normals(DD::Image::ImageBuffer& image, const DD::Image::Box& box, LightSpace space,
-                       NormalEncoding encoding);
 
 /// The connected inputs' pixels for a band of output lines, each as red, green and blue over the band's
 /// box; null for an unconnected input. The colour is always present (black when it has no source).

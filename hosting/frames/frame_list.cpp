@@ -1,12 +1,11 @@
 /// \file frame_list.cpp  Comma-separated frame lists.
-#include "hosting/frames/frame_list.h"
-
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/frames.h>
 
 #include <string>
 #include <unordered_set>
 
-#include "hosting/errors.h"
 #include "hosting/frames/frame_pattern.h"
 
 namespace quorlen::hosting {
@@ -33,7 +32,7 @@ FrameList parse_frame_list(std::string_view text) {
     FrameRange range;
     try {
       range = parse_frame_range(spelled);
-    } catch (const AppError&) {
+    } catch (const Error&) {
       // A list of one item keeps the range's own message; an item of several is named within its list.
       if (comma == std::string_view::npos && list.numbers.empty() && rest == text && spelled == item) throw;
       throw bad(

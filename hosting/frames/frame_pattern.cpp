@@ -2,12 +2,11 @@
 #include "hosting/frames/frame_pattern.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 
 #include <charconv>
 #include <cstdlib>
 #include <optional>
-
-#include "hosting/errors.h"
 
 namespace quorlen::hosting {
 namespace {

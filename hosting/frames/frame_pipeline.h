@@ -2,12 +2,13 @@
 /// render, write.
 #pragma once
 
+#include <quorlen/stage_times.h>
+
 #include <functional>
 
 #include "DDImage/Iop.h"
 #include "hosting/frames/frame_inputs.h"
 #include "hosting/frames/region_renderer.h"
-#include "hosting/frames/stage_times.h"
 #include "hosting/images/image_writer.h"
 
 namespace quorlen::hosting {

@@ -1,22 +1,23 @@
 /// \file render_job.cpp  Frames, input resolution and the read-render-write loop of a render job.
-#include "hosting/frames/render_job.h"
-
 #include <fmt/format.h>
 #include <fmt/ostream.h>
+#include <quorlen/errors.h>
+#include <quorlen/interrupt.h>
+#include <quorlen/node.h>
+#include <quorlen/render.h>
 
 #include <filesystem>
 #include <tuple>
 
 #include "DDImageHost/KnobAccess.h"
-#include "hosting/errors.h"
+#include "hosting/frames/frame_pattern.h"
+#include "hosting/frames/frame_pipeline.h"
 #include "hosting/frames/run_warnings.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/image_writer.h"
 #include "hosting/images/layer_mapping.h"
 #include "hosting/images/same_file.h"
-#include "hosting/node/node.h"
 #include "hosting/system/atomic_file.h"
-#include "hosting/system/interrupt.h"
 #include "text/strings.h"
 
 namespace quorlen::hosting {
@@ -39,18 +40,24 @@ std::string path_for(const RenderRequest& request, const std::string& path, int 
 
 std::string option_name(int slot) { return std::string("--") + kInputLabels[static_cast<std::size_t>(slot)]; }
 
-// The output is renamed over its target only when complete, but that would still destroy a pass.
-void refuse_output_over_inputs(const RenderRequest& request, const FrameSources& sources, int frame) {
-  const std::string output = path_for(request, request.output, frame);
-  if (request.passes) refuse_output_over_input(output, path_for(request, *request.passes, frame), "--passes");
+}  // namespace
+
+void refuse_output_target(const RenderRequest& request, const FrameSources& sources, int frame,
+                          const std::string& target, bool may_be_settings) {
+  refuse_directory_target(target);
+  if (request.passes) refuse_output_over_input(target, path_for(request, *request.passes, frame), "--passes");
   for (int slot = 0; slot < kInputCount; ++slot)
     if (const auto& input = sources.inputs[static_cast<std::size_t>(slot)])
-      refuse_output_over_input(output, input->file, option_name(slot));
-  if (request.settings.settings_file)
-    refuse_output_over_input(output, path_for(request, *request.settings.settings_file, frame), "--settings");
+      refuse_output_over_input(target, input->file, option_name(slot));
+  if (request.settings.settings_file && !may_be_settings)
+    refuse_output_over_input(target, path_for(request, *request.settings.settings_file, frame), "--settings");
 }
 
-}  // namespace
+void check_request(const RenderRequest& request) {
+  if (request.threads < 0)
+    throw usage_error(fmt::format("threads: {} is negative (0 uses every core)", request.threads));
+  frames_of(request);
+}
 
 std::vector<int> frames_of(const RenderRequest& request) {
   std::vector<std::pair<std::string, std::string>> paths;  // option, path
@@ -153,7 +160,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     OutputPlan plan = plan_output(path_for(request, request.output, frame), request.output_options);
     sources.colour_alpha =
         request.alpha == AlphaChoice::colour && plan.encoding == OutputEncoding::float_rgba;
-    refuse_output_over_inputs(request, sources, frame);
+    refuse_output_target(request, sources, frame, path_for(request, request.output, frame), false);
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
     for (const auto& w : warnings) warned.say_once(w);

@@ -2,6 +2,7 @@
 #include "hosting/frames/run_warnings.h"
 
 #include <fmt/format.h>
+#include <quorlen/lighting.h>
 
 #include <algorithm>
 #include <vector>
@@ -21,25 +22,10 @@ void RunWarnings::hold(const std::string& message) {
 }
 
 void RunWarnings::check_settings(Node& node, const FrameSources& sources) {
-  // The panel's own availability rules decide; a value nobody changed says nothing about intent.
-  std::vector<std::string> idle;
-  for (const std::string& setting : node.changed_knobs()) {
-    const std::string name = setting.substr(0, setting.find('='));
-    if (!node.available(name)) idle.push_back(setting);
-  }
-  if (!idle.empty())
-    hold(
-        fmt::format("{} {} no effect with these settings (the panel shows {} unavailable; see 'quorlen "
-                    "knobs' with the same settings)",
-                    text::join(idle), idle.size() == 1 ? "has" : "have", idle.size() == 1 ? "it" : "them"));
-  if (node.value_text("lightType") != "parallel" && !sources.inputs[kPosition])
-    hold(
-        "the point light has no P input, so every pixel is lit as if it were at 0,0,0; give --P FILE[:LAYER] "
-        "or --passes with a position layer");
-  if (node.value_text("outputType") == "texture" && !sources.inputs[kColor])
-    hold(
-        "outputType is texture but there is no colour input, so the output is black; give --color "
-        "FILE[:LAYER] or --set outputType=light");
+  std::array<bool, kInputCount> connected{};
+  for (int slot = 0; slot < kInputCount; ++slot)
+    connected[static_cast<std::size_t>(slot)] = sources.inputs[static_cast<std::size_t>(slot)].has_value();
+  for (const std::string& message : settings_warnings(node, connected)) hold(message);
 }
 
 void RunWarnings::add_non_finite(std::optional<int> frame, long long pixels) {

@@ -2,6 +2,8 @@
 /// outputs or inputs that look wrong. Each warning is said once per run, however many frames give cause.
 #pragma once
 
+#include <quorlen/node.h>
+
 #include <functional>
 #include <optional>
 #include <set>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "hosting/frames/frame_inputs.h"
-#include "hosting/node/node.h"
 
 namespace quorlen::hosting {
 

@@ -1,7 +1,6 @@
 /// \file stage_times.cpp  Formatting stage times.
-#include "hosting/frames/stage_times.h"
-
 #include <fmt/format.h>
+#include <quorlen/stage_times.h>
 
 namespace quorlen::hosting {
 

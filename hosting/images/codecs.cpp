@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fmt/format.h>
+#include <quorlen/module.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -13,7 +14,6 @@
 #include "hosting/images/exr/exr_decoder.h"
 #include "hosting/images/exr/exr_encoder.h"
 #include "hosting/loader/elf_check.h"
-#include "hosting/system/executable_dir.h"
 
 namespace quorlen::hosting {
 namespace {

@@ -1,6 +1,8 @@
 /// \file codecs.h  Which library reads or writes a file, and loading the image library module.
 #pragma once
 
+#include <quorlen/module.h>
+
 #include <memory>
 #include <string>
 
@@ -22,9 +24,6 @@ std::unique_ptr<ImageEncoder> create_image(const std::string& path, const std::s
 /// The image library module, loaded on first use (once, whichever thread asks). Throws codec_error when it
 /// cannot be found or loaded.
 const ImageLibrary& image_library();
-
-/// The path of the image library module if it has been loaded, else "".
-std::string loaded_image_module();
 
 /// Threads the module's library may use of its own (0: its choice); applied now or when it loads.
 void set_library_threads(int threads);

@@ -71,6 +71,8 @@ struct EncoderSpec {
   /// Favour encoding time over file size (PNG: the fastest zlib level, no line filters): for previews
   /// encoded again after every change. The samples stored are the same.
   bool fast = false;
+  /// When set, the file's bytes are appended here instead of being written to a file (formats that can).
+  std::vector<unsigned char>* memory = nullptr;
 };
 
 /// A file being written, lines in order top to bottom. Destroying it before close() leaves the file

@@ -2,13 +2,13 @@
 #include "hosting/images/image_file.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <map>
 
-#include "hosting/errors.h"
 #include "hosting/images/codecs.h"
 #include "hosting/system/quiet_stderr.h"
 #include "text/strings.h"
@@ -72,7 +72,7 @@ std::vector<LayerInfo> group_layers(const std::vector<std::string>& part_names,
 std::array<int, 3> component_positions(const LayerInfo& layer, const std::string& path) {
   const std::size_t n = layer.channel_names.size();
   if (n < 3) {
-    throw usage_error(fmt::format("layer {} of \"{}\" has {} channel{} ({}); three are needed",
+    throw input_error(fmt::format("layer {} of \"{}\" has {} channel{} ({}); three are needed",
                                   text::escape_controls(layer.shown_name()), path, n, n == 1 ? "" : "s",
                                   text::escape_controls(text::join(layer.channel_names))));
   }
@@ -96,14 +96,14 @@ std::array<int, 3> component_positions(const LayerInfo& layer, const std::string
 
 ImageFile::ImageFile(const std::string& path) : path_(path) {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) throw usage_error(fmt::format("no such file: \"{}\"", path));
+  if (!std::filesystem::exists(path, ec)) throw input_error(fmt::format("no such file: \"{}\"", path));
   if (std::filesystem::is_directory(path, ec))
-    throw usage_error(fmt::format("\"{}\" is a directory, not an image file", path));
+    throw input_error(fmt::format("\"{}\" is a directory, not an image file", path));
   const QuietStderr quiet;
   try {
     decoder_ = open_image(path);
   } catch (const codec_error& e) {
-    throw usage_error(fmt::format("cannot read \"{}\": {}", path, e.what()));
+    throw input_error(fmt::format("cannot read \"{}\": {}", path, e.what()));
   }
   std::vector<std::string> part_names;
   std::vector<std::vector<std::string>> channel_names;
@@ -111,7 +111,7 @@ ImageFile::ImageFile(const std::string& path) : path_(path) {
     part_names.push_back(part.name);
     channel_names.push_back(part.channels);
   }
-  if (part_names.empty()) throw usage_error(fmt::format("cannot read \"{}\": it holds no image", path));
+  if (part_names.empty()) throw input_error(fmt::format("cannot read \"{}\": it holds no image", path));
   layers_ = group_layers(part_names, channel_names);
 }
 
@@ -156,7 +156,7 @@ const LayerInfo& ImageFile::layer(std::string_view name) const {
   const LayerInfo* l = name.empty() ? plain_layer() : find_layer(name);
   if (l) return *l;
   if (name.empty())
-    throw usage_error(
+    throw input_error(
         fmt::format("\"{}\" has no plain R, G, B channels; name a layer as FILE:LAYER (layers: {})", path_,
                     layer_list()));
   const std::string shown = text::escape_controls(name);
@@ -164,7 +164,7 @@ const LayerInfo& ImageFile::layer(std::string_view name) const {
   if (by_word.size() > 1) {
     std::vector<std::string> names;
     for (const LayerInfo* candidate : by_word) names.push_back(text::escape_controls(candidate->name));
-    throw usage_error(
+    throw input_error(
         fmt::format("\"{}\" has several layers whose last word is \"{}\" ({}); name one in full", path_,
                     shown, text::join(names)));
   }
@@ -180,7 +180,7 @@ const LayerInfo& ImageFile::layer(std::string_view name) const {
     const LayerInfo* meant = find_layer(suggestion);
     suggestion = meant ? meant->name : std::string();
   }
-  throw usage_error(fmt::format(
+  throw input_error(fmt::format(
       "\"{}\" has no layer \"{}\"{} (layers: {})", path_, shown,
       suggestion.empty() ? std::string()
                          : fmt::format(" (did you mean \"{}\"?)", text::escape_controls(suggestion)),
@@ -221,7 +221,7 @@ LayerReader::LayerReader(ImageFile file, std::string_view layer, long long max_p
   for (int c = first; c <= last; ++c) {
     const std::string& name = part.channels.at(static_cast<std::size_t>(c));
     if (std::find(part.subsampled.begin(), part.subsampled.end(), name) != part.subsampled.end())
-      throw usage_error(
+      throw input_error(
           fmt::format("cannot read \"{}\": channel \"{}\" is subsampled, which is not supported",
                       file_.path(), text::escape_controls(name)));
   }
@@ -240,23 +240,23 @@ LayerReader::LayerReader(ImageFile file, int subimage, int channel, long long ma
 void LayerReader::check_size(long long max_pixels) {
   const PartHeader& spec = file_.part(subimage_);
   if (spec.deep)
-    throw usage_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));
+    throw input_error(fmt::format("\"{}\" holds deep data, which cannot be read as a pass", file_.path()));
   if (spec.depth > 1)
-    throw usage_error(fmt::format("\"{}\" is a volume image, which cannot be read as a pass", file_.path()));
+    throw input_error(fmt::format("\"{}\" is a volume image, which cannot be read as a pass", file_.path()));
   geometry_ = file_.geometry(subimage_);
   // Sizes come from the header alone; they are checked before any buffer of that size exists.
   const long long width = static_cast<long long>(spec.data.r()) - spec.data.x();
   const long long height = static_cast<long long>(spec.data.t()) - spec.data.y();
   if (width <= 0 || height <= 0)
-    throw usage_error(fmt::format("\"{}\" holds an image of no pixels ({}x{})", file_.path(), width, height));
+    throw input_error(fmt::format("\"{}\" holds an image of no pixels ({}x{})", file_.path(), width, height));
   if (width * height > max_pixels)
-    throw usage_error(
+    throw input_error(
         fmt::format("\"{}\" claims {}x{} pixels, more than the limit of {}; raise it with --max-pixels "
                     "if the file is genuine",
                     file_.path(), width, height, max_pixels));
   // Memory follows the width, whatever the height: a line must fit the streaming bands too.
   if (width > std::max(kMinWidthLimit, max_pixels / kWidthShare))
-    throw usage_error(fmt::format(
+    throw input_error(fmt::format(
         "\"{}\" claims {}x{} pixels, a width of more than {} (--max-pixels / {}); raise "
         "--max-pixels if the file is genuine",
         file_.path(), width, height, std::max(kMinWidthLimit, max_pixels / kWidthShare), kWidthShare));
@@ -306,7 +306,7 @@ void LayerReader::read_into(DD::Image::ImageBuffer& dst) {
     try {
       decoder.read(subimage_, y0, y1, ch_begin, ch_end, to, xstride, ystride);
     } catch (const codec_error& e) {
-      throw usage_error(fmt::format("cannot read \"{}\": {}", file_.path(), e.what()));
+      throw input_error(fmt::format("cannot read \"{}\": {}", file_.path(), e.what()));
     }
   };
   const int n = dst.channel_count();

@@ -1,6 +1,8 @@
 /// \file image_file.h  Reading passes from image files: layers (parts included) and their three components.
 #pragma once
 
+#include <quorlen/inputs.h>
+
 #include <array>
 #include <memory>
 #include <string>
@@ -12,17 +14,6 @@
 #include "hosting/images/image_codec.h"
 
 namespace quorlen::hosting {
-
-/// Where an image's pixels are (data window) and the frame they belong to (display window), in the file's
-/// pixel coordinates, y counting down the picture as the file stores it.
-struct ImageGeometry {
-  DD::Image::Box data;
-  DD::Image::Box display;
-
-  /// The host's format: the display window's size.
-  DD::Image::Format format() const { return {display.w(), display.h()}; }
-  bool operator==(const ImageGeometry&) const = default;
-};
 
 /// "WxH" of a box, with its origin when that is not (0, 0).
 std::string describe_box(const DD::Image::Box& box);
@@ -84,9 +75,6 @@ std::vector<LayerInfo> group_layers(const std::vector<std::string>& part_names,
 /// else the first three in file order. Throws a usage error when the layer has fewer than three channels.
 std::array<int, 3> component_positions(const LayerInfo& layer, const std::string& path);
 
-/// Largest data window, in pixels, an input may have unless raised with --max-pixels: 16384 x 16384. Headers
-/// claiming more are refused before anything of that size is allocated.
-inline constexpr long long kDefaultMaxPixels = 1LL << 28;
 /// The widest data window allowed is the pixel limit divided by this (1048576 by default), but at least
 /// kMinWidthLimit, since a band holds whole lines.
 inline constexpr long long kWidthShare = 256;

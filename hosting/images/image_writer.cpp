@@ -2,13 +2,13 @@
 #include "hosting/images/image_writer.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "hosting/errors.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/srgb.h"
 #include "text/strings.h"
@@ -156,5 +156,7 @@ void write_image(const std::string& path, const ImageGeometry& geometry, const D
   writer.write_lines(rgba);
   writer.commit();
 }
+
+void check_output_path(const std::string& path, const OutputOptions& options) { plan_output(path, options); }
 
 }  // namespace quorlen::hosting

@@ -1,13 +1,15 @@
 /// \file image_writer.h  Writing rendered RGBA lines to an image file, the format chosen by the extension.
 #pragma once
 
+#include <quorlen/images.h>
+#include <quorlen/output.h>
+
 #include <memory>
 #include <string>
 
 #include "DDImageHost/ImageBuffer.h"
 #include "hosting/images/image_codec.h"
 #include "hosting/images/image_file.h"
-#include "hosting/images/output_options.h"
 #include "hosting/system/atomic_file.h"
 
 namespace quorlen::hosting {
@@ -64,10 +66,5 @@ class ImageWriter {
   int next_line_;
   long long non_finite_ = 0;
 };
-
-/// Writes a rendered frame (R, G, B, A lines covering `geometry.data`) to `path` as a render job does: the
-/// format chosen by the extension, written beside it and renamed into place. Throws a usage error for an
-/// unknown format and an output error when writing fails.
-void write_image(const std::string& path, const ImageGeometry& geometry, const DD::Image::ImageBuffer& rgba);
 
 }  // namespace quorlen::hosting

@@ -2,8 +2,7 @@
 #include "hosting/images/input_spec.h"
 
 #include <fmt/format.h>
-
-#include "hosting/errors.h"
+#include <quorlen/errors.h>
 
 namespace quorlen::hosting {
 

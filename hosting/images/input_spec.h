@@ -1,18 +1,14 @@
 /// \file input_spec.h  `FILE` or `FILE:LAYER` arguments of the input options.
 #pragma once
 
+#include <quorlen/inputs.h>
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace quorlen::hosting {
-
-/// A file and, optionally, the layer to take from it (no layer: the plain R, G, B).
-struct InputSpec {
-  std::string file;
-  std::optional<std::string> layer;
-};
 
 /// Splits `text` into file and layer. Paths may contain colons, so the rule is: if `text` names an existing
 /// file it is the file; otherwise, when the part before the last colon names an existing file, that is the

@@ -1,12 +1,11 @@
 /// \file output_options.cpp  Checking the output's sample type and compression against its format.
-#include "hosting/images/output_options.h"
-
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/output.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "hosting/errors.h"
 #include "text/strings.h"
 
 namespace quorlen::hosting {

@@ -2,11 +2,10 @@
 #include "hosting/images/same_file.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 #include <sys/stat.h>
 
 #include <filesystem>
-
-#include "hosting/errors.h"
 
 namespace quorlen::hosting {
 

@@ -1,8 +1,8 @@
 /// \file operator_module.cpp  Module search, dlopen and the registry check.
-#include "hosting/loader/operator_module.h"
-
 #include <dlfcn.h>
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/module.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,9 +11,7 @@
 
 #include "DDImage/Version.h"
 #include "DDImageHost/Registry.h"
-#include "hosting/errors.h"
 #include "hosting/loader/elf_check.h"
-#include "hosting/system/executable_dir.h"
 #include "text/strings.h"
 
 namespace quorlen::hosting {
@@ -52,24 +50,24 @@ std::optional<std::string> find_module(const std::vector<std::string>& dirs) {
 
 const DD::Image::Op::Description& load_module(const std::string& path) {
   if (DD::Image::loaded_abi_version() != DD::Image::kAbiVersion)
-    throw plugin_error(
+    throw module_error(
         fmt::format("host layer version mismatch: quorlen was built for {}, the loaded libddimage is {}",
                     DD::Image::kAbiVersion, DD::Image::loaded_abi_version()));
   if (const std::string problem = elf_module_problem(path); !problem.empty())
-    throw plugin_error(fmt::format("cannot load plug-in \"{}\": {}", path, problem));
+    throw module_error(fmt::format("cannot load plug-in \"{}\": {}", path, problem));
   // A relative path without a slash would make dlopen search the library path instead.
   const std::string target = path.find('/') == std::string::npos ? "./" + path : path;
   // A module loaded before registered its records then; loading it again registers nothing new.
   if (void* loaded = dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
     dlclose(loaded);
     if (const auto* d = DD::Image::find_description(kOperatorClass)) return *d;
-    throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
+    throw module_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
   }
   DD::Image::take_registration_errors();  // only this module's refusals matter
   const auto before = DD::Image::registered_descriptions();
   if (!dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL)) {
     const char* why = dlerror();
-    throw plugin_error(fmt::format("cannot load plug-in \"{}\": {}", path, why ? why : "unknown error"));
+    throw module_error(fmt::format("cannot load plug-in \"{}\": {}", path, why ? why : "unknown error"));
   }
   const auto refused = DD::Image::take_registration_errors();
   // Only a record this module added counts; one of the same name from another module does not.
@@ -78,20 +76,20 @@ const DD::Image::Op::Description& load_module(const std::string& path) {
         std::find(before.begin(), before.end(), d) == before.end())
       return *d;
   if (!refused.empty())
-    throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator: {}", path, kOperatorClass,
+    throw module_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator: {}", path, kOperatorClass,
                                    refused.front()));
-  throw plugin_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
+  throw module_error(fmt::format("plug-in \"{}\" registered no \"{}\" operator", path, kOperatorClass));
 }
 
 const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir,
                                                 std::string* module_path) {
   std::error_code ec;
   if (cli_dir && !fs::exists(*cli_dir, ec))
-    throw plugin_error(fmt::format("--plugin-path \"{}\" does not exist", *cli_dir));
+    throw module_error(fmt::format("--plugin-path \"{}\" does not exist", *cli_dir));
   const auto dirs = plugin_search_dirs(cli_dir, std::getenv("QUORLEN_PLUGIN_PATH"));
   const auto module = find_module(dirs);
   if (!module)
-    throw plugin_error(fmt::format(
+    throw module_error(fmt::format(
         "plug-in module {} not found (searched {}); use --plugin-path DIR or set QUORLEN_PLUGIN_PATH",
         kModuleFileName, text::join(dirs)));
   if (module_path) *module_path = *module;

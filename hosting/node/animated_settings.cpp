@@ -2,6 +2,7 @@
 #include "hosting/node/animated_settings.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 
 #include <algorithm>
 #include <charconv>
@@ -11,7 +12,6 @@
 
 #include "DDImageHost/KnobAccess.h"
 #include "DDImageHost/PanelJson.h"
-#include "hosting/errors.h"
 
 namespace quorlen::hosting {
 namespace {

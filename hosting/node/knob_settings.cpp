@@ -2,6 +2,7 @@
 #include "hosting/node/knob_settings.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,8 +10,8 @@
 
 #include "DDImageHost/KnobAccess.h"
 #include "DDImageHost/PanelJson.h"
-#include "hosting/errors.h"
 #include "hosting/node/animated_settings.h"
+#include "hosting/system/atomic_file.h"
 
 namespace quorlen::hosting {
 
@@ -55,16 +56,37 @@ void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
     nlohmann::json values;
     try {
       values = settings_at_frame(op, read_settings_file(*settings.settings_file), settings.frame);
-    } catch (const AppError& e) {
-      if (e.code() != kExitUsage || std::string_view(e.what()).starts_with("settings file")) throw;
+    } catch (const Error& e) {
+      if (e.kind() != ErrorKind::usage || std::string_view(e.what()).starts_with("settings file")) throw;
       throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, e.what()));
     }
     if (!DD::Image::apply_settings_json(op, values, error))
       throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, error));
   }
+  if (settings.values) {
+    if (!settings.values->is_object()) throw usage_error("settings: not an object of knob names and values");
+    nlohmann::json values;
+    try {
+      values = settings_at_frame(op, *settings.values, settings.frame);
+    } catch (const Error& e) {
+      if (e.kind() != ErrorKind::usage) throw;
+      throw usage_error(fmt::format("settings: {}", e.what()));
+    }
+    if (!DD::Image::apply_settings_json(op, values, error))
+      throw usage_error(fmt::format("settings: {}", error));
+  }
   for (const KnobSetting& s : settings.sets)
     if (!DD::Image::set_knob(op, s.name, s.value, error))
       throw usage_error(fmt::format("--set {}={}: {}", s.name, s.value, error));
+}
+
+void write_settings_file(const std::string& path, const nlohmann::json& settings) {
+  AtomicFile file(path);
+  std::ofstream out(file.temp_path(), std::ios::binary);
+  out << settings.dump(2) << '\n';
+  out.close();
+  if (!out) throw output_error(fmt::format("cannot write \"{}\"", path));
+  file.commit();
 }
 
 }  // namespace quorlen::hosting

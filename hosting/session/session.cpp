@@ -1,10 +1,11 @@
 /// \file session.cpp  Inputs read once, regions rendered on demand.
-#include "hosting/session/session.h"
-
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/session.h>
 #include <tbb/task_arena.h>
 
-#include "hosting/errors.h"
+#include "hosting/frames/frame_inputs.h"
+#include "hosting/frames/region_renderer.h"
 
 namespace quorlen::hosting {
 
@@ -20,7 +21,8 @@ void Session::read_inputs(const FrameSources& sources, std::vector<std::string>&
   const Box& data = inputs.geometry().data;
   BandInputs read = inputs.read_band(data.y(), data.t());
   geometry_ = inputs.geometry();
-  inputs_ = std::move(read);
+  images_ = std::move(read.images);
+  alpha_ = std::move(read.alpha);
 }
 
 void Session::set_inputs(const ImageGeometry& geometry,
@@ -44,8 +46,8 @@ void Session::set_inputs(const ImageGeometry& geometry,
         geometry.data,
         std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
   geometry_ = geometry;
-  inputs_.box = geometry.data;
-  inputs_.images = std::move(images);
+  images_ = std::move(images);
+  alpha_.reset();
 }
 
 ImageBuffer Session::render(const Box& region, int threads) {
@@ -53,7 +55,11 @@ ImageBuffer Session::render(const Box& region, int threads) {
   const Box clipped = region.intersected(geometry_.data);
   RegionRenderer renderer(node_.op(), DD::Image::RenderOptions{0, 0, 0});
   std::shared_ptr<ImageBuffer> out;
-  const auto run = [&] { out = renderer.render(inputs_, geometry_, clipped); };
+  BandInputs inputs;
+  inputs.box = geometry_.data;
+  inputs.images = images_;
+  inputs.alpha = alpha_;
+  const auto run = [&] { out = renderer.render(inputs, geometry_, clipped); };
   if (threads > 0) {
     tbb::task_arena arena(threads);
     arena.execute(run);

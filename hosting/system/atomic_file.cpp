@@ -2,6 +2,8 @@
 #include "hosting/system/atomic_file.h"
 
 #include <fmt/format.h>
+#include <quorlen/errors.h>
+#include <quorlen/interrupt.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,9 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-
-#include "hosting/errors.h"
-#include "hosting/system/interrupt.h"
 
 namespace quorlen::hosting {
 namespace fs = std::filesystem;

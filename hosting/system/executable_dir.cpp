@@ -1,5 +1,5 @@
 /// \file executable_dir.cpp  The running executable's directory, from /proc.
-#include "hosting/system/executable_dir.h"
+#include <quorlen/module.h>
 
 #include <filesystem>
 #include <utility>

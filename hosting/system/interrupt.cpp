@@ -1,13 +1,11 @@
 /// \file interrupt.cpp  Signal handling that never leaves a partial output behind.
-#include "hosting/system/interrupt.h"
-
+#include <quorlen/errors.h>
+#include <quorlen/interrupt.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 #include <cstring>
-
-#include "hosting/errors.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -20,7 +18,7 @@ std::atomic<bool> temp_ready{false};
 extern "C" void on_signal(int) {
   if (signals_seen.fetch_add(1) == 0) return;
   if (temp_ready.load()) ::unlink(temp_path);
-  ::_exit(kExitInterrupted);
+  ::_exit(128 + SIGINT);  // the shell's code for a process stopped by Ctrl-C
 }
 
 }  // namespace
@@ -38,7 +36,7 @@ void install_interrupt_handlers() {
 bool interrupted() { return signals_seen.load() > 0; }
 
 void throw_if_interrupted() {
-  if (interrupted()) throw AppError(kExitInterrupted, "interrupted; unfinished output removed");
+  if (interrupted()) throw interrupted_error("interrupted; unfinished output removed");
 }
 
 void set_pending_temp_file(const std::string& path) {

@@ -19,9 +19,21 @@ import warnings
 import numpy as np
 
 from . import _quorlen
-from ._quorlen import Error
+from ._quorlen import Error, InputError, Interrupted, ModuleError, OutputError, UsageError
 
-__all__ = ["Error", "Node", "read", "layers", "render_files", "preview"]
+__all__ = [
+    "Error",
+    "UsageError",
+    "InputError",
+    "ModuleError",
+    "OutputError",
+    "Interrupted",
+    "Node",
+    "read",
+    "layers",
+    "render_files",
+    "preview",
+]
 
 def _json_value(value):
     """A Python value in the JSON forms a settings file holds (NaN and infinities as their text forms)."""
@@ -41,9 +53,24 @@ def _json_value(value):
     if isinstance(value, (list, tuple, np.ndarray)):
         return [_json_value(v) for v in value]
     if value is None:
-        return None
+        raise _NoValue()
     # Anything else is shown to the knob as text, which it refuses with its accepted forms.
     return repr(value)
+
+
+class _NoValue(Exception):
+    """None given where a knob value belongs; said in the knob's own terms by the caller."""
+
+
+def _json_values(node, values):
+    """The JSON forms of knob values, refusing None with what the knob takes."""
+    out = {}
+    for name, value in values.items():
+        try:
+            out[name] = _json_value(value)
+        except _NoValue:
+            raise ValueError(f'knob "{name}": None is not a value; it takes {node.accepts(name)}') from None
+    return out
 
 
 def _python_value(value):
@@ -91,7 +118,7 @@ class Node:
         return _python_value(json.loads(self._node.value_json(name)))
 
     def __setitem__(self, name, value):
-        self._node.set_json(name, json.dumps(_json_value(value), allow_nan=False))
+        self._node.set_json(name, json.dumps(_json_values(self._node, {name: value})[name], allow_nan=False))
 
     def __contains__(self, name):
         return name in self.knobs()
@@ -106,8 +133,7 @@ class Node:
         for name in values:
             if not isinstance(name, str):
                 raise TypeError(f"knob names are strings, not {type(name).__name__}")
-        self._node.apply_json(
-            json.dumps({k: _json_value(v) for k, v in values.items()}, allow_nan=False))
+        self._node.apply_json(json.dumps(_json_values(self._node, values), allow_nan=False))
 
     def knobs(self):
         """Names of the knobs that hold a value, in panel order."""
@@ -126,9 +152,14 @@ class Node:
         return json.loads(self._node.panel_json())
 
     def settings(self):
-        """Every knob's value, as ``update`` takes them."""
-        return {k["name"]: _python_value(k["value"]) for k in self.panel()["knobs"]
-                if k["name"] and k["value"] is not None}
+        """Every knob's value in a settings file's form (choices by their labels), as ``update`` and
+        ``quorlen render --settings`` take them."""
+        def restored(value):
+            # Labels stay text; the non-finite numbers a file writes as text become floats again.
+            if isinstance(value, str) and value in ("nan", "inf", "-inf"):
+                return float(value)
+            return _python_value(value) if not isinstance(value, str) else value
+        return {name: restored(value) for name, value in json.loads(self._node.settings_json()).items()}
 
     def render(self, normal, color=None, P=None, noiseP=None, threads=0, *, light_space="node",
                normal_encoding="signed"):
@@ -199,9 +230,18 @@ def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=No
     (the unfinished file is removed) and is raised again. Warnings are issued as RuntimeWarning.
     """
     settings_file = None
-    sets = []
+    settings_values = None
     if isinstance(settings, dict):
-        sets = [(str(k), _knob_text(v)) for k, v in settings.items()]
+        for name in settings:
+            if not isinstance(name, str):
+                raise TypeError(f"knob names are strings, not {type(name).__name__}")
+        values = {}
+        for name, value in settings.items():
+            try:
+                values[name] = _json_value(value)
+            except _NoValue:
+                raise ValueError(f'knob "{name}": None is not a value') from None
+        settings_values = json.dumps(values, allow_nan=False)
     elif settings is not None:
         settings_file = os.fspath(settings)
 
@@ -213,5 +253,5 @@ def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=No
 
     _quorlen.render_files(os.fspath(output), path(passes),
                           [path(color), path(normal), path(P), path(noiseP)],
-                          settings_file, sets, _frames_text(frames), progress, warn,
+                          settings_file, settings_values, _frames_text(frames), progress, warn,
                           path(plugin_path), int(threads))

@@ -1,16 +1,17 @@
 // The faults fuzzing found in the command-line host, checked for the behaviour that replaced them (the
 // replay tests only show that the inputs no longer crash).
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/module.h>
+#include <quorlen/node.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
 
-#include "hosting/errors.h"
 #include "hosting/frames/frame_pattern.h"
-#include "hosting/loader/operator_module.h"
-#include "hosting/node/node.h"
+#include "hosting/node/knob_settings.h"
 
 namespace {
 
@@ -46,8 +47,8 @@ TEST(FoundFaults, SettingsNumberBeyondDoubleIsAUsageError) {
     try {
       (void)read_settings_file(path);
       ADD_FAILURE() << text << " was read";
-    } catch (const AppError& e) {
-      EXPECT_EQ(e.code(), kExitUsage) << text;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::usage) << text;
       const std::string message = e.what();
       EXPECT_EQ(message.find("settings file \"" + path + "\" is not valid JSON: number overflow parsing '"),
                 0u)
@@ -77,8 +78,8 @@ TEST(FoundFaults, DeeplyNestedKnobValueIsAUsageErrorNotAStackOverflow) {
     try {
       apply_settings(node->op(), settings);
       ADD_FAILURE() << c.depth << " deep was taken";
-    } catch (const AppError& e) {
-      EXPECT_EQ(e.code(), kExitUsage) << c.depth;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::usage) << c.depth;
       const std::string start =
           "settings file \"" + path + "\": knob \"_lightColor\": " + c.shown + " is not ";
       EXPECT_EQ(std::string(e.what()).find(start), 0u) << e.what();

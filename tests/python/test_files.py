@@ -30,7 +30,7 @@ def test_read_and_layers(shot):
     assert same_bits(quorlen.read(path, layer="Pref"), frames[2][3])
     with pytest.raises(quorlen.Error, match='no layer "Q"') as missing:
         quorlen.read(path, "Q")
-    assert missing.value.exit_code == 1 and isinstance(missing.value, RuntimeError)
+    assert isinstance(missing.value, quorlen.InputError) and isinstance(missing.value, RuntimeError)
     with pytest.raises(quorlen.Error, match="nowhere.exr"):
         quorlen.layers(folder / "nowhere.exr")
     (folder / "cut.exr").write_bytes(path.read_bytes()[:300])
@@ -63,21 +63,34 @@ def test_render_files_renders_sequences_as_the_command_does(shot, tmp_path):
 
 def test_render_files_failures_are_the_commands(shot, tmp_path):
     one, out, nowhere = shot[0] / "shot.0001.exr", tmp_path / "a.exr", tmp_path / "no" / "a.exr"
-    cases = [  # keywords, the command's arguments, exit code
-        (dict(normal=tmp_path / "missing.exr"), ["--normal", tmp_path / "missing.exr"], 1),
-        (dict(passes=one, settings={"lightTyp": "point"}), ["--passes", one, "--set", "lightTyp=point"], 1),
-        (dict(passes=one, settings=tmp_path / "none.json"), ["--passes", one, "--settings", tmp_path / "none.json"], 1),
-        (dict(passes=one, frames="3-1x"), ["--passes", one, "--frames", "3-1x"], 1),
-        (dict(passes=one, frames="1-2"), ["--passes", one, "--frames", "1-2"], 1),
-        (dict(passes=one, plugin_path=tmp_path / "no"), ["--passes", one, "--plugin-path", tmp_path / "no"], 2),
-        (dict(passes=one, output=nowhere), ["--passes", one, "-o", nowhere], 3),
+    # The command's exit code for each class of failure.
+    exit_codes = {quorlen.UsageError: 1, quorlen.InputError: 1, quorlen.ModuleError: 2, quorlen.OutputError: 3}
+    cases = [  # keywords, the command's arguments, the class raised
+        (dict(normal=tmp_path / "missing.exr"), ["--normal", tmp_path / "missing.exr"], quorlen.UsageError),
+        (dict(passes=one, settings=tmp_path / "none.json"), ["--passes", one, "--settings", tmp_path / "none.json"],
+         quorlen.UsageError),
+        (dict(passes=one, frames="3-1x"), ["--passes", one, "--frames", "3-1x"], quorlen.UsageError),
+        (dict(passes=one, frames="1-2"), ["--passes", one, "--frames", "1-2"], quorlen.UsageError),
+        (dict(passes=one, plugin_path=tmp_path / "no"), ["--passes", one, "--plugin-path", tmp_path / "no"],
+         quorlen.ModuleError),
+        (dict(passes=one, output=nowhere), ["--passes", one, "-o", nowhere], quorlen.OutputError),
     ]
-    for keywords, cli, code in cases:
+    for keywords, cli, cls in cases:
         with pytest.raises(quorlen.Error) as failed:
             quorlen.render_files(**{"output": out, **keywords})
         result = run_quorlen("render", *(cli if "-o" in cli else cli + ["-o", out]), check=False)
-        assert failed.value.exit_code == result.returncode == code, (keywords, str(failed.value))
+        assert type(failed.value) is cls, (keywords, str(failed.value))
+        assert exit_codes[cls] == result.returncode, (keywords, result.stderr)
         assert result.stderr.strip() == f"quorlen: error: {failed.value}"
+    # A dict of settings is refused in Python's terms, not as the command line it is not.
+    (tmp_path / "typo.json").write_text('{"lightTyp": "point"}')
+    with pytest.raises(quorlen.UsageError) as failed:
+        quorlen.render_files(output=out, passes=one, settings={"lightTyp": "point"})
+    result = run_quorlen("render", "--passes", one, "--settings", tmp_path / "typo.json", "-o", out, check=False)
+    assert result.returncode == 1
+    assert str(failed.value) == 'settings: no knob named "lightTyp" (did you mean "lightType"?)'
+    assert result.stderr.strip().endswith(str(failed.value).removeprefix("settings: "))
+    assert "--set" not in str(failed.value)
     assert not list(tmp_path.glob("a*")) and not nowhere.parent.exists()
 
 

@@ -3,6 +3,8 @@
 // shell, and the server answers hostile bytes with an error and goes on serving.
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/module.h>
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -15,8 +17,6 @@
 #include <thread>
 
 #include "demo/demo_scene.h"
-#include "hosting/errors.h"
-#include "hosting/loader/operator_module.h"
 #include "viewer/http_server.h"
 #include "viewer/viewer_state.h"
 
@@ -95,16 +95,16 @@ TEST(ViewerState, ARefusedChangeKeepsTheStateAndItsPreview) {
   EXPECT_GT(ms, 0.0);
   const long generation = viewer->generation();
   const auto panel = viewer->panel();
-  EXPECT_THROW(viewer->apply({{"lightBrightness", 3}, {"lightType", "sideways"}}), hosting::AppError);
-  EXPECT_THROW(viewer->pick(0, 0, 1.0), hosting::AppError);  // the sky: no surface
-  EXPECT_THROW(viewer->pick(kWidth, 0, 1.0), hosting::AppError);
+  EXPECT_THROW(viewer->apply({{"lightBrightness", 3}, {"lightType", "sideways"}}), hosting::Error);
+  EXPECT_THROW(viewer->pick(0, 0, 1.0), hosting::Error);  // the sky: no surface
+  EXPECT_THROW(viewer->pick(kWidth, 0, 1.0), hosting::Error);
   EXPECT_EQ(viewer->generation(), generation);
   EXPECT_EQ(viewer->panel(), panel);
   EXPECT_EQ(viewer->preview_png(1.0, 0.0, ms), before);
   EXPECT_EQ(ms, 0.0) << "an unchanged state is not rendered again";
   EXPECT_NE(viewer->preview_png(1.0, 1.0, ms), before) << "the exposure changes the view";
-  EXPECT_THROW(viewer->save(), hosting::AppError);
-  EXPECT_THROW(viewer->render_output(), hosting::AppError);
+  EXPECT_THROW(viewer->save(), hosting::Error);
+  EXPECT_THROW(viewer->render_output(), hosting::Error);
 }
 
 TEST(ViewerState, SettingsRebuildTheSameNode) {

@@ -81,7 +81,17 @@ const char* name_hint(Op& op, std::string_view name) {
       tie = true;
     }
   }
-  return tie ? nullptr : best;
+  if (best && !tie) return best;
+  // A name that is a word of one knob's name ("brightness" for "lightBrightness") is likely that knob.
+  const std::string wanted = quorlen::text::lower(plain);
+  if (wanted.size() < 3) return nullptr;
+  const char* holder = nullptr;
+  for (Knob* k : value_knobs(op))
+    if (quorlen::text::lower(without_underscores(k->name())).find(wanted) != std::string::npos) {
+      if (holder) return nullptr;
+      holder = k->name();
+    }
+  return holder;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 /// \file oiio_library.cpp  The image library module: every format OpenImageIO knows, behind the command's
 /// own codec interface. Only the entry point is exported.
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <fmt/format.h>
 
@@ -117,6 +118,11 @@ class OiioEncoder final : public ImageEncoder {
       layout.attribute("png:compressionLevel", 1);
       layout.attribute("png:filter", 8);  // PNG_FILTER_NONE
     }
+    if (wanted.memory) {
+      memory_ = std::make_unique<OIIO::Filesystem::IOVecOutput>(*wanted.memory);
+      if (!out_->supports("ioproxy") || !out_->set_ioproxy(memory_.get()))
+        throw codec_error("this format cannot be written to memory");
+    }
     if (!out_->open(file, layout)) throw codec_error(error_of(out_.get()));
   }
 
@@ -143,6 +149,7 @@ class OiioEncoder final : public ImageEncoder {
 
  private:
   EncoderSpec spec_;
+  std::unique_ptr<OIIO::Filesystem::IOVecOutput> memory_;  // outlives out_, which writes through it
   std::unique_ptr<OIIO::ImageOutput> out_;
   int next_;
 };

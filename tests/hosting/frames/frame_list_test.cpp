@@ -1,9 +1,8 @@
 // Frame lists: frames and ranges joined by commas, as pipelines write them.
-#include "hosting/frames/frame_list.h"
-
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/frames.h>
 
-#include "hosting/errors.h"
 #include "hosting/frames/frame_pattern.h"
 
 namespace {
@@ -15,8 +14,8 @@ std::vector<int> frames(std::string_view text) { return parse_frame_list(text).f
 std::string error_of(std::string_view text) {
   try {
     parse_frame_list(text);
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.code(), kExitUsage) << text;
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::usage) << text;
     return e.what();
   }
   ADD_FAILURE() << text << " was accepted";

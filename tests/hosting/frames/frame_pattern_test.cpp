@@ -2,8 +2,7 @@
 #include "hosting/frames/frame_pattern.h"
 
 #include <gtest/gtest.h>
-
-#include "hosting/errors.h"
+#include <quorlen/errors.h>
 
 namespace {
 
@@ -29,8 +28,8 @@ TEST(FrameRange, RejectsMalformedAndBackwardRangesAsUsageErrors) {
     try {
       parse_frame_range(text);
       ADD_FAILURE() << "accepted \"" << text << "\"";
-    } catch (const AppError& e) {
-      EXPECT_EQ(e.code(), kExitUsage) << text;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::usage) << text;
       EXPECT_NE(std::string(e.what()).find("--frames"), std::string::npos) << e.what();
     }
   }
@@ -44,8 +43,8 @@ TEST(FrameRange, RefusesMoreFramesThanOneRunRendersBeforeListingThem) {
     try {
       parse_frame_range(text);
       ADD_FAILURE() << "accepted \"" << text << "\"";
-    } catch (const AppError& e) {
-      EXPECT_EQ(e.code(), kExitUsage) << text;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::usage) << text;
       EXPECT_NE(std::string(e.what()).find("at most 1000000 are rendered"), std::string::npos) << e.what();
     }
   }

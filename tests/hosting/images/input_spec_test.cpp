@@ -2,10 +2,9 @@
 #include "hosting/images/input_spec.h"
 
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
 
 #include <set>
-
-#include "hosting/errors.h"
 
 namespace {
 
@@ -56,8 +55,8 @@ TEST(InputSpec, MissingFilesAreUsageErrorsNamingTheFilePart) {
     try {
       parse_input_spec(text, exists);
       ADD_FAILURE() << "accepted \"" << text << "\"";
-    } catch (const AppError& e) {
-      EXPECT_EQ(e.code(), kExitUsage);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::usage);
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
     }
   }

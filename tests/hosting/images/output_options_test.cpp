@@ -1,13 +1,12 @@
 // Output sample types and compressions: which formats take which, and every combination written and read
 // back by OpenImageIO with the pixels expected.
-#include "hosting/images/output_options.h"
-
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/output.h>
 
 #include <cmath>
 
-#include "hosting/errors.h"
 #include "hosting/images/image_writer.h"
 #include "hosting/images/srgb.h"
 #include "support/HostingTestSupport.h"
@@ -20,8 +19,8 @@ using quorlen::hosting_test::TempDir;
 std::string refusal(const std::string& path, const std::string& format, const OutputOptions& options) {
   try {
     checked_type(path, format, options);
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.code(), kExitUsage);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::usage);
     return e.what();
   }
   return "";

@@ -2,9 +2,9 @@
 #include "hosting/images/same_file.h"
 
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
 #include <unistd.h>
 
-#include "hosting/errors.h"
 #include "support/HostingTestSupport.h"
 
 namespace {
@@ -49,8 +49,8 @@ TEST(SameFile, RefusalNamesTheOutputTheOptionAndTheInput) {
   try {
     refuse_output_over_input(dir / "sub/../a.exr", a, "--passes");
     FAIL() << "accepted the input as the output";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.code(), kExitUsage);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::usage);
     EXPECT_EQ(std::string(e.what()), "-o \"" + (dir / "sub/../a.exr") +
                                          "\" is the same file as the --passes input \"" + a +
                                          "\", which it would replace; choose another output");

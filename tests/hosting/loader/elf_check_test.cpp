@@ -3,13 +3,13 @@
 
 #include <elf.h>
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/module.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
-#include "hosting/errors.h"
-#include "hosting/loader/operator_module.h"
 #include "support/HostingTestSupport.h"
 
 namespace {
@@ -95,8 +95,8 @@ TEST(ElfCheck, LoadingATruncatedModuleIsAPluginErrorNamingTheFile) {
   try {
     load_module(path);
     FAIL() << "a truncated module loaded";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.code(), kExitPlugin);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::module);
     EXPECT_EQ(std::string(e.what()).rfind("cannot load plug-in \"" + path + "\": truncated", 0), 0u)
         << e.what();
   }

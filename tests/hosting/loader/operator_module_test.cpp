@@ -1,12 +1,11 @@
 // Where the module is looked for, and the one-line failures of loading it.
-#include "hosting/loader/operator_module.h"
-
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/module.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "hosting/errors.h"
 #include "support/HostingTestSupport.h"
 
 namespace {
@@ -52,8 +51,8 @@ TEST(LoadModule, ANonModuleFileFailsWithTheLoadersMessage) {
   try {
     load_module(dir / kModuleFileName);
     FAIL() << "loaded a text file";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.code(), kExitPlugin);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::module);
     const std::string what = e.what();
     EXPECT_EQ(what.find("cannot load plug-in \"" + (dir / kModuleFileName) + "\": "), 0u) << what;
     EXPECT_EQ(what.find('\n'), std::string::npos);
@@ -66,8 +65,8 @@ TEST(LoadModule, AModuleBuiltForAnotherLayerVersionIsRefusedWithTheRegistrysReas
   try {
     load_module(dir / kModuleFileName);
     FAIL() << "accepted a module of another layer version";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.code(), kExitPlugin);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::module);
     const std::string what = e.what();
     EXPECT_TRUE(quorlen::hosting_test::contains(what, "registered no \"Quorlen\" operator")) << what;
     EXPECT_TRUE(quorlen::hosting_test::contains(what, "version")) << what;

@@ -3,12 +3,12 @@
 #include "hosting/node/animated_settings.h"
 
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/module.h>
+#include <quorlen/node.h>
 
 #include <fstream>
 
-#include "hosting/errors.h"
-#include "hosting/loader/operator_module.h"
-#include "hosting/node/node.h"
 #include "support/HostingTestSupport.h"
 
 namespace {
@@ -25,8 +25,8 @@ class Animated : public ::testing::Test {
   std::string error_of(const json& settings) {
     try {
       at(settings, 0);
-    } catch (const AppError& e) {
-      EXPECT_EQ(e.code(), kExitUsage);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::usage);
       return e.what();
     }
     ADD_FAILURE() << settings.dump() << " was accepted";

@@ -1,15 +1,14 @@
 // A session reads its inputs once and renders any region again after knob changes: the pixels must equal
 // those of the command's streamed render of the same files, whether the inputs came from files or from
 // memory the caller owns.
-#include "hosting/session/session.h"
-
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/module.h>
+#include <quorlen/session.h>
 
 #include <cstring>
 #include <random>
 
-#include "hosting/errors.h"
-#include "hosting/loader/operator_module.h"
 #include "support/HostingTestSupport.h"
 
 namespace quorlen::hosting {
@@ -152,7 +151,7 @@ TEST_F(SessionTest, ImagesTheCallerOwnsRenderAsTheSameFilesDo) {
   from_memory.clear_inputs();
   EXPECT_FALSE(from_memory.has_inputs());
   for (int slot : {kColor, kNormal, kPosition}) EXPECT_EQ(from_memory.input(slot), nullptr);
-  EXPECT_THROW(from_memory.render(), AppError);
+  EXPECT_THROW(from_memory.render(), Error);
   memory.clear();
   from_memory.set_inputs(from_files.geometry(), {nullptr, from_files.input(kNormal), nullptr, nullptr});
   EXPECT_EQ(from_memory.render().box(), from_files.geometry().data);
@@ -161,27 +160,27 @@ TEST_F(SessionTest, ImagesTheCallerOwnsRenderAsTheSameFilesDo) {
 TEST_F(SessionTest, RefusalsLeaveWhatWasHeld) {
   Session session(description());
   EXPECT_FALSE(session.has_inputs());
-  EXPECT_THROW(session.render(), AppError);
+  EXPECT_THROW(session.render(), Error);
 
   std::vector<std::string> warnings;
   session.read_inputs(sources(), warnings);
   const ImageBuffer before = session.render();
   FrameSources missing = sources();
   missing.inputs[kNormal] = InputSpec{dir_ / "passes.exr", std::string("nosuchlayer")};
-  EXPECT_THROW(session.read_inputs(missing, warnings), AppError);
+  EXPECT_THROW(session.read_inputs(missing, warnings), Error);
   const ImageBuffer after = session.render();
   EXPECT_TRUE(same_bits(before.data(), after.data(), before.size()));
 
   const ImageGeometry g = session.geometry();
   std::array<std::shared_ptr<const ImageBuffer>, kInputCount> none{};
-  EXPECT_THROW(session.set_inputs(g, none), AppError);
+  EXPECT_THROW(session.set_inputs(g, none), Error);
   auto small = std::make_shared<const ImageBuffer>(
       Box(0, 0, 3, 3),
       std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
-  EXPECT_THROW(session.set_inputs(g, {nullptr, small, nullptr, nullptr}), AppError);
+  EXPECT_THROW(session.set_inputs(g, {nullptr, small, nullptr, nullptr}), Error);
   auto no_rgb =
       std::make_shared<const ImageBuffer>(g.data, std::vector<DD::Image::Channel>{DD::Image::Chan_Alpha});
-  EXPECT_THROW(session.set_inputs(g, {nullptr, no_rgb, nullptr, nullptr}), AppError);
+  EXPECT_THROW(session.set_inputs(g, {nullptr, no_rgb, nullptr, nullptr}), Error);
   EXPECT_TRUE(same_bits(before.data(), session.render().data(), before.size()));
 }
 

@@ -1,13 +1,13 @@
 // Writers that fail, are abandoned or are interrupted leave neither the target nor a temporary file.
 #include <gtest/gtest.h>
+#include <quorlen/errors.h>
+#include <quorlen/interrupt.h>
 
 #include <csignal>
 #include <fstream>
 
-#include "hosting/errors.h"
 #include "hosting/images/image_writer.h"
 #include "hosting/system/atomic_file.h"
-#include "hosting/system/interrupt.h"
 #include "support/HostingTestSupport.h"
 
 namespace {
@@ -50,8 +50,8 @@ TEST(ImageWriter, AnIncompleteImageIsNotCommitted) {
     try {
       writer.commit();
       FAIL() << "committed 3 of 4 lines";
-    } catch (const AppError& e) {
-      EXPECT_EQ(e.code(), kExitOutput);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::output);
       EXPECT_NE(std::string(e.what()).find("incomplete"), std::string::npos) << e.what();
     }
   }
@@ -62,7 +62,7 @@ TEST(ImageWriter, LinesOutOfOrderAreRefused) {
   TempDir dir;
   {
     ImageWriter writer(plan_output(dir / "out.exr"), geometry(4, 4));
-    EXPECT_THROW(writer.write_lines(lines(1, 2, 4, 0.5f)), AppError);
+    EXPECT_THROW(writer.write_lines(lines(1, 2, 4, 0.5f)), Error);
   }
   EXPECT_TRUE(dir.files().empty());
 }
@@ -96,13 +96,13 @@ TEST(Interrupt, FirstSignalAsksToStopAndASecondExitsRemovingThePendingFile) {
         try {
           throw_if_interrupted();
           std::exit(2);
-        } catch (const AppError& e) {
-          if (e.code() != kExitInterrupted) std::exit(3);
+        } catch (const Error& e) {
+          if (e.kind() != ErrorKind::interrupted) std::exit(3);
         }
         std::raise(SIGTERM);
         std::exit(4);  // not reached: the second signal exits
       },
-      ::testing::ExitedWithCode(kExitInterrupted), "");
+      ::testing::ExitedWithCode(128 + SIGINT), "");
   EXPECT_FALSE(std::filesystem::exists(pending));
 }
 

@@ -1,4 +1,4 @@
-/// \file operator_module.h  Finding and loading the operator's module, as a host does.
+/// \file module.h  Finding and loading the operator's module, as a host does.
 #pragma once
 
 #include <optional>
@@ -32,5 +32,13 @@ const DD::Image::Op::Description& load_module(const std::string& path);
 /// searched directories when there is no module. Sets `module_path`, when given, to the file loaded.
 const DD::Image::Op::Description& load_operator(const std::optional<std::string>& cli_dir,
                                                 std::string* module_path = nullptr);
+
+/// The path of the image library module (every format but EXR) if it has been loaded, else "".
+std::string loaded_image_module();
+
+/// Where the host program stands for install-relative searches: the executable's directory, or the one a
+/// host that is a library names (such as the Python module).
+std::string executable_dir();
+void set_executable_dir(std::string dir);
 
 }  // namespace quorlen::hosting

@@ -1,4 +1,4 @@
-/// \file output_options.h  What the user chose for the output file: sample type and compression, checked
+/// \file output.h  What the user chose for the output file: sample type and compression, checked
 /// against what the format can hold.
 #pragma once
 

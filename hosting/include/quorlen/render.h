@@ -1,5 +1,11 @@
-/// \file render_job.h  A render job: relight passes read from image files, frame by frame, into output files.
+/// \file render.h  A render job: relight passes read from image files, frame by frame, into output files.
 #pragma once
+
+#include <quorlen/frames.h>
+#include <quorlen/inputs.h>
+#include <quorlen/node.h>
+#include <quorlen/output.h>
+#include <quorlen/stage_times.h>
 
 #include <array>
 #include <functional>
@@ -9,12 +15,6 @@
 #include <vector>
 
 #include "DDImage/Op.h"
-#include "hosting/frames/frame_list.h"
-#include "hosting/frames/frame_pattern.h"
-#include "hosting/frames/frame_pipeline.h"
-#include "hosting/frames/stage_times.h"
-#include "hosting/images/output_options.h"
-#include "hosting/node/knob_settings.h"
 
 namespace quorlen::hosting {
 
@@ -59,11 +59,23 @@ struct RenderObserver {
 /// overwritten by every frame; a pattern without --frames names no file).
 std::vector<int> frames_of(const RenderRequest& request);
 
+/// The problems a request can show before the operator's module is loaded: patterns against --frames,
+/// negative thread counts. Throws a usage error; front ends call it first so that a mistyped command line is
+/// reported without looking for the module.
+void check_request(const RenderRequest& request);
+
+/// Refuses `target`, a path a front end will write for `frame`, when it is a directory or one of the
+/// frame's inputs, or its settings file unless `may_be_settings` (a save over the file it came from). An
+/// output is renamed over its target only when complete, but that would still destroy a pass. Throws a
+/// usage error.
+void refuse_output_target(const RenderRequest& request, const FrameSources& sources, int frame,
+                          const std::string& target, bool may_be_settings = false);
+
 /// Resolves the inputs of one frame: explicit options, then the --passes map for the rest.
 FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostream* mapping_report);
 
 /// Runs the request with the operator class `description`: renders every frame (or, with dry_run, prints
-/// the mapping and settings it would use to `out`). Returns the stage times. Throws AppError on failure
+/// the mapping and settings it would use to `out`). Returns the stage times. Throws Error on failure
 /// (also when a stop was asked for, see interrupt.h); frames already written stay.
 StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Description& description,
                       std::ostream& out, const RenderObserver& observer = {});

@@ -4,14 +4,39 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "DDImageHost/NodeHost.h"
-#include "hosting/node/knob_settings.h"
 
 namespace quorlen::hosting {
+
+/// One `--set NAME=VALUE`.
+struct KnobSetting {
+  std::string name;
+  std::string value;
+};
+
+/// Splits "NAME=VALUE" at the first '='; throws a usage error when there is none or NAME is empty.
+KnobSetting parse_knob_setting(std::string_view text);
+
+/// Knob values in the order they are applied: the settings file first, then the values given in memory,
+/// then each --set.
+struct NodeSettings {
+  std::optional<std::string> settings_file;  ///< a JSON object of knob name to value
+  std::optional<nlohmann::json> values;      ///< the same object given in memory (a script's dict)
+  std::vector<KnobSetting> sets;
+  double frame = 0;  ///< where the file's animated values are evaluated (see animated_settings.h)
+};
+
+/// Reads a settings file; throws a usage error when it is missing or not a JSON object.
+nlohmann::json read_settings_file(const std::string& path);
+
+/// Writes `settings` as a settings file, whole or not at all (a file it replaces stays until the new one is
+/// complete). Throws an output error.
+void write_settings_file(const std::string& path, const nlohmann::json& settings);
 
 /// A node of an operator class. Setting a knob notifies the operator as a host does after an edit, so
 /// availability follows the settings. Not for use from two threads at once.
@@ -47,6 +72,19 @@ class Node {
   nlohmann::json panel();
   /// "name=value" for every knob whose value differs from a new node's, in declaration order.
   std::vector<std::string> changed_knobs();
+  /// Every knob's value in the settings file's form, as `--settings` reads it: choices and bit sets by their
+  /// labels, which survive a reordering of the entries.
+  nlohmann::json settings();
+
+  /// One knob as a table shows it.
+  struct KnobRow {
+    std::string label, name, value;
+    std::string range;    ///< "0 to 1", or "" without one
+    std::string accepts;  ///< "one of a, b", "on or off", "3 numbers", ...
+    bool available = true;
+  };
+  /// The knobs that hold a value, in declaration order.
+  std::vector<KnobRow> knob_rows();
 
  private:
   DD::Image::Knob& knob(std::string_view name);

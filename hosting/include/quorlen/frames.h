@@ -1,4 +1,4 @@
-/// \file frame_list.h  Frame lists as pipelines write them: numbers and ranges joined by commas.
+/// \file frames.h  Frame lists as pipelines write them: numbers and ranges joined by commas.
 #pragma once
 
 #include <string_view>

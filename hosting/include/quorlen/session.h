@@ -2,15 +2,17 @@
 /// change: what an interactive front end or a script works with.
 #pragma once
 
+#include <quorlen/inputs.h>
+#include <quorlen/node.h>
+#include <quorlen/render.h>
+
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "DDImageHost/ImageBuffer.h"
-#include "hosting/frames/frame_inputs.h"
-#include "hosting/frames/region_renderer.h"
-#include "hosting/node/node.h"
 
 namespace quorlen::hosting {
 
@@ -40,14 +42,17 @@ class Session {
                   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images);
 
   /// Lets go of the inputs held, so images owned elsewhere (views) may go away.
-  void clear_inputs() { inputs_ = BandInputs{}; }
+  void clear_inputs() {
+    images_ = {};
+    alpha_.reset();
+  }
 
-  bool has_inputs() const { return inputs_.images[kNormal] != nullptr; }
+  bool has_inputs() const { return images_[kNormal] != nullptr; }
   /// The output's data and display windows.
   const ImageGeometry& geometry() const { return geometry_; }
   /// Input `slot` as kept (red, green, blue over the data window), or null when unconnected.
   std::shared_ptr<const DD::Image::ImageBuffer> input(int slot) const {
-    return inputs_.images[static_cast<std::size_t>(slot)];
+    return images_[static_cast<std::size_t>(slot)];
   }
 
   /// Renders red, green, blue and alpha of `region`, clipped to the data window, with `threads` workers
@@ -60,7 +65,22 @@ class Session {
  private:
   Node node_;
   ImageGeometry geometry_;
-  BandInputs inputs_;
+  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images_;
+  std::shared_ptr<const DD::Image::ImageBuffer> alpha_;  // the colour input's, when read for the output
 };
+
+/// Paths a front end on a session will write: refused up front when they would overwrite what the session
+/// is made from.
+struct SessionTargets {
+  std::optional<std::string> image;     ///< a rendered frame; its format must be known
+  std::optional<std::string> settings;  ///< a settings file; it may be the one the session read
+};
+
+/// A session for `request`'s first frame: its settings applied, its inputs resolved (explicit options, then
+/// --passes) and read, `targets` checked. Size differences are added to `warnings`. Throws a usage or input
+/// error.
+std::unique_ptr<Session> open_session(const RenderRequest& request,
+                                      const DD::Image::Op::Description& description,
+                                      const SessionTargets& targets, std::vector<std::string>& warnings);
 
 }  // namespace quorlen::hosting

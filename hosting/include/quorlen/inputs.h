@@ -1,0 +1,84 @@
+/// \file inputs.h  The operator's four inputs and how a renderer's passes are to be read into them: the
+/// light space, the normal encoding and the words for each that every front end accepts.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "DDImage/Box.h"
+#include "DDImageHost/ImageBuffer.h"
+
+namespace quorlen::hosting {
+
+/// The operator's inputs, in input order.
+enum InputSlot : int { kColor = 0, kNormal = 1, kPosition = 2, kNoisePosition = 3 };
+inline constexpr int kInputCount = 4;
+/// The operator's input labels, which are also the option names (--color, --normal, --P, --noiseP).
+inline constexpr std::array<const char*, kInputCount> kInputLabels = {"color", "normal", "P", "noiseP"};
+
+/// The slot labelled `label` (exactly), or -1.
+int input_slot_named(std::string_view label);
+
+/// The space the light knobs are given in. `node`: as the node defines them in any host (it negates the
+/// light vector's z). `world`: the passes' own world space; the normal input's z is negated before the
+/// node sees it, so that the node's dot products equal the physical ones.
+enum class LightSpace { node, world };
+
+/// How the normal input stores its vectors: `signed` as they are, `unsigned` as 0.5 n + 0.5 (normal maps
+/// in 0..1, such as 8-bit images), decoded as 2 v - 1.
+enum class NormalEncoding { signed_values, unsigned_values };
+
+/// The words front ends and settings files use, in the order shown to users.
+inline constexpr std::array<std::string_view, 2> kLightSpaceWords = {"node", "world"};
+inline constexpr std::array<std::string_view, 2> kNormalEncodingWords = {"signed", "unsigned"};
+
+std::string_view word_of(LightSpace space);
+std::string_view word_of(NormalEncoding encoding);
+/// The light space named `word`, case ignored; throws a usage error that names `what` (the option or
+/// keyword), lists the words and suggests the nearest.
+LightSpace light_space_named(std::string_view word, std::string_view what = "light space");
+/// As light_space_named(), for the normal encoding.
+NormalEncoding normal_encoding_named(std::string_view word, std::string_view what = "normal encoding");
+
+/// The light space and encoding in words, for --dry-run.
+std::string describe(LightSpace space, NormalEncoding encoding);
+
+/// Applies the encoding, then the light space, to the normals in `box` of `image` (red, green, blue).
+void transform_normals(DD::Image::ImageBuffer& image, const DD::Image::Box& box, LightSpace space,
+                       NormalEncoding encoding);
+
+/// Where an image's pixels are (data window) and the frame they belong to (display window), in the file's
+/// pixel coordinates, y counting down the picture as the file stores it.
+struct ImageGeometry {
+  DD::Image::Box data;
+  DD::Image::Box display;
+
+  /// The host's format: the display window's size.
+  DD::Image::Format format() const { return {display.w(), display.h()}; }
+  bool operator==(const ImageGeometry&) const = default;
+};
+
+/// Largest data window an input may have unless raised with --max-pixels: 2^28 pixels (16384 x 16384).
+inline constexpr long long kDefaultMaxPixels = 1LL << 28;
+/// Bytes a frame's bands may take unless raised with --max-memory: 4 GiB.
+inline constexpr long long kDefaultMaxMemory = 4LL << 30;
+
+/// A file and, optionally, the layer to take from it (no layer: the plain R, G, B).
+struct InputSpec {
+  std::string file;
+  std::optional<std::string> layer;
+};
+
+/// Where one frame's inputs come from; an empty slot is unconnected (a missing colour reads as black).
+struct FrameSources {
+  std::array<std::optional<InputSpec>, kInputCount> inputs;
+  long long max_pixels = kDefaultMaxPixels;  ///< largest data window an input may have
+  long long max_memory = kDefaultMaxMemory;  ///< bytes a frame's bands may take together
+  LightSpace light_space = LightSpace::node;
+  NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
+};
+
+}  // namespace quorlen::hosting
