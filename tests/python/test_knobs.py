@@ -62,6 +62,9 @@ def test_unknown_knobs_are_key_errors_with_a_suggestion(node):
         node.available("pointLightRadiu")
     with pytest.raises(KeyError, match="did you mean"):
         node.update({"pointLightRadius": 3, "lightBrightnes": 2})
+    # A word of a knob's name points to that knob.
+    with pytest.raises(KeyError, match=r'no knob named "brightness" \(did you mean "lightBrightness"\?\)'):
+        node["brightness"]
     assert node["pointLightRadius"] == 100.0
 
 
@@ -79,6 +82,19 @@ def test_bad_values_are_value_errors_naming_the_knob_and_forms(node, name, value
         node[name] = value
     assert name in str(refused.value) and forms in str(refused.value)
     assert node.settings() == before
+
+
+def test_settings_are_the_files_form_with_choices_by_label(node, tmp_path):
+    node.update({"lightType": "point", "pointLightRadius": 5.0, "lightBrightness": float("inf")})
+    saved = node.settings()
+    assert saved["lightType"] == "point" and saved["pointLightRadius"] == 5.0
+    assert saved["lightBrightness"] == float("inf")
+    other = quorlen.Node()
+    other.update(saved)
+    assert other.settings() == saved
+    (tmp_path / "look.json").write_text(json.dumps({k: quorlen._json_value(v) for k, v in saved.items()}))
+    shown = run_quorlen("knobs", "--settings", tmp_path / "look.json", "--json").stdout
+    assert {k["name"]: k["value"] for k in json.loads(shown)["knobs"] if k["name"]}["lightType"] == 1
 
 
 def test_update_is_all_or_nothing(node):

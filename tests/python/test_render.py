@@ -46,14 +46,16 @@ def test_left_out_inputs_light_space_and_encoding_are_the_commands(tmp_path):
     kept = encoded.copy()
     node = quorlen.Node()
     node.update({"lightType": "point", "_pointLightPos": (0, 0, 3)})
-    for space in ("node", "world"):
+    for space in ("node", "World"):  # any case, as the command takes it
         relit = node.render(encoded, P=P, light_space=space, normal_encoding="unsigned")
         assert same_bits(relit[:, :, :3], command(tmp_path, [None, encoded, P, None], "--light-space", space,
                                                   "--normal-encoding", "unsigned", "--set", "lightType=point",
                                                   "--set", "_pointLightPos=0,0,3"))
     assert same_bits(encoded, kept)  # converted in a copy
-    with pytest.raises(ValueError, match='light_space: "up" is not node or world'):
+    with pytest.raises(quorlen.UsageError, match='light_space: "up" is not node or world'):
         node.render(encoded, light_space="up")
+    with pytest.raises(ValueError, match=r'light_space: "wrld" is not node or world \(did you mean "world"\?\)'):
+        node.render(encoded, light_space="wrld")
     with pytest.raises(ValueError, match='normal_encoding: "0..1" is not signed or unsigned'):
         node.render(encoded, normal_encoding="0..1")
 
