@@ -232,21 +232,12 @@ class PyNode {
       images[static_cast<std::size_t>(slot)] = std::make_shared<const ImageBuffer>(
           ImageBuffer::view(box, a->channels == 4 ? kRGBA : kRGB, const_cast<float*>(a->samples.data())));
     }
-    // Normals in another space or encoding are converted in a copy, as the read stage converts a file's.
-    if (space != LightSpace::node || encoding != NormalEncoding::signed_values) {
-      // A copy of a view would view the same samples: the caller's array is not to be written.
-      const ImageBuffer& viewed = *images[quorlen::hosting::kNormal];
-      auto converted = std::make_shared<ImageBuffer>(box, viewed.channels());
-      std::copy(viewed.data(), viewed.data() + viewed.size(), converted->data());
-      quorlen::hosting::transform_normals(*converted, box, space, encoding);
-      images[quorlen::hosting::kNormal] = std::move(converted);
-    }
     ImageBuffer out;
     {
       py::gil_scoped_release release;
       std::lock_guard<std::mutex> lock(mutex_);
       try {
-        session_.set_inputs(geometry, std::move(images));
+        session_.set_inputs(geometry, std::move(images), space, encoding);
         out = session_.render(threads);
       } catch (...) {
         session_.clear_inputs();

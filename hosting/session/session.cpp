@@ -4,6 +4,8 @@
 #include <quorlen/session.h>
 #include <tbb/task_arena.h>
 
+#include <algorithm>
+
 #include "hosting/frames/frame_inputs.h"
 #include "hosting/frames/region_renderer.h"
 
@@ -48,6 +50,20 @@ void Session::set_inputs(const ImageGeometry& geometry,
   geometry_ = geometry;
   images_ = std::move(images);
   alpha_.reset();
+}
+
+void Session::set_inputs(const ImageGeometry& geometry,
+                         std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images, LightSpace space,
+                         NormalEncoding encoding) {
+  if (images[kNormal] && (space != LightSpace::node || encoding != NormalEncoding::signed_values)) {
+    // A copy of a view would view the same samples, so the samples are copied one by one.
+    const ImageBuffer& given = *images[kNormal];
+    auto converted = std::make_shared<ImageBuffer>(given.box(), given.channels());
+    std::copy(given.data(), given.data() + given.size(), converted->data());
+    transform_normals(*converted, converted->box(), space, encoding);
+    images[kNormal] = std::move(converted);
+  }
+  set_inputs(geometry, std::move(images));
 }
 
 ImageBuffer Session::render(const Box& region, int threads) {
