@@ -33,7 +33,7 @@ std::unique_ptr<viewer::ViewerState> make_viewer(int w, int h) {
   }
   auto session = std::make_unique<hosting::Session>(description);
   session->set_inputs(hosting::ImageGeometry{box, box}, std::move(images));
-  return std::make_unique<viewer::ViewerState>(std::move(session), hosting::LightSpace::node,
+  return std::make_unique<viewer::ViewerState>(std::move(session), hosting::PassReading{},
                                                viewer::ViewSetup{});
 }
 

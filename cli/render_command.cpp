@@ -103,6 +103,17 @@ Command add_render_command(CLI::App& app) {
   render->add_flag("--dry-run", o->request.dry_run,
                    "Print the inputs, layers, output and knob values it would use, and stop");
   add_output_choices(*render, o->request);
+  render->add_option("--solo", o->request.solo, "Render only this light of the rig (repeatable)")
+      ->type_name("LIGHT");
+  render->add_option("--mute", o->request.mute, "Leave this light of the rig out (repeatable)")
+      ->type_name("LIGHT");
+  render
+      ->add_option_function<std::string>(
+          "--light-layers", [o](const std::string& w) { o->request.light_layers = w == "each"; },
+          "Layers of a rig's EXR output: each (one per light beside the beauty; default) or none (the beauty "
+          "alone)")
+      ->type_name("each|none")
+      ->check(CLI::IsMember({"each", "none"}).description(""));
   auto quiet = std::make_shared<bool>(false);
   render->add_flag("-q,--quiet", *quiet, "Print no warnings");
   render->add_flag("--no-progress", o->no_progress,

@@ -21,10 +21,10 @@ std::vector<std::string> input_arguments(const hosting::RenderRequest& render) {
       args.insert(args.end(),
                   {std::string("--") + hosting::kInputLabels[static_cast<std::size_t>(slot)], *input});
   if (render.passes) args.insert(args.end(), {"--passes", *render.passes});
-  if (render.light_space != hosting::LightSpace::node)
-    args.insert(args.end(), {"--light-space", std::string(hosting::word_of(render.light_space))});
-  if (render.normal_encoding != hosting::NormalEncoding::signed_values)
-    args.insert(args.end(), {"--normal-encoding", std::string(hosting::word_of(render.normal_encoding))});
+  if (render.light_space)
+    args.insert(args.end(), {"--light-space", std::string(hosting::word_of(*render.light_space))});
+  if (render.normal_encoding)
+    args.insert(args.end(), {"--normal-encoding", std::string(hosting::word_of(*render.normal_encoding))});
   return args;
 }
 

@@ -11,6 +11,7 @@
 #include <quorlen/module.h>
 #include <quorlen/preview.h>
 #include <quorlen/render.h>
+#include <quorlen/rig_session.h>
 #include <quorlen/session.h>
 
 #include <algorithm>
@@ -118,6 +119,102 @@ InputArray input_array(const py::object& value, const char* label) {
   return out;
 }
 
+// The arrays of a render as the session's input buffers, viewed without a copy where they already are
+// C-contiguous float32; `arrays` keeps them alive while they are rendered.
+struct ViewedInputs {
+  std::array<std::optional<InputArray>, kInputCount> arrays;
+  quorlen::hosting::ImageGeometry geometry;
+  std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images;
+};
+
+ViewedInputs viewed_inputs(const py::object& normal, const py::object& color, const py::object& position,
+                           const py::object& noise_position) {
+  ViewedInputs viewed;
+  auto& arrays = viewed.arrays;
+  if (normal.is_none()) throw py::value_error("normal: an array is required");
+  const std::array<const py::object*, kInputCount> given{&color, &normal, &position, &noise_position};
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    const py::object& value = *given[static_cast<std::size_t>(slot)];
+    if (!value.is_none()) arrays[static_cast<std::size_t>(slot)] = input_array(value, kInputLabels[slot]);
+  }
+  const InputArray& n = *arrays[quorlen::hosting::kNormal];
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    const auto& a = arrays[static_cast<std::size_t>(slot)];
+    if (a && (a->height != n.height || a->width != n.width))
+      throw py::value_error(
+          fmt::format("{}: shape ({}, {}, {}) does not match the normal input's ({}, {}, {})",
+                      kInputLabels[slot], a->height, a->width, a->channels, n.height, n.width, n.channels));
+  }
+  // Lines are stored from y 0 upwards, as an EXR file's are read: the array's first row is line 0.
+  const Box box(0, 0, n.width, n.height);
+  viewed.geometry = quorlen::hosting::ImageGeometry{box, box};
+  auto& images = viewed.images;
+  for (int slot = 0; slot < kInputCount; ++slot) {
+    const auto& a = arrays[static_cast<std::size_t>(slot)];
+    if (!a) continue;
+    // The session only reads its inputs, so a read-only array may be viewed as well.
+    images[static_cast<std::size_t>(slot)] = std::make_shared<const ImageBuffer>(
+        ImageBuffer::view(box, a->channels == 4 ? kRGBA : kRGB, const_cast<float*>(a->samples.data())));
+  }
+  return viewed;
+}
+
+// The knob calls of a node, shared by Node and a rig's lights. Unknown names are a KeyError with the
+// suggestion, values the knob refuses a ValueError; the node is unchanged either way.
+namespace knob_calls {
+
+void require_knob(quorlen::hosting::Node& node, const std::string& name) {
+  const auto names = node.knob_names();
+  if (std::find(names.begin(), names.end(), name) != names.end()) return;
+  try {
+    node.available(name);
+  } catch (const Error& e) {
+    throw py::key_error(one_line(e.what()));
+  }
+  throw py::key_error(name);
+}
+
+void set_json(quorlen::hosting::Node& node, const std::string& name, const nlohmann::json& value) {
+  require_knob(node, name);
+  try {
+    node.set_json(name, value);
+  } catch (const Error& e) {
+    throw py::value_error(one_line(e.what()));
+  }
+}
+
+void apply_json(quorlen::hosting::Node& node, const nlohmann::json& settings) {
+  for (const auto& [name, value] : settings.items()) require_knob(node, name);
+  try {
+    node.apply(settings);
+  } catch (const Error& e) {
+    throw py::value_error(one_line(e.what()));
+  }
+}
+
+std::string value_json(quorlen::hosting::Node& node, const std::string& name) {
+  require_knob(node, name);
+  const nlohmann::json panel = node.panel();
+  for (const auto& knob : panel["knobs"])
+    if (knob["name"].is_string() && knob["name"].get_ref<const std::string&>() == name)
+      return knob["value"].dump();
+  throw py::key_error(name);
+}
+
+// What the knob takes, as `quorlen knobs` shows it ("3 numbers", "one of parallel, point").
+std::string accepts(quorlen::hosting::Node& node, const std::string& name) {
+  require_knob(node, name);
+  for (const auto& row : node.knob_rows())
+    if (row.name == name) return row.accepts;
+  throw py::key_error(name);
+}
+
+std::string dumped(const nlohmann::json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace knob_calls
+
 // A node with its own lock: the session underneath is used by one thread at a time.
 class PyNode {
  public:
@@ -130,70 +227,41 @@ class PyNode {
     auto lock = locked();
     return session_.node().knob_names();
   }
-
-  // Unknown names are a KeyError with the suggestion, values the knob refuses a ValueError; the node is
-  // unchanged either way.
   void set_json(const std::string& name, const std::string& value) {
     const nlohmann::json parsed = nlohmann::json::parse(value);
     auto lock = locked();
-    require_knob(name);
-    try {
-      session_.node().set_json(name, parsed);
-    } catch (const Error& e) {
-      throw py::value_error(one_line(e.what()));
-    }
+    knob_calls::set_json(session_.node(), name, parsed);
   }
-
   void apply_json(const std::string& settings) {
     const nlohmann::json parsed = nlohmann::json::parse(settings);
     auto lock = locked();
-    for (const auto& [name, value] : parsed.items()) require_knob(name);
-    try {
-      session_.node().apply(parsed);
-    } catch (const Error& e) {
-      throw py::value_error(one_line(e.what()));
-    }
+    knob_calls::apply_json(session_.node(), parsed);
   }
-
   std::string value_json(const std::string& name) {
     auto lock = locked();
-    require_knob(name);
-    const nlohmann::json panel = session_.node().panel();
-    for (const auto& knob : panel["knobs"])
-      if (knob["name"].is_string() && knob["name"].get_ref<const std::string&>() == name)
-        return knob["value"].dump();
-    throw py::key_error(name);
+    return knob_calls::value_json(session_.node(), name);
   }
-
   std::string value_text(const std::string& name) {
     auto lock = locked();
-    require_knob(name);
+    knob_calls::require_knob(session_.node(), name);
     return session_.node().value_text(name);
   }
-
   bool available(const std::string& name) {
     auto lock = locked();
-    require_knob(name);
+    knob_calls::require_knob(session_.node(), name);
     return session_.node().available(name);
   }
-
-  // What the knob takes, as `quorlen knobs` shows it ("3 numbers", "one of parallel, point").
   std::string accepts(const std::string& name) {
     auto lock = locked();
-    require_knob(name);
-    for (const auto& row : session_.node().knob_rows())
-      if (row.name == name) return row.accepts;
-    throw py::key_error(name);
+    return knob_calls::accepts(session_.node(), name);
   }
-
   std::string settings_json() {
     auto lock = locked();
-    return session_.node().settings().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return knob_calls::dumped(session_.node().settings());
   }
-
   std::string panel_json() {
     auto lock = locked();
-    return session_.node().panel().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return knob_calls::dumped(session_.node().panel());
   }
 
   py::array_t<float> render(const py::object& normal, const py::object& color, const py::object& position,
@@ -206,32 +274,9 @@ class PyNode {
         quorlen::hosting::normal_encoding_named(normal_encoding, "normal_encoding");
     if (threads < 0)
       throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
-    if (normal.is_none()) throw py::value_error("normal: an array is required");
-    const std::array<const py::object*, kInputCount> given{&color, &normal, &position, &noise_position};
-    std::array<std::optional<InputArray>, kInputCount> arrays;
-    for (int slot = 0; slot < kInputCount; ++slot) {
-      const py::object& value = *given[static_cast<std::size_t>(slot)];
-      if (!value.is_none()) arrays[static_cast<std::size_t>(slot)] = input_array(value, kInputLabels[slot]);
-    }
-    const InputArray& n = *arrays[quorlen::hosting::kNormal];
-    for (int slot = 0; slot < kInputCount; ++slot) {
-      const auto& a = arrays[static_cast<std::size_t>(slot)];
-      if (a && (a->height != n.height || a->width != n.width))
-        throw py::value_error(
-            fmt::format("{}: shape ({}, {}, {}) does not match the normal input's ({}, {}, {})",
-                        kInputLabels[slot], a->height, a->width, a->channels, n.height, n.width, n.channels));
-    }
-    // Lines are stored from y 0 upwards, as an EXR file's are read: the array's first row is line 0.
-    const Box box(0, 0, n.width, n.height);
-    const quorlen::hosting::ImageGeometry geometry{box, box};
-    std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images;
-    for (int slot = 0; slot < kInputCount; ++slot) {
-      const auto& a = arrays[static_cast<std::size_t>(slot)];
-      if (!a) continue;
-      // The session only reads its inputs, so a read-only array may be viewed as well.
-      images[static_cast<std::size_t>(slot)] = std::make_shared<const ImageBuffer>(
-          ImageBuffer::view(box, a->channels == 4 ? kRGBA : kRGB, const_cast<float*>(a->samples.data())));
-    }
+    ViewedInputs viewed = viewed_inputs(normal, color, position, noise_position);
+    auto& images = viewed.images;
+    const auto& geometry = viewed.geometry;
     ImageBuffer out;
     {
       py::gil_scoped_release release;
@@ -256,20 +301,151 @@ class PyNode {
     return std::unique_lock<std::mutex>(mutex_);
   }
 
-  void require_knob(const std::string& name) {
-    const auto names = session_.node().knob_names();
-    if (std::find(names.begin(), names.end(), name) != names.end()) return;
-    try {
-      session_.node().available(name);
-    } catch (const Error& e) {
-      throw py::key_error(one_line(e.what()));
-    }
-    throw py::key_error(name);
-  }
-
   std::string module_path_;  // before the session, which sets it while it is made
   std::mutex mutex_;
   quorlen::hosting::Session session_;
+};
+
+// A rig with its own lock: one node a light over the same arrays, rendered into layers and the beauty.
+class PyRig {
+ public:
+  PyRig(const std::string& settings_json, const std::optional<std::string>& path,
+        const std::optional<std::string>& plugin_path)
+      : rig_(make_rig(settings_json, path, plugin_path)) {}
+
+  std::vector<std::string> lights() {
+    auto lock = locked();
+    return rig_.lights();
+  }
+  std::optional<std::string> light_space() const {
+    const auto& space = rig_.rig().light_space;
+    return space ? std::optional<std::string>(std::string(quorlen::hosting::word_of(*space))) : std::nullopt;
+  }
+  std::optional<std::string> normal_encoding() const {
+    const auto& encoding = rig_.rig().normal_encoding;
+    return encoding ? std::optional<std::string>(std::string(quorlen::hosting::word_of(*encoding)))
+                    : std::nullopt;
+  }
+
+  // The node of one light, for the knob calls Node makes; a name that is no light is a KeyError.
+  quorlen::hosting::Node& light(const std::string& name) {
+    try {
+      return rig_.light(name);
+    } catch (const Error& e) {
+      throw py::key_error(one_line(e.what()));
+    }
+  }
+  std::unique_lock<std::mutex> locked() {
+    py::gil_scoped_release release;
+    return std::unique_lock<std::mutex>(mutex_);
+  }
+
+  std::vector<std::string> knob_names(const std::string& l) {
+    auto lock = locked();
+    return light(l).knob_names();
+  }
+  void set_json(const std::string& l, const std::string& name, const std::string& value) {
+    const nlohmann::json parsed = nlohmann::json::parse(value);
+    auto lock = locked();
+    knob_calls::set_json(light(l), name, parsed);
+  }
+  void apply_json(const std::string& l, const std::string& settings) {
+    const nlohmann::json parsed = nlohmann::json::parse(settings);
+    auto lock = locked();
+    knob_calls::apply_json(light(l), parsed);
+  }
+  std::string value_json(const std::string& l, const std::string& name) {
+    auto lock = locked();
+    return knob_calls::value_json(light(l), name);
+  }
+  std::string value_text(const std::string& l, const std::string& name) {
+    auto lock = locked();
+    knob_calls::require_knob(light(l), name);
+    return light(l).value_text(name);
+  }
+  bool available(const std::string& l, const std::string& name) {
+    auto lock = locked();
+    knob_calls::require_knob(light(l), name);
+    return light(l).available(name);
+  }
+  std::string accepts(const std::string& l, const std::string& name) {
+    auto lock = locked();
+    return knob_calls::accepts(light(l), name);
+  }
+  std::string settings_json(const std::string& l) {
+    auto lock = locked();
+    return knob_calls::dumped(light(l).settings());
+  }
+  std::string panel_json(const std::string& l) {
+    auto lock = locked();
+    return knob_calls::dumped(light(l).panel());
+  }
+
+  py::object render(const py::object& normal, const py::object& color, const py::object& position,
+                    const py::object& noise_position, int threads, const std::string& light_space,
+                    const std::string& normal_encoding, const py::dict& masks, bool layers,
+                    const std::vector<std::string>& solo) {
+    const auto space = quorlen::hosting::light_space_named(light_space, "light_space");
+    const auto encoding = quorlen::hosting::normal_encoding_named(normal_encoding, "normal_encoding");
+    if (threads < 0)
+      throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
+    ViewedInputs viewed = viewed_inputs(normal, color, position, noise_position);
+    const Box& box = viewed.geometry.data;
+    std::vector<std::pair<std::string, py::array_t<float>>> mask_arrays;
+    for (const auto& [key, value] : masks) {
+      const std::string name = py::str(key);
+      py::array any = py::array::ensure(value);
+      if (!any || any.dtype().kind() == 'O' || any.dtype().kind() == 'b' || any.dtype().kind() == 'c')
+        throw py::type_error(fmt::format("masks[\"{}\"]: not an array of real numbers", name));
+      if ((any.ndim() != 2 && any.ndim() != 3) || any.shape(0) != box.h() || any.shape(1) != box.w() ||
+          (any.ndim() == 3 && (any.shape(2) < 1 || any.shape(2) > 4)))
+        throw py::value_error(fmt::format("masks[\"{}\"]: expected shape ({}, {}) or ({}, {}, C), got {}",
+                                          name, box.h(), box.w(), box.h(), box.w(), shape_text(any)));
+      mask_arrays.emplace_back(name,
+                               py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(any));
+    }
+    quorlen::hosting::RigSession::Result result;
+    {
+      py::gil_scoped_release release;
+      std::lock_guard<std::mutex> lock(mutex_);
+      try {
+        rig_.set_inputs(viewed.geometry, viewed.images, space, encoding);
+        for (const auto& [name, array] : mask_arrays) {
+          const std::size_t channels = array.ndim() == 3 ? static_cast<std::size_t>(array.shape(2)) : 1;
+          const std::vector<DD::Image::Channel> which(kRGBA.begin(),
+                                                      kRGBA.begin() + static_cast<std::ptrdiff_t>(channels));
+          rig_.set_mask(name, std::make_shared<const ImageBuffer>(
+                                  ImageBuffer::view(box, which, const_cast<float*>(array.data()))));
+        }
+        result = rig_.render(threads, solo);
+      } catch (...) {
+        rig_.clear_inputs();
+        throw;
+      }
+      rig_.clear_inputs();
+    }
+    if (!layers) return to_array(std::move(result.beauty));
+    py::dict out;
+    out["beauty"] = to_array(std::move(result.beauty));
+    for (auto& [name, image] : result.layers) out[py::str(name)] = to_array(std::move(image));
+    return out;
+  }
+
+ private:
+  static quorlen::hosting::RigFile parse(const std::string& settings_json,
+                                         const std::optional<std::string>& path) {
+    if (path) return quorlen::hosting::read_rig_file(*path);
+    return quorlen::hosting::parse_rig(nlohmann::json::parse(settings_json), "settings");
+  }
+  static quorlen::hosting::RigSession make_rig(const std::string& settings_json,
+                                               const std::optional<std::string>& path,
+                                               const std::optional<std::string>& plugin_path) {
+    return quorlen::hosting::RigSession(quorlen::hosting::load_operator(plugin_path),
+                                        parse(settings_json, path));
+  }
+
+  std::mutex mutex_;
+  quorlen::hosting::RigSession rig_;
 };
 
 py::array_t<float> read_layer(const std::string& path, const std::optional<std::string>& layer) {
@@ -400,6 +576,28 @@ PYBIND11_MODULE(_quorlen, m) {
       .def("render", &PyNode::render, py::arg("normal"), py::arg("color") = py::none(),
            py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
            py::arg("light_space") = "node", py::arg("normal_encoding") = "signed");
+
+  py::class_<PyRig>(m, "_Rig")
+      .def(py::init<const std::string&, const std::optional<std::string>&,
+                    const std::optional<std::string>&>(),
+           py::arg("settings_json"), py::arg("path") = py::none(), py::arg("plugin_path") = py::none())
+      .def("lights", &PyRig::lights)
+      .def_property_readonly("light_space", &PyRig::light_space)
+      .def_property_readonly("normal_encoding", &PyRig::normal_encoding)
+      .def("knob_names", &PyRig::knob_names)
+      .def("set_json", &PyRig::set_json)
+      .def("apply_json", &PyRig::apply_json)
+      .def("value_json", &PyRig::value_json)
+      .def("value_text", &PyRig::value_text)
+      .def("available", &PyRig::available)
+      .def("accepts", &PyRig::accepts)
+      .def("settings_json", &PyRig::settings_json)
+      .def("panel_json", &PyRig::panel_json)
+      .def("render", &PyRig::render, py::arg("normal"), py::arg("color") = py::none(),
+           py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
+           py::arg("light_space") = "node", py::arg("normal_encoding") = "signed",
+           py::arg("masks") = py::dict(), py::arg("layers") = false,
+           py::arg("solo") = std::vector<std::string>{});
 
   m.def("read", &read_layer, py::arg("path"), py::arg("layer") = py::none());
   m.def("layers", &quorlen::hosting::layer_names, py::arg("path"));

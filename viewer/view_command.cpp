@@ -52,7 +52,7 @@ void run_view(const ViewRequest& request, const DD::Image::Op::Description& desc
   for (const auto& w : warnings) warn(w);
 
   ViewSetup setup{request.output, request.save, request.input_arguments};
-  ViewerState state(std::move(session), request.render.light_space, std::move(setup));
+  ViewerState state(std::move(session), hosting::pass_reading(request.render, 0), std::move(setup));
   HttpServer server(state, request.port, random_token());
   out << "quorlen: viewing at " << server.url() << std::endl;
   if (!out) throw hosting::output_error("cannot write to standard output");

@@ -40,9 +40,12 @@ int scaled(int length, double scale) {
 
 }  // namespace
 
-ViewerState::ViewerState(std::unique_ptr<hosting::Session> session, hosting::LightSpace space,
+ViewerState::ViewerState(std::unique_ptr<hosting::Session> session, hosting::PassReading reading,
                          ViewSetup setup)
-    : session_(std::move(session)), space_(space), setup_(std::move(setup)) {}
+    : session_(std::move(session)),
+      space_(reading.light_space),
+      encoding_(reading.normal_encoding),
+      setup_(std::move(setup)) {}
 
 ViewerState::~ViewerState() = default;
 
@@ -147,9 +150,16 @@ json ViewerState::pick(int x, int y, double distance) {
 
 json ViewerState::settings() { return session_->node().settings(); }
 
+json ViewerState::saved_settings() {
+  json out = settings();
+  out["lightSpace"] = hosting::word_of(space_);
+  out["normalEncoding"] = hosting::word_of(encoding_);
+  return out;
+}
+
 json ViewerState::save() {
   if (!setup_.save) throw usage_error("nowhere to save: start quorlen view with --save FILE.json");
-  hosting::write_settings_file(*setup_.save, settings());
+  hosting::write_settings_file(*setup_.save, saved_settings());
   return {{"path", *setup_.save}};
 }
 

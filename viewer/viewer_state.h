@@ -28,7 +28,7 @@ struct ViewSetup {
 /// leaves the state as it was.
 class ViewerState {
  public:
-  ViewerState(std::unique_ptr<hosting::Session> session, hosting::LightSpace space, ViewSetup setup);
+  ViewerState(std::unique_ptr<hosting::Session> session, hosting::PassReading reading, ViewSetup setup);
 
   hosting::Session& session() { return *session_; }
 
@@ -55,6 +55,8 @@ class ViewerState {
 
   /// The settings JSON of every knob, as `--settings` reads it.
   nlohmann::json settings();
+  /// What Save writes: the settings and how the passes are read, so the file alone reproduces the look.
+  nlohmann::json saved_settings();
   /// Writes settings() to the --save path; returns {"path": ...}.
   nlohmann::json save();
   /// Renders the full frame to the -o path; returns {"path": ..., "render_ms": ...}.
@@ -70,6 +72,7 @@ class ViewerState {
 
   std::unique_ptr<hosting::Session> session_;
   hosting::LightSpace space_;
+  hosting::NormalEncoding encoding_;
   ViewSetup setup_;
   long generation_ = 0;
   // The reduced copy for one scale, its knobs brought up to date before each render.

@@ -21,6 +21,29 @@ const std::vector<DD::Image::Channel> kRGB{DD::Image::Chan_Red, DD::Image::Chan_
 
 }  // namespace
 
+// The channel named in full, in whichever part holds it.
+LayerReader open_mask(const MaskSource& mask, long long max_pixels) {
+  std::optional<ImageFile> opened;
+  try {
+    opened.emplace(mask.file);
+  } catch (const Error& e) {
+    throw Error(e.kind(), fmt::format("{}: mask: {}", mask.owner, e.what()));
+  }
+  ImageFile& file = *opened;
+  std::vector<std::string> names;
+  for (const LayerInfo& layer : file.layers())
+    for (std::size_t c = 0; c < layer.channel_names.size(); ++c) {
+      if (layer.channel_names[c] == mask.channel)
+        return LayerReader(std::move(file), layer.subimage, layer.channels[c], max_pixels);
+      names.push_back(layer.channel_names[c]);
+    }
+  const std::string near = text::closest_match(mask.channel, names);
+  throw input_error(fmt::format("{}: mask \"{}\" has no channel \"{}\" (channels: {}){}", mask.owner,
+                                mask.file, text::escape_controls(mask.channel),
+                                text::escape_controls(text::join(names)),
+                                near.empty() ? "" : fmt::format("; did you mean \"{}\"?", near)));
+}
+
 FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& warnings)
     : max_memory_(sources.max_memory),
       light_space_(sources.light_space),
@@ -40,6 +63,8 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
     if (const auto alpha = colour_alpha(file.layers(), colour))
       alpha_reader_.emplace(std::move(file), alpha->subimage, alpha->channel, sources.max_pixels);
   }
+  for (const MaskSource& mask : sources.masks) mask_readers_.push_back(open_mask(mask, sources.max_pixels));
+  output_floats_ = std::max(4, sources.output_floats);
   const int reference = readers_[kColor] ? kColor : kNormal;
   geometry_ = readers_[static_cast<std::size_t>(reference)]->geometry();
   for (int slot = 0; slot < kInputCount; ++slot) {
@@ -114,7 +139,8 @@ long long FrameInputs::band_bytes() const {
   for (int slot = 0; slot < kInputCount; ++slot)
     if (slot != kColor && readers_[static_cast<std::size_t>(slot)]) ++planes;
   if (alpha_reader_) ++planes;
-  const long long floats = 3LL * planes + 4;  // the output holds red, green, blue and alpha
+  planes += static_cast<int>(mask_readers_.size());
+  const long long floats = 3LL * planes + output_floats_;
   return static_cast<long long>(band_lines()) * std::max(1, geometry_.data.w()) * floats *
          static_cast<long long>(sizeof(float));
 }
@@ -123,6 +149,7 @@ long long FrameInputs::block_bytes() const {
   long long bytes = alpha_reader_ ? alpha_reader_->block_bytes() : 0;
   for (const auto& reader : readers_)
     if (reader) bytes += reader->block_bytes();
+  for (const auto& reader : mask_readers_) bytes += reader.block_bytes();
   return bytes;
 }
 
@@ -135,8 +162,17 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
   const Box& data = geometry_.data;
   BandInputs band;
   band.box = Box(data.x(), std::max(y0, data.y()), data.r(), std::min(y1, data.t()));
+  band.masks.resize(mask_readers_.size());
   // Each input has its own reader, so the files are decoded side by side.
-  tbb::parallel_for(0, kInputCount + 1, [&](int slot) {
+  const int masks = static_cast<int>(mask_readers_.size());
+  tbb::parallel_for(0, kInputCount + 1 + masks, [&](int slot) {
+    if (slot > kInputCount) {
+      const auto index = static_cast<std::size_t>(slot - kInputCount - 1);
+      auto mask = std::make_shared<ImageBuffer>(band.box, kRGB);
+      mask_readers_[index].read_into(*mask);
+      band.masks[index] = std::move(mask);
+      return;
+    }
     if (slot == kInputCount) {
       if (!alpha_reader_) return;
       auto alpha = std::make_shared<ImageBuffer>(band.box, kRGB);

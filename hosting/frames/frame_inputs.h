@@ -23,7 +23,13 @@ struct BandInputs {
   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images;
   /// The colour input's alpha in the red channel, when it is read; null otherwise.
   std::shared_ptr<const DD::Image::ImageBuffer> alpha;
+  /// Each mask of the frame's sources, in their order, its value in every channel.
+  std::vector<std::shared_ptr<const DD::Image::ImageBuffer>> masks;
 };
+
+/// A reader of the mask's channel, found by its full name in whichever part of the file holds it. Throws an
+/// input error naming the mask's owner and, for a missing channel, the channels the file has.
+LayerReader open_mask(const MaskSource& mask, long long max_pixels);
 
 /// The read stage: the open inputs of one frame. The output takes the colour input's windows (the normal
 /// input's without a colour input); other inputs are read where they overlap it and are zero elsewhere.
@@ -73,6 +79,8 @@ class FrameInputs {
 
   std::array<std::optional<LayerReader>, kInputCount> readers_;
   std::optional<LayerReader> alpha_reader_;
+  std::vector<LayerReader> mask_readers_;
+  int output_floats_ = 4;
   ImageGeometry geometry_;
   long long max_memory_ = kDefaultMaxMemory;
   LightSpace light_space_ = LightSpace::node;

@@ -5,6 +5,9 @@
 #include <tbb/task_arena.h>
 
 #include <algorithm>
+#include <memory>
+
+#include "hosting/rig/light_sum.h"
 
 namespace quorlen::hosting {
 
@@ -27,11 +30,21 @@ void copy_alpha(const ImageBuffer& from, ImageBuffer& to) {
 
 StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer,
                         const StreamOptions& options, const std::function<void(int)>& lines_done) {
+  return stream_lights(inputs, {LightPass{&op, -1, false}}, false, writer, options, lines_done);
+}
+
+StageTimes stream_lights(FrameInputs& inputs, const std::vector<LightPass>& lights, bool layers,
+                         ImageWriter& writer, const StreamOptions& options,
+                         const std::function<void(int)>& lines_done) {
   const ImageGeometry& geometry = inputs.geometry();
   const Box& data = geometry.data;
   const int lines = options.band_lines > 0 ? options.band_lines : inputs.band_lines();
-  // The renderer works in whatever arena runs the pipeline, so --threads bounds all three stages together.
-  RegionRenderer renderer(op, DD::Image::RenderOptions{0, 0, 0});
+  // The renderers work in whatever arena runs the pipeline, so --threads bounds all three stages together.
+  std::vector<std::unique_ptr<RegionRenderer>> renderers;
+  for (const LightPass& light : lights)
+    renderers.push_back(std::make_unique<RegionRenderer>(*light.op, DD::Image::RenderOptions{0, 0, 0}));
+  // One light as it is, without a mask or layers, is written exactly as the node rendered it.
+  const bool plain = lights.size() == 1 && lights[0].mask < 0 && !layers;
   StageTimes times;
   int next = data.y();
 
@@ -43,6 +56,7 @@ StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& wr
   struct Slot {
     BandInputs inputs;
     std::shared_ptr<ImageBuffer> rgba;
+    std::vector<std::shared_ptr<ImageBuffer>> layers;
   };
   std::vector<Slot> ring(slots);
   std::size_t bands_read = 0;
@@ -60,9 +74,25 @@ StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& wr
     times.read += clock.lap();
     return &slot;
   };
+  const std::function<void(int)> no_progress;
   const auto render = [&](Slot* slot) {
     Stopwatch clock;
-    slot->rgba = renderer.render(slot->inputs, geometry, lines_done);
+    if (plain) {
+      slot->rgba = renderers[0]->render(slot->inputs, geometry, lines_done);
+    } else {
+      slot->layers.clear();
+      for (std::size_t i = 0; i < lights.size(); ++i) {
+        // The band's lines are done when the last light has them.
+        auto out =
+            renderers[i]->render(slot->inputs, geometry, i + 1 == lights.size() ? lines_done : no_progress);
+        if (lights[i].mask >= 0)
+          apply_mask(*slot->inputs.masks[static_cast<std::size_t>(lights[i].mask)], lights[i].invert, *out);
+        slot->layers.push_back(std::move(out));
+      }
+      slot->rgba = beauty_of(slot->layers, slot->inputs.box);
+      if (lights.empty() && lines_done) lines_done(slot->inputs.box.h());
+      if (!layers) slot->layers.clear();
+    }
     if (slot->inputs.alpha) copy_alpha(*slot->inputs.alpha, *slot->rgba);
     slot->inputs = {};  // the input lines are not needed any more
     times.render += clock.lap();
@@ -70,8 +100,9 @@ StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& wr
   };
   const auto write = [&](Slot* slot) {
     Stopwatch clock;
-    writer.write_lines(*slot->rgba);
+    writer.write_lines(*slot->rgba, slot->layers);
     slot->rgba.reset();
+    slot->layers.clear();
     times.write += clock.lap();
   };
   const auto run = [&] {

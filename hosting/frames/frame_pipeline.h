@@ -28,4 +28,20 @@ struct StreamOptions {
 StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer,
                         const StreamOptions& options, const std::function<void(int)>& lines_done);
 
+/// One light of a rig in the render stage: its node, and the mask (an index into the frame's masks, -1 for
+/// none) its output is multiplied by, or by 1 - m when inverted.
+struct LightPass {
+  DD::Image::Iop* op = nullptr;
+  int mask = -1;
+  bool invert = false;
+};
+
+/// The same for several lights, each band rendered for every light while its inputs are in memory: each
+/// light's layer is its node's output times its mask, in float; the beauty is the layers added in float in
+/// their order ((first + second) + third), black without any; alpha as for one light. With `layers`, each
+/// light's red, green and blue go to the writer beside the beauty.
+StageTimes stream_lights(FrameInputs& inputs, const std::vector<LightPass>& lights, bool layers,
+                         ImageWriter& writer, const StreamOptions& options,
+                         const std::function<void(int)>& lines_done);
+
 }  // namespace quorlen::hosting

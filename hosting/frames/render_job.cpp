@@ -17,6 +17,7 @@
 #include "hosting/images/image_writer.h"
 #include "hosting/images/layer_mapping.h"
 #include "hosting/images/same_file.h"
+#include "hosting/rig/frame_lights.h"
 #include "hosting/system/atomic_file.h"
 #include "text/strings.h"
 
@@ -40,6 +41,15 @@ std::string path_for(const RenderRequest& request, const std::string& path, int 
 
 std::string option_name(int slot) { return std::string("--") + kInputLabels[static_cast<std::size_t>(slot)]; }
 
+// Each light's settings warnings, named after the light in a rig.
+void check_lights(RunWarnings& warned, FrameLights& lights, const FrameSources& sources) {
+  for (std::size_t i = 0; i < lights.nodes.size(); ++i)
+    if (lights.kept[i])
+      warned.check_settings(
+          *lights.nodes[i].node, sources,
+          lights.single() ? std::string() : fmt::format("light \"{}\": ", lights.nodes[i].name));
+}
+
 }  // namespace
 
 void refuse_output_target(const RenderRequest& request, const FrameSources& sources, int frame,
@@ -51,6 +61,18 @@ void refuse_output_target(const RenderRequest& request, const FrameSources& sour
       refuse_output_over_input(target, input->file, option_name(slot));
   if (request.settings.settings_file && !may_be_settings)
     refuse_output_over_input(target, path_for(request, *request.settings.settings_file, frame), "--settings");
+}
+
+PassReading pass_reading(const RenderRequest& request, int frame) {
+  PassReading reading;
+  if (!request.light_space || !request.normal_encoding) {
+    const RigFile rig = rig_of(settings_at(request, frame));
+    reading.light_space = rig.light_space.value_or(LightSpace::node);
+    reading.normal_encoding = rig.normal_encoding.value_or(NormalEncoding::signed_values);
+  }
+  if (request.light_space) reading.light_space = *request.light_space;
+  if (request.normal_encoding) reading.normal_encoding = *request.normal_encoding;
+  return reading;
 }
 
 void check_request(const RenderRequest& request) {
@@ -88,8 +110,9 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
   FrameSources sources;
   sources.max_pixels = request.max_pixels;
   sources.max_memory = request.max_memory;
-  sources.light_space = request.light_space;
-  sources.normal_encoding = request.normal_encoding;
+  const PassReading reading = pass_reading(request, frame);
+  sources.light_space = reading.light_space;
+  sources.normal_encoding = reading.normal_encoding;
   for (int slot = 0; slot < kInputCount; ++slot)
     if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
       sources.inputs[static_cast<std::size_t>(slot)] =
@@ -149,17 +172,17 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     Stopwatch clock;
     StageTimes times;
 
-    auto node = std::make_unique<Node>(description);
-    NodeSettings settings = request.settings;
-    if (settings.settings_file) settings.settings_file = path_for(request, *settings.settings_file, frame);
-    settings.frame = frame;
-    node->apply(settings);
+    FrameLights lights = frame_lights(description, request, frame);
 
     if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
     FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
     OutputPlan plan = plan_output(path_for(request, request.output, frame), request.output_options);
     sources.colour_alpha =
         request.alpha == AlphaChoice::colour && plan.encoding == OutputEncoding::float_rgba;
+    add_masks(lights, request, frame, sources);
+    if (!lights.single() && request.light_layers && plan.format_name == "openexr" &&
+        plan.encoding == OutputEncoding::float_rgba)
+      plan.layers = lights.kept_names();
     refuse_output_target(request, sources, frame, path_for(request, request.output, frame), false);
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
@@ -178,14 +201,11 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       for (int slot = 0; slot < kInputCount; ++slot)
         fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
                    inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
-      fmt::print(out, "light   {}\n", describe(request.light_space, request.normal_encoding));
+      fmt::print(out, "light   {}\n", describe(sources.light_space, sources.normal_encoding));
       fmt::print(out, "alpha   {}\n", inputs.describe_alpha().value_or("0 (as the node writes it)"));
       fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));
-      const auto changed = node->changed_knobs();
-      std::string knobs;
-      for (const auto& k : changed) knobs += (knobs.empty() ? "" : " ") + k;
-      fmt::print(out, "knobs   {}\n", changed.empty() ? std::string("(defaults)") : knobs);
-      warned.check_settings(*node, sources);
+      print_lights(out, lights, description, request, frame);
+      check_lights(warned, lights, sources);
       continue;
     }
 
@@ -194,7 +214,8 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       std::tie(plan.attributes_from, plan.attributes_part) = *source;
     ImageWriter writer(plan, geometry);
     int lines_done = 0;
-    times = stream_frame(inputs, node->op(), writer, StreamOptions{request.threads, 0, 3}, [&](int lines) {
+    const StreamOptions stream{request.threads, 0, 3};
+    times = stream_lights(inputs, light_passes(lights), !plan.layers.empty(), writer, stream, [&](int lines) {
       lines_done += lines;
       if (observer.frame_progress)
         observer.frame_progress(static_cast<double>(lines_done) / std::max(1, geometry.data.h()));
@@ -202,10 +223,10 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     });
     throw_if_interrupted();
     writer.commit();
-    warned.check_settings(*node, sources);
+    check_lights(warned, lights, sources);
     warned.add_non_finite(request.frames ? std::optional<int>(frame) : std::nullopt,
                           writer.non_finite_pixels());
-    if (request.normal_encoding == NormalEncoding::signed_values && inputs.normals_look_unsigned())
+    if (sources.normal_encoding == NormalEncoding::signed_values && inputs.normals_look_unsigned())
       warned.normals_without_negatives(inputs.describe(kNormal).value_or(""));
     times.wall = clock.lap();
     total += times;

@@ -21,11 +21,11 @@ void RunWarnings::hold(const std::string& message) {
   if (std::find(held_.begin(), held_.end(), message) == held_.end()) held_.push_back(message);
 }
 
-void RunWarnings::check_settings(Node& node, const FrameSources& sources) {
+void RunWarnings::check_settings(Node& node, const FrameSources& sources, const std::string& prefix) {
   std::array<bool, kInputCount> connected{};
   for (int slot = 0; slot < kInputCount; ++slot)
     connected[static_cast<std::size_t>(slot)] = sources.inputs[static_cast<std::size_t>(slot)].has_value();
-  for (const std::string& message : settings_warnings(node, connected)) hold(message);
+  for (const std::string& message : settings_warnings(node, connected)) hold(prefix + message);
 }
 
 void RunWarnings::add_non_finite(std::optional<int> frame, long long pixels) {

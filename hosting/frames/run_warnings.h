@@ -25,7 +25,8 @@ class RunWarnings {
   /// Knobs set to a value other than their default that the panel shows unavailable with the current
   /// settings; a point light without a P input; "texture" output without a colour input. Held until
   /// finish(), so that a run that fails ends in its one-line error alone.
-  void check_settings(Node& node, const FrameSources& sources);
+  /// `prefix` starts each warning (a rig names the light).
+  void check_settings(Node& node, const FrameSources& sources, const std::string& prefix = "");
 
   /// A frame's count of output pixels with a non-finite channel (`frame` empty for a run without frame
   /// numbers); summed over the run and said by finish().

@@ -37,6 +37,8 @@ EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
   encoder.attributes_from = plan.attributes_from;
   encoder.attributes_part = plan.attributes_part;
   encoder.fast = plan.fast;
+  for (const auto& layer : plan.layers)
+    for (const char* c : {".R", ".G", ".B"}) encoder.channels.push_back(layer + c);
   // Formats that hold a data window keep the colour input's windows.
   encoder.keep_windows = rgba;
   return encoder;
@@ -89,6 +91,40 @@ ImageWriter::ImageWriter(const OutputPlan& plan, const ImageGeometry& geometry)
 
 // An unfinished file is closed (out_ goes first) before the AtomicFile member removes it.
 ImageWriter::~ImageWriter() = default;
+
+void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba,
+                              const std::vector<std::shared_ptr<DD::Image::ImageBuffer>>& layers) {
+  if (plan_.layers.empty()) return write_lines(rgba);
+  const DD::Image::Box& box = rgba.box();
+  if (layers.size() != plan_.layers.size() || box.y() != next_line_ || box.x() != geometry_.data.x() ||
+      box.w() != geometry_.data.w())
+    throw output_error(fmt::format("cannot write \"{}\": lines handed over out of order", plan_.path));
+  const std::size_t pixels = static_cast<std::size_t>(box.w()) * static_cast<std::size_t>(box.h());
+  const std::size_t per_pixel = 4 + 3 * layers.size();
+  std::vector<float> floats(pixels * per_pixel);
+  const auto gather = [&](const DD::Image::ImageBuffer& from, std::size_t offset, int count) {
+    const int n = from.channel_count();
+    const int order[4] = {from.channel_index(Chan_Red), from.channel_index(Chan_Green),
+                          from.channel_index(Chan_Blue), from.channel_index(DD::Image::Chan_Alpha)};
+    const float* src = from.data();
+    for (std::size_t i = 0; i < pixels; ++i, src += n)
+      for (int k = 0; k < count; ++k)
+        floats[i * per_pixel + offset + static_cast<std::size_t>(k)] = src[order[k]];
+  };
+  gather(rgba, 0, 4);
+  for (std::size_t l = 0; l < layers.size(); ++l) gather(*layers[l], 4 + 3 * l, 3);
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const float* p = floats.data() + i * per_pixel;
+    non_finite_ +=
+        !(std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]) && std::isfinite(p[3]));
+  }
+  try {
+    out_->write(box.h(), floats.data());
+  } catch (const codec_error& e) {
+    throw output_error(fmt::format("cannot write \"{}\": {}", plan_.path, e.what()));
+  }
+  next_line_ = box.t();
+}
 
 void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
   const DD::Image::Box& box = rgba.box();

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DDImageHost/ImageBuffer.h"
 #include "hosting/images/image_codec.h"
@@ -31,6 +32,8 @@ struct OutputPlan {
   std::string attributes_from = {};  ///< a file whose header attributes EXR and TIFF outputs take
   int attributes_part = 0;
   bool fast = false;  ///< favour encoding time over size (see EncoderSpec::fast)
+  /// Layers written beside the beauty, `NAME.R`, `NAME.G`, `NAME.B` each (EXR only).
+  std::vector<std::string> layers;
 };
 
 /// Chooses the format from the extension and the sample type and compression from `options`; throws a
@@ -53,6 +56,10 @@ class ImageWriter {
   /// Writes the lines of `rgba` (channels R, G, B, A over whole lines of the data window), which must
   /// continue where the previous call ended.
   void write_lines(const DD::Image::ImageBuffer& rgba);
+  /// The same with each of the plan's layers' red, green and blue from `layers` (one buffer a layer, over
+  /// the same lines); layers are ignored when the plan has none.
+  void write_lines(const DD::Image::ImageBuffer& rgba,
+                   const std::vector<std::shared_ptr<DD::Image::ImageBuffer>>& layers);
   /// Closes the file and renames it onto the target.
   void commit();
   /// Pixels written so far with a non-finite channel (NaN or infinity).

@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 #include <quorlen/errors.h>
+#include <quorlen/rig.h>
 
 #include <filesystem>
 #include <fstream>
@@ -50,34 +51,33 @@ nlohmann::json read_settings_file(const std::string& path) {
   return settings;
 }
 
-void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
+void apply_values(DD::Image::Op& op, const nlohmann::json& values, double frame, const std::string& where) {
+  if (values.empty()) return;
+  nlohmann::json now;
+  try {
+    now = settings_at_frame(op, values, frame);
+  } catch (const Error& e) {
+    if (e.kind() != ErrorKind::usage) throw;
+    throw usage_error(fmt::format("{}: {}", where, e.what()));
+  }
   std::string error;
-  if (settings.settings_file) {
-    nlohmann::json values;
-    try {
-      values = settings_at_frame(op, read_settings_file(*settings.settings_file), settings.frame);
-    } catch (const Error& e) {
-      if (e.kind() != ErrorKind::usage || std::string_view(e.what()).starts_with("settings file")) throw;
-      throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, e.what()));
-    }
-    if (!DD::Image::apply_settings_json(op, values, error))
-      throw usage_error(fmt::format("settings file \"{}\": {}", *settings.settings_file, error));
-  }
-  if (settings.values) {
-    if (!settings.values->is_object()) throw usage_error("settings: not an object of knob names and values");
-    nlohmann::json values;
-    try {
-      values = settings_at_frame(op, *settings.values, settings.frame);
-    } catch (const Error& e) {
-      if (e.kind() != ErrorKind::usage) throw;
-      throw usage_error(fmt::format("settings: {}", e.what()));
-    }
-    if (!DD::Image::apply_settings_json(op, values, error))
-      throw usage_error(fmt::format("settings: {}", error));
-  }
-  for (const KnobSetting& s : settings.sets)
+  if (!DD::Image::apply_settings_json(op, now, error)) throw usage_error(fmt::format("{}: {}", where, error));
+}
+
+void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
+  const RigFile rig = rig_of(settings);
+  if (rig.is_rig())
+    throw usage_error(
+        fmt::format("{} holds a rig of {} lights, and this takes the settings of one node; "
+                    "'quorlen render' renders the rig",
+                    rig.source, rig.lights.size()));
+  apply_values(op, rig.shared, settings.frame, rig.source);
+  std::string error;
+  for (const KnobSetting& s : settings.sets) {
+    light_setting(rig, s);  // a light's name before a dot is refused here: there are none
     if (!DD::Image::set_knob(op, s.name, s.value, error))
       throw usage_error(fmt::format("--set {}={}: {}", s.name, s.value, error));
+  }
 }
 
 void write_settings_file(const std::string& path, const nlohmann::json& settings) {

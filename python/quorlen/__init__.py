@@ -29,6 +29,7 @@ __all__ = [
     "OutputError",
     "Interrupted",
     "Node",
+    "Rig",
     "read",
     "layers",
     "render_files",
@@ -193,6 +194,93 @@ class Node:
         return f"<quorlen.Node lightType={self.text('lightType')}>"
 
 
+class _LightHandle:
+    """One light of a rig, answering the knob calls a Node makes of its extension object."""
+
+    def __init__(self, rig, name):
+        self._rig, self._name = rig, name
+
+    module_path = property(lambda self: None)
+
+    def __getattr__(self, call):
+        if call in ("knob_names", "set_json", "apply_json", "value_json", "value_text", "available", "accepts",
+                    "settings_json", "panel_json"):
+            method = getattr(self._rig, call)
+            return lambda *args: method(self._name, *args)
+        raise AttributeError(call)
+
+    def render(self, normal, color, P, noiseP, threads, light_space, normal_encoding):
+        return self._rig.render(normal, color, P, noiseP, threads, light_space, normal_encoding, {}, False,
+                                [self._name])
+
+
+class Rig:
+    """A rig of lights, as a settings file with a ``lights`` array describes it: one node a light over the
+    same arrays, each light's layer its output times its mask, the beauty the layers added in order.
+
+    ``settings`` is the file's path or a dict in the file's form. ``rig["key"]`` is that light's node
+    (knobs get and set as on ``Node``; its ``render`` renders that light alone, masked).
+    """
+
+    def __init__(self, settings, plugin_path=None):
+        plugin = None if plugin_path is None else os.fspath(plugin_path)
+        if isinstance(settings, dict):
+            self._rig = _quorlen._Rig(json.dumps(_json_settings(settings), allow_nan=False), None, plugin)
+        else:
+            self._rig = _quorlen._Rig("", os.fspath(settings), plugin)
+
+    def lights(self):
+        """The lights' names, in the file's order."""
+        return self._rig.lights()
+
+    def __getitem__(self, name):
+        if name not in self._rig.lights():
+            raise KeyError(f'no light named "{name}" (lights: {", ".join(self._rig.lights())})')
+        node = Node.__new__(Node)
+        node._node = _LightHandle(self._rig, name)
+        return node
+
+    def __iter__(self):
+        return iter(self.lights())
+
+    def __len__(self):
+        return len(self.lights())
+
+    def render(self, normal, color=None, P=None, noiseP=None, layers=False, *, masks=None, solo=(), threads=0,
+               light_space=None, normal_encoding=None):
+        """Renders the rig on arrays as ``Node.render`` does: the beauty (H, W, 4) float32, or with
+        ``layers=True`` a dict of ``"beauty"`` and each rendered light's name to its (H, W, 4) layer.
+        ``masks`` maps light names to arrays (H, W) or (H, W, C) whose first channel replaces the file's
+        mask; masks named in the file and not given are read from it. ``light_space`` and
+        ``normal_encoding`` default to the file's, else node and signed."""
+        space = light_space or self._rig.light_space or "node"
+        encoding = normal_encoding or self._rig.normal_encoding or "signed"
+        return self._rig.render(normal, color, P, noiseP, int(threads), space, encoding, dict(masks or {}),
+                                bool(layers), list(solo))
+
+
+def _json_settings(settings):
+    """A settings dict in the file's form with its knob values as JSON, None refused naming the knob."""
+    out = {}
+    for name, value in settings.items():
+        if not isinstance(name, str):
+            raise TypeError(f"knob names are strings, not {type(name).__name__}")
+        if name == "lights" and isinstance(value, (list, tuple)):
+            lights = []
+            for light in value:
+                light = dict(light)
+                if isinstance(light.get("knobs"), dict):
+                    light["knobs"] = _json_settings(light["knobs"])
+                lights.append(light)
+            out[name] = lights
+            continue
+        try:
+            out[name] = _json_value(value)
+        except _NoValue:
+            raise ValueError(f'knob "{name}": None is not a value') from None
+    return out
+
+
 def read(path, layer=None):
     """A layer's three components (the plain R, G, B without ``layer``) as float32 (H, W, 3), read as
     ``--normal FILE:LAYER`` reads them."""
@@ -235,13 +323,7 @@ def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=No
         for name in settings:
             if not isinstance(name, str):
                 raise TypeError(f"knob names are strings, not {type(name).__name__}")
-        values = {}
-        for name, value in settings.items():
-            try:
-                values[name] = _json_value(value)
-            except _NoValue:
-                raise ValueError(f'knob "{name}": None is not a value') from None
-        settings_values = json.dumps(values, allow_nan=False)
+        settings_values = json.dumps(_json_settings(settings), allow_nan=False)
     elif settings is not None:
         settings_file = os.fspath(settings)
 

@@ -43,7 +43,8 @@ std::unique_ptr<ViewerState> make_viewer(hosting::LightSpace space = hosting::Li
   }
   auto session = std::make_unique<hosting::Session>(description);
   session->set_inputs(hosting::ImageGeometry{box, box}, std::move(images));
-  return std::make_unique<ViewerState>(std::move(session), space, ViewSetup{});
+  return std::make_unique<ViewerState>(
+      std::move(session), hosting::PassReading{space, hosting::NormalEncoding::signed_values}, ViewSetup{});
 }
 
 // The 8-bit RGB codes of a PNG held in memory.

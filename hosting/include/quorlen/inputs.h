@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "DDImage/Box.h"
 #include "DDImageHost/ImageBuffer.h"
@@ -71,6 +72,13 @@ struct InputSpec {
   std::optional<std::string> layer;
 };
 
+/// A matte: one channel of any file, read where it overlaps the output and zero elsewhere.
+struct MaskSource {
+  std::string file;
+  std::string channel;  ///< the channel's full name ("hero.R")
+  std::string owner;    ///< what it is for, in messages ("light \"rim\"")
+};
+
 /// Where one frame's inputs come from; an empty slot is unconnected (a missing colour reads as black).
 struct FrameSources {
   std::array<std::optional<InputSpec>, kInputCount> inputs;
@@ -79,6 +87,10 @@ struct FrameSources {
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
   bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
+  std::vector<MaskSource> masks;
+  /// Floats a pixel of the rendered band takes from rendering to writing (4: one light's RGBA), for the
+  /// memory estimate.
+  int output_floats = 4;
 };
 
 }  // namespace quorlen::hosting

@@ -35,10 +35,15 @@ struct RenderRequest {
   long long max_memory = kDefaultMaxMemory;  ///< bytes a frame's bands may take together
   bool stats = false;
   bool dry_run = false;
-  // How passes from a renderer are to be read.
-  LightSpace light_space = LightSpace::node;
-  NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  // How passes from a renderer are to be read; unset, the settings file's choice, else node and signed.
+  std::optional<LightSpace> light_space;
+  std::optional<NormalEncoding> normal_encoding;
   AlphaChoice alpha = AlphaChoice::colour;
+  // A rig's lights: names to render alone (with every other light muted) or to leave out, and whether
+  // each light gets a layer of its own in outputs that hold layers.
+  std::vector<std::string> solo;
+  std::vector<std::string> mute;
+  bool light_layers = true;
   OutputOptions output_options;  ///< -d and --compression
 };
 
@@ -53,6 +58,14 @@ struct RenderObserver {
   /// Each input as read ("normal  shot.exr:N (N.X, N.Y, N.Z)") and the output, before the frame renders.
   std::function<void(int frame, const std::vector<std::string>& inputs)> frame_inputs;
 };
+
+/// How a frame's passes are read: the request's light space and encoding, else its settings file's (read
+/// at `frame`), else node space and signed normals.
+struct PassReading {
+  LightSpace light_space = LightSpace::node;
+  NormalEncoding normal_encoding = NormalEncoding::signed_values;
+};
+PassReading pass_reading(const RenderRequest& request, int frame);
 
 /// The frames to render: the list, or one frame (number 0, paths unchanged) without --frames. Throws a
 /// usage error when patterns and --frames do not go together (an output without a pattern would be

@@ -1,0 +1,60 @@
+/// \file rig_session.h  A rig on pixels held in memory: one node a light over the same inputs, rendered
+/// into each light's layer and the beauty exactly as `quorlen render` renders the rig's file.
+#pragma once
+
+#include <quorlen/inputs.h>
+#include <quorlen/node.h>
+#include <quorlen/rig.h>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DDImageHost/ImageBuffer.h"
+
+namespace quorlen::hosting {
+
+class RigSession {
+ public:
+  /// The rig's lights as nodes (a rig without lights is one light named ""). Throws a usage error.
+  RigSession(const DD::Image::Op::Description& description, RigFile rig);
+  ~RigSession();
+  RigSession(const RigSession&) = delete;
+  RigSession& operator=(const RigSession&) = delete;
+
+  const RigFile& rig() const { return rig_; }
+  /// The lights' names in the file's order.
+  std::vector<std::string> lights() const;
+  /// Light `name`'s node; throws a usage error naming the lights (and the nearest) for another name.
+  Node& light(std::string_view name);
+
+  /// The inputs, as Session::set_inputs takes them (the normal image read in `space` and `encoding`).
+  void set_inputs(const ImageGeometry& geometry,
+                  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images,
+                  LightSpace space, NormalEncoding encoding);
+  /// Light `name`'s mask over the data window (its red channel), instead of the file's; null returns to
+  /// the file's. Throws a usage error for a light without a mask in the file when `image` is null.
+  void set_mask(std::string_view name, std::shared_ptr<const DD::Image::ImageBuffer> image);
+  /// Lets go of the inputs and masks held.
+  void clear_inputs();
+
+  struct Result {
+    DD::Image::ImageBuffer beauty;                                       ///< red, green, blue, alpha
+    std::vector<std::pair<std::string, DD::Image::ImageBuffer>> layers;  ///< each rendered light's RGBA
+  };
+  /// Renders every light that is not muted (and, with `solo`, only those named) over the data window.
+  /// Masks named in the file and not given are read from it (a frame pattern substituted with `frame`).
+  Result render(int threads = 0, const std::vector<std::string>& solo = {}, double frame = 0);
+
+ private:
+  RigFile rig_;
+  std::vector<LightNode> nodes_;
+  ImageGeometry geometry_;
+  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images_;
+  std::map<std::string, std::shared_ptr<const DD::Image::ImageBuffer>> masks_;
+};
+
+}  // namespace quorlen::hosting
