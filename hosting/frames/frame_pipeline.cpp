@@ -5,6 +5,7 @@
 #include <tbb/task_arena.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "hosting/rig/light_sum.h"
@@ -26,6 +27,32 @@ void copy_alpha(const ImageBuffer& from, ImageBuffer& to) {
     for (int x = area.x(); x < area.r(); ++x) to.at(x, y, a) = from.at(x, y, r);
 }
 
+bool has_normal(float x, float y, float z) { return x != 0.0f || y != 0.0f || z != 0.0f; }
+
+// Surface pixels are those with a normal; those mostly along +z as the node sees them are counted too: a
+// ground seen from above in a z-up world.
+void count_surface(const ImageBuffer& normals, LightReach& reach) {
+  const Box& box = normals.box();
+  for (int y = box.y(); y < box.t(); ++y)
+    for (int x = box.x(); x < box.r(); ++x) {
+      const float nx = normals.at(x, y, 0), ny = normals.at(x, y, 1), nz = normals.at(x, y, 2);
+      if (!has_normal(nx, ny, nz)) continue;
+      ++reach.surface;
+      if (nz > 0.7f * std::sqrt(nx * nx + ny * ny + nz * nz)) ++reach.facing_z;
+    }
+}
+
+// A light reaches a surface pixel when its node's output there is above 0 in any channel (before a mask,
+// which limits a light on purpose).
+void count_lit(const ImageBuffer& normals, const ImageBuffer& out, long long& lit) {
+  const Box& box = normals.box();
+  for (int y = box.y(); y < box.t(); ++y)
+    for (int x = box.x(); x < box.r(); ++x)
+      if (has_normal(normals.at(x, y, 0), normals.at(x, y, 1), normals.at(x, y, 2)) &&
+          (out.at(x, y, 0) > 0.0f || out.at(x, y, 1) > 0.0f || out.at(x, y, 2) > 0.0f))
+        ++lit;
+}
+
 }  // namespace
 
 StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& writer,
@@ -35,7 +62,8 @@ StageTimes stream_frame(FrameInputs& inputs, DD::Image::Iop& op, ImageWriter& wr
 
 StageTimes stream_lights(FrameInputs& inputs, const std::vector<LightPass>& lights, bool layers,
                          ImageWriter& writer, const StreamOptions& options,
-                         const std::function<void(int)>& lines_done) {
+                         const std::function<void(int)>& lines_done, LightReach* reach) {
+  if (reach) reach->lit.assign(lights.size(), 0);
   const ImageGeometry& geometry = inputs.geometry();
   const Box& data = geometry.data;
   const int lines = options.band_lines > 0 ? options.band_lines : inputs.band_lines();
@@ -79,12 +107,18 @@ StageTimes stream_lights(FrameInputs& inputs, const std::vector<LightPass>& ligh
     Stopwatch clock;
     if (plain) {
       slot->rgba = renderers[0]->render(slot->inputs, geometry, lines_done);
+      if (reach) {
+        count_surface(*slot->inputs.images[kNormal], *reach);
+        count_lit(*slot->inputs.images[kNormal], *slot->rgba, reach->lit[0]);
+      }
     } else {
       slot->layers.clear();
+      if (reach) count_surface(*slot->inputs.images[kNormal], *reach);
       for (std::size_t i = 0; i < lights.size(); ++i) {
         // The band's lines are done when the last light has them.
         auto out =
             renderers[i]->render(slot->inputs, geometry, i + 1 == lights.size() ? lines_done : no_progress);
+        if (reach) count_lit(*slot->inputs.images[kNormal], *out, reach->lit[i]);
         if (lights[i].mask >= 0)
           apply_mask(*slot->inputs.masks[static_cast<std::size_t>(lights[i].mask)], lights[i].invert, *out);
         slot->layers.push_back(std::move(out));

@@ -40,8 +40,16 @@ struct LightPass {
 /// light's layer is its node's output times its mask, in float; the beauty is the layers added in float in
 /// their order ((first + second) + third), black without any; alpha as for one light. With `layers`, each
 /// light's red, green and blue go to the writer beside the beauty.
+/// How much of the surface each light reaches, counted while the bands render: pixels with a normal, those
+/// whose normal points along +z as the node sees it, and for each light the surface pixels its node lit.
+struct LightReach {
+  long long surface = 0;
+  long long facing_z = 0;
+  std::vector<long long> lit;
+};
+
 StageTimes stream_lights(FrameInputs& inputs, const std::vector<LightPass>& lights, bool layers,
                          ImageWriter& writer, const StreamOptions& options,
-                         const std::function<void(int)>& lines_done);
+                         const std::function<void(int)>& lines_done, LightReach* reach = nullptr);
 
 }  // namespace quorlen::hosting

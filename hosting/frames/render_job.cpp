@@ -50,6 +50,26 @@ void check_lights(RunWarnings& warned, FrameLights& lights, const FrameSources& 
           lights.single() ? std::string() : fmt::format("light \"{}\": ", lights.nodes[i].name));
 }
 
+// A light that reaches almost none of the surface is the sign of a light on the wrong side: most often world
+// space passes lit in the node's own convention, whose ground then faces away from every light above it.
+void warn_unreached(RunWarnings& warned, const FrameLights& lights, const LightReach& reach,
+                    LightSpace space) {
+  if (reach.surface < 100) return;
+  const auto names = lights.kept_names();
+  for (std::size_t i = 0; i < reach.lit.size() && i < names.size(); ++i) {
+    if (reach.lit[i] * 100 >= reach.surface) continue;
+    const std::string who = lights.single() ? "the light" : fmt::format("light \"{}\"", names[i]);
+    const bool z_up = space == LightSpace::node && reach.facing_z * 5 >= reach.surface * 2;
+    warned.say_once(
+        fmt::format("{} reaches {:.1f}% of the surface pixels ({} of {}); {}", who,
+                    100.0 * static_cast<double>(reach.lit[i]) / static_cast<double>(reach.surface),
+                    reach.lit[i], reach.surface,
+                    z_up ? "the normals look like a z-up world's: if the passes are in world space, give "
+                           "--light-space world"
+                         : "check its direction or position"));
+  }
+}
+
 }  // namespace
 
 void refuse_output_target(const RenderRequest& request, const FrameSources& sources, int frame,
@@ -215,15 +235,20 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     ImageWriter writer(plan, geometry);
     int lines_done = 0;
     const StreamOptions stream{request.threads, 0, 3};
-    times = stream_lights(inputs, light_passes(lights), !plan.layers.empty(), writer, stream, [&](int lines) {
-      lines_done += lines;
-      if (observer.frame_progress)
-        observer.frame_progress(static_cast<double>(lines_done) / std::max(1, geometry.data.h()));
-      throw_if_interrupted();
-    });
+    LightReach reach;
+    times = stream_lights(
+        inputs, light_passes(lights), !plan.layers.empty(), writer, stream,
+        [&](int lines) {
+          lines_done += lines;
+          if (observer.frame_progress)
+            observer.frame_progress(static_cast<double>(lines_done) / std::max(1, geometry.data.h()));
+          throw_if_interrupted();
+        },
+        &reach);
     throw_if_interrupted();
     writer.commit();
     check_lights(warned, lights, sources);
+    warn_unreached(warned, lights, reach, sources.light_space);
     warned.add_non_finite(request.frames ? std::optional<int>(frame) : std::nullopt,
                           writer.non_finite_pixels());
     if (sources.normal_encoding == NormalEncoding::signed_values && inputs.normals_look_unsigned())

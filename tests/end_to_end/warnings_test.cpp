@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "support/HostingTestSupport.h"
@@ -119,3 +120,35 @@ TEST(Warnings, NormalsThatLookStoredInZeroToOneSuggestTheUnsignedEncoding) {
 }
 
 }  // namespace
+
+// A light on the wrong side of nearly every surface is said, with the likely cause when the normals are
+// those of a z-up world read in the node's convention; a light that reaches the surface says nothing.
+TEST(Warnings, ALightThatReachesAlmostNothingIsSaidWithTheLikelyCause) {
+  TempDir dir;
+  const int w = 20, h = 10;
+  // A ground facing +z, a few pixels without a surface.
+  std::vector<std::array<float, 3>> normals(static_cast<std::size_t>(w * h), std::array<float, 3>{0, 0, 1});
+  for (int i = 0; i < 5; ++i) normals[static_cast<std::size_t>(i)] = {0, 0, 0};
+  write_image(dir / "n.exr", w, h, {pixels_layer({"R", "G", "B"}, normals)});
+  const auto render = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args{"render",
+                                  "--normal",
+                                  dir / "n.exr",
+                                  "--set",
+                                  "outputType=light",
+                                  "--set",
+                                  "_parallelLightDir=0,0.2,1",
+                                  "-o",
+                                  dir / "out.exr"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_quorlen(args, dir);
+  };
+  const RunResult wrong_side = render({});
+  ASSERT_EQ(wrong_side.code, 0) << wrong_side.err;
+  EXPECT_EQ(
+      wrong_side.err,
+      "quorlen: warning: the light reaches 0.0% of the surface pixels (0 of 195); the normals look like a "
+      "z-up world's: if the passes are in world space, give --light-space world\n");
+  EXPECT_EQ(render({"--light-space", "world"}).err, "");
+  EXPECT_EQ(render({"-q"}).err, "");
+}
