@@ -55,10 +55,15 @@ void check_lights(RunWarnings& warned, FrameLights& lights, const FrameSources& 
 void warn_unreached(RunWarnings& warned, const FrameLights& lights, const LightReach& reach,
                     LightSpace space) {
   if (reach.surface < 100) return;
-  const auto names = lights.kept_names();
-  for (std::size_t i = 0; i < reach.lit.size() && i < names.size(); ++i) {
-    if (reach.lit[i] * 100 >= reach.surface) continue;
-    const std::string who = lights.single() ? "the light" : fmt::format("light \"{}\"", names[i]);
+  std::size_t rendered = 0;
+  for (std::size_t n = 0; n < lights.nodes.size(); ++n) {
+    if (!lights.kept[n]) continue;
+    const std::size_t i = rendered++;
+    if (i >= reach.lit.size() || reach.lit[i] * 100 >= reach.surface) continue;
+    // A light turned off says so itself.
+    Node& node = *lights.nodes[n].node;
+    if (node.value_text("lightBrightness") == "0" || node.value_text("_lightColor") == "0,0,0") continue;
+    const std::string who = lights.single() ? "the light" : fmt::format("light \"{}\"", lights.nodes[n].name);
     const bool z_up = space == LightSpace::node && reach.facing_z * 5 >= reach.surface * 2;
     warned.say_once(
         fmt::format("{} reaches {:.1f}% of the surface pixels ({} of {}); {}", who,
