@@ -29,6 +29,8 @@ struct Program {
 struct Command {
   CLI::App* app = nullptr;
   std::function<void(const Program&)> run;
+  /// Checks the parsed command line as `run` does before it loads the module (render only; may be empty).
+  std::function<void()> check = {};
 };
 
 /// --set and --settings, as render, view and knobs declare them.
@@ -44,5 +46,6 @@ Command add_render_command(CLI::App& app);
 Command add_knobs_command(CLI::App& app);
 Command add_view_command(CLI::App& app);
 Command add_demo_command(CLI::App& app);
+Command add_farm_command(CLI::App& app);
 
 }  // namespace quorlen::cli

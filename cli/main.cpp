@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
                "Print the modules loaded, the inputs of each frame and the time each frame took, on stderr");
 
   const std::vector<Command> commands = {add_render_command(app), add_knobs_command(app),
-                                         add_view_command(app), add_demo_command(app)};
+                                         add_view_command(app), add_demo_command(app), add_farm_command(app)};
   std::optional<std::string> help_command;
   CLI::App* help = app.add_subcommand("help", "Print the usage of quorlen or of one command");
   help->add_option("COMMAND", help_command, "The command to describe");

@@ -64,7 +64,10 @@ std::string unknown_option(const CLI::App& app, const CLI::App* command, const s
 }  // namespace
 
 std::string usage_message(const CLI::App& app, const CLI::ParseError& error,
-                          const std::vector<std::string>& args) {
+                          const std::vector<std::string>& all_args) {
+  // What follows "--" is another command's arguments (farm's render), left unread when the parser stops
+  // early.
+  const std::vector<std::string> args(all_args.begin(), std::find(all_args.begin(), all_args.end(), "--"));
   const CLI::App* command = nullptr;
   for (const CLI::App* sub : app.get_subcommands()) command = sub;
 

@@ -1,4 +1,4 @@
-/// \file progress.cpp  The terminal progress bar and the per-frame log lines.
+/// \file progress.cpp  The terminal progress bar, the per-frame log lines and the farms' percentages.
 #include "cli/progress.h"
 
 #include <fmt/format.h>
@@ -16,6 +16,32 @@ Progress::~Progress() { finish(); }
 
 bool Progress::stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+Progress::Style Progress::choose(const std::string& format, bool quiet, bool terminal, bool frame_list) {
+  if (quiet) return Style::none;
+  if (format == "bar") return Style::bar;
+  if (format == "lines") return Style::lines;
+  if (format == "percent") return Style::percent;
+  if (format == "openjd") return Style::openjd;
+  return terminal ? Style::bar : frame_list ? Style::lines : Style::none;
+}
+
+int Progress::whole_percent(double done) {
+  const double d = std::isnan(done) ? 0.0 : std::clamp(done, 0.0, 1.0);
+  // A product just below a whole number must not show the next one early; 100 only once all is done.
+  return std::min(100, static_cast<int>(std::floor(d * 100.0 + 1e-9)));
+}
+
+void Progress::report_percent(double done) {
+  const int percent = whole_percent(done);
+  if (percent == percent_said_) return;
+  percent_said_ = percent;
+  if (style_ == Style::percent)
+    std::printf("Progress: %d%%\n", percent);
+  else
+    std::printf("openjd_progress: %d\n", percent);
+  std::fflush(stdout);
+}
+
 void Progress::begin_frame(int frame, int index) {
   frame_ = frame;
   index_ = index;
@@ -24,21 +50,36 @@ void Progress::begin_frame(int frame, int index) {
     started_ = std::chrono::steady_clock::now();
     work_at_start_ = index;
   }
+  if (style_ == Style::openjd) {
+    std::printf("openjd_status: frame %d (%d/%d)\n", frame, index + 1, frames_);
+    std::fflush(stdout);
+  }
+  if (style_ == Style::percent || style_ == Style::openjd)
+    report_percent(static_cast<double>(index) / frames_);
   draw(true);
 }
 
 void Progress::frame_progress(double fraction) {
   fraction_ = std::clamp(fraction, 0.0, 1.0);
+  if (style_ == Style::percent || style_ == Style::openjd) report_percent((index_ + fraction_) / frames_);
   draw(false);
 }
 
 void Progress::end_frame(int frame, int index) {
+  if (style_ == Style::percent || style_ == Style::openjd)
+    report_percent(static_cast<double>(index + 1) / frames_);
   if (style_ != Style::lines) return;
   std::fprintf(stderr, "quorlen: %s\n", line(frame, index, frames_, false).c_str());
   std::fflush(stderr);
 }
 
 void Progress::skip_frame(int frame, int index) {
+  if (style_ == Style::openjd) {
+    std::printf("openjd_status: frame %d skipped, output exists (%d/%d)\n", frame, index + 1, frames_);
+    std::fflush(stdout);
+  }
+  if (style_ == Style::percent || style_ == Style::openjd)
+    report_percent(static_cast<double>(index + 1) / frames_);
   if (style_ == Style::lines) {
     std::fprintf(stderr, "quorlen: %s\n", line(frame, index, frames_, true).c_str());
     std::fflush(stderr);

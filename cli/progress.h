@@ -1,4 +1,5 @@
-/// \file progress.h  Progress on stderr: a bar on a terminal, one line per frame for logs.
+/// \file progress.h  Progress: a bar on a terminal, one line per frame for logs, percentages for farm log
+/// parsers.
 #pragma once
 
 #include <chrono>
@@ -11,9 +12,16 @@ class Progress {
  public:
   enum class Style {
     none,
-    bar,    ///< redrawn in place, with the time left; for a terminal
-    lines,  ///< one line per finished or skipped frame; for logs that farm managers read
+    bar,      ///< redrawn in place, with the time left; for a terminal
+    lines,    ///< one line per finished or skipped frame; for logs that farm managers read
+    percent,  ///< "Progress: P%" on stdout whenever the whole percentage changes; the form farm plug-ins
+              ///< parse
+    openjd,   ///< "openjd_progress: P" and "openjd_status: ..." on stdout, as Open Job Description reads them
   };
+
+  /// The style a --progress-format word asks for: `auto` is a bar on a terminal, lines for a log of a frame
+  /// list and nothing for a single frame's log; nothing at all when `quiet` (--no-progress, --dry-run).
+  static Style choose(const std::string& format, bool quiet, bool terminal, bool frame_list);
 
   /// Progress over `frames` frames in `style`.
   Progress(Style style, int frames);
@@ -44,9 +52,13 @@ class Progress {
   /// The time left at a steady rate: `elapsed` seconds spent on `done` of the work, `left` still to do;
   /// unknown until enough is done to tell.
   static std::optional<double> time_left(double elapsed, double done, double left);
+  /// The whole percentage of `done` (0 to 1) of the work, rounded down, so 100 means all is done.
+  static int whole_percent(double done);
 
  private:
   void draw(bool force);
+  // For percent and openjd: prints the overall percentage when its whole part changes.
+  void report_percent(double done);
 
   Style style_;
   int frames_;
@@ -58,6 +70,7 @@ class Progress {
   // The rate counts rendered frames only; skipped ones took no time.
   std::optional<std::chrono::steady_clock::time_point> started_;
   double work_at_start_ = 0;
+  int percent_said_ = -1;
 };
 
 }  // namespace quorlen::cli

@@ -9,6 +9,7 @@
 
 #include "cli/arguments.h"
 #include "cli/command.h"
+#include "cli/farm_options.h"
 #include "cli/progress.h"
 #include "cli/render_choices.h"
 #include "cli/verbose.h"
@@ -22,23 +23,28 @@ struct RenderOptions {
   std::optional<std::string> frames;
   long long max_memory_mib = hosting::kDefaultMaxMemory >> 20;
   bool no_progress = false;
+  FarmOptions farm;
 };
 
-void run(RenderOptions& o, const Program& program) {
+// The request as the command line gives it, with the problems found before the module is looked for.
+void prepare(RenderOptions& o) {
   hosting::RenderRequest& request = o.request;
   request.settings = o.settings.settings();
   if (o.frames) request.frames = hosting::parse_frame_list(*o.frames);
+  o.farm.apply(request);
   request.max_memory = o.max_memory_mib << 20;
-  // Usage problems are reported before the module is looked for.
   hosting::check_request(request);
+}
+
+void run(RenderOptions& o, const Program& program) {
+  hosting::RenderRequest& request = o.request;
+  prepare(o);
   const int frame_count = static_cast<int>(hosting::frames_of(request).size());
   const auto warn = [&program](const std::string& w) { program.warn(w); };
   request.threads = usable_threads(request.threads, available_cores(), warn);
   const auto& description = program.load();
-  const auto style = o.no_progress || request.dry_run ? Progress::Style::none
-                     : Progress::stderr_is_terminal() ? Progress::Style::bar
-                     : request.frames                 ? Progress::Style::lines
-                                                      : Progress::Style::none;
+  const auto style = Progress::choose(o.farm.progress_format, o.no_progress || request.dry_run,
+                                      Progress::stderr_is_terminal(), request.frames.has_value());
   Progress progress(style, frame_count);
   hosting::RenderObserver observer;
   if (!program.quiet)
@@ -118,11 +124,14 @@ Command add_render_command(CLI::App& app) {
   render->add_flag("-q,--quiet", *quiet, "Print no warnings");
   render->add_flag("--no-progress", o->no_progress,
                    "Never draw the progress bar (it is drawn only on a terminal)");
-  return {render, [o, quiet](const Program& program) {
+  o->farm.add_to(*render);
+  return {render,
+          [o, quiet](const Program& program) {
             Program p = program;
             p.quiet = *quiet;
             run(*o, p);
-          }};
+          },
+          [o] { prepare(*o); }};
 }
 
 }  // namespace quorlen::cli

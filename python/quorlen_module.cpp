@@ -603,4 +603,12 @@ PYBIND11_MODULE(_quorlen, m) {
   m.def("layers", &quorlen::hosting::layer_names, py::arg("path"));
   m.def("preview", &preview, py::arg("array"), py::arg("exposure") = 0.0);
   m.def("render_files", &render_files);
+  // The chunks of a frame list as `quorlen render --chunk-size K --chunk-index I` takes them, for Dask.
+  m.def("frame_chunks", [](const std::string& frames, int chunk_size) {
+    const auto list = quorlen::hosting::parse_frame_list(frames);
+    std::vector<std::vector<int>> chunks;
+    for (int i = 0; i < quorlen::hosting::chunk_count(list, chunk_size); ++i)
+      chunks.push_back(quorlen::hosting::frame_chunk(list, chunk_size, i).numbers);
+    return chunks;
+  });
 }

@@ -18,6 +18,10 @@ fi
 if [[ "${QUORLEN_SETUP_EXTRA:-}" == *sanitizers* ]]; then
   packages+=(clang libclang-rt-14-dev)
 fi
+# The farm tests: a one-node Slurm cluster, Dask's distributed, and YAML for the job templates.
+if [[ "${QUORLEN_SETUP_EXTRA:-}" == *farm* ]]; then
+  packages+=(slurm-wlm munge python3-distributed python3-yaml)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -19,6 +19,7 @@
 #include "hosting/images/same_file.h"
 #include "hosting/rig/frame_lights.h"
 #include "hosting/system/atomic_file.h"
+#include "hosting/system/leftover_temps.h"
 #include "text/strings.h"
 
 namespace quorlen::hosting {
@@ -40,6 +41,20 @@ std::string path_for(const RenderRequest& request, const std::string& path, int 
 }
 
 std::string option_name(int slot) { return std::string("--") + kInputLabels[static_cast<std::size_t>(slot)]; }
+
+// A task killed outright (SIGKILL, a node lost) cannot remove its temporary output; the next run over the
+// same frames does, so that a retried chunk leaves nothing behind.
+void remove_leftovers(const RenderRequest& request, const std::vector<int>& frames,
+                      const RenderObserver& observer) {
+  std::vector<std::string> targets;
+  targets.reserve(frames.size());
+  for (const int frame : frames) targets.push_back(path_for(request, request.output, frame));
+  const auto removed = remove_leftover_temporaries(targets);
+  if (!removed.empty() && observer.warning)
+    observer.warning(fmt::format(
+        "removed {} unfinished temporary file{} left by a render that was killed ({}{})", removed.size(),
+        removed.size() == 1 ? "" : "s", removed.front(), removed.size() > 1 ? ", ..." : ""));
+}
 
 // Each light's settings warnings, named after the light in a rig.
 void check_lights(RunWarnings& warned, FrameLights& lights, const FrameSources& sources) {
@@ -181,12 +196,16 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
   StageTimes total;
   RunWarnings warned(observer.warning);
   const int count = static_cast<int>(frames.size());
+  if (!request.dry_run) remove_leftovers(request, frames, observer);
+  // A dry run over a list reports its first frame in full and the others in a summary; each is still checked.
+  bool reported = false;
+  std::vector<int> skipped;
   for (std::size_t index = 0; index < frames.size(); ++index) {
     const int frame = frames[index];
     throw_if_interrupted();
     // Outputs are renamed into place whole, so one that exists is a finished frame.
     if (request.skip_existing && output_exists(path_for(request, request.output, frame))) {
-      if (request.dry_run) fmt::print(out, "frame {} skipped: its output exists\n", frame);
+      if (request.dry_run) skipped.push_back(frame);
       if (observer.frame_skipped && !request.dry_run)
         observer.frame_skipped(frame, static_cast<int>(index), count);
       continue;
@@ -199,8 +218,9 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
 
     FrameLights lights = frame_lights(description, request, frame);
 
-    if (request.dry_run && request.frames) fmt::print(out, "frame {}\n", frame);
-    FrameSources sources = resolve_sources(request, frame, request.dry_run ? &out : nullptr);
+    const bool report = request.dry_run && !reported;
+    if (report && request.frames) fmt::print(out, "frame {}\n", frame);
+    FrameSources sources = resolve_sources(request, frame, report ? &out : nullptr);
     OutputPlan plan = plan_output(path_for(request, request.output, frame), request.output_options);
     sources.colour_alpha =
         request.alpha == AlphaChoice::colour && plan.encoding == OutputEncoding::float_rgba;
@@ -222,7 +242,12 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       observer.frame_inputs(frame, lines);
     }
 
+    if (request.dry_run && !report) {
+      check_lights(warned, lights, sources);
+      continue;
+    }
     if (request.dry_run) {
+      reported = true;
       for (int slot = 0; slot < kInputCount; ++slot)
         fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
                    inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
@@ -261,6 +286,14 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     times.wall = clock.lap();
     total += times;
     if (observer.frame_finished) observer.frame_finished(frame, static_cast<int>(index), count, times.wall);
+  }
+  if (request.dry_run && request.frames) {
+    fmt::print(out, "frames  {} ({} frame{}, {} to render", describe_frames(frames), count,
+               count == 1 ? "" : "s", count - static_cast<int>(skipped.size()));
+    if (skipped.empty())
+      fmt::print(out, ")\n");
+    else
+      fmt::print(out, ", {} skipped as their output exists: {})\n", skipped.size(), describe_frames(skipped));
   }
   warned.finish();
   if (request.stats && !request.dry_run) out << format_stats(total);

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "hosting/system/leftover_temps.h"
+
 namespace quorlen::hosting {
 namespace fs = std::filesystem;
 
@@ -47,11 +49,7 @@ void check_writable_target(const std::string& target) {
 AtomicFile::AtomicFile(std::string target) : target_(std::move(target)) {
   check_writable_target(target_);
   static std::atomic<unsigned> counter{0};
-  const fs::path path(target_);
-  // The real extension stays last, since image writers may pick behaviour from it.
-  const std::string name = fmt::format(".{}.quorlen-tmp-{}-{}{}", path.stem().string(), ::getpid(),
-                                       counter.fetch_add(1), path.extension().string());
-  temp_ = (path.parent_path() / name).string();
+  temp_ = temporary_name_for(target_, counter.fetch_add(1));
   set_pending_temp_file(temp_);
 }
 

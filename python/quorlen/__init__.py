@@ -307,7 +307,7 @@ def _frames_text(frames):
 
 
 def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=None, settings=None,
-                 frames=None, progress=None, plugin_path=None, threads=0):
+                 frames=None, progress=None, plugin_path=None, threads=0, *, client=None, chunk_size=None):
     """Runs ``quorlen render`` in this process: the same inputs (``FILE`` or ``FILE:LAYER``, frame
     patterns with ``frames``), streaming and atomic writes, and the same failures, raised as
     ``quorlen.Error`` with the command's message.
@@ -316,7 +316,18 @@ def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=No
     ``frames`` is a frame list ("1-10", "1,3,5-9x2") or an iterable of frame numbers.
     ``progress(frame, done, total)`` is called after each frame; an exception it raises stops the job
     (the unfinished file is removed) and is raised again. Warnings are issued as RuntimeWarning.
+
+    With ``client`` (a ``distributed.Client``) and ``chunk_size``, the frames are cut into chunks of that
+    many, as ``quorlen render --chunk-index`` cuts them, each rendered on a worker of the cluster; the same
+    errors are raised, naming the frame that failed, and ``progress`` is called here as chunks finish.
     """
+    if client is not None or chunk_size is not None:
+        if client is None or chunk_size is None:
+            raise UsageError("client and chunk_size go together: a cluster renders the frames in chunks")
+        from ._dask import render_on_cluster
+        keywords = dict(output=output, passes=passes, color=color, normal=normal, P=P, noiseP=noiseP,
+                        settings=settings, plugin_path=plugin_path, threads=threads)
+        return render_on_cluster(client, chunk_size, _frames_text(frames), progress, keywords)
     settings_file = None
     settings_values = None
     if isinstance(settings, dict):

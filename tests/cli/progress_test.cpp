@@ -36,4 +36,27 @@ TEST(ProgressText, LogLinesCountFramesDoneAndSkipped) {
   EXPECT_EQ(Progress::line(5, 0, 3, false), "frame 5 done, 1/3 (33%)");
 }
 
+TEST(ProgressText, FarmPercentagesAreWholeAndReachAHundredOnlyAtTheEnd) {
+  // 29 of 100 frames is 0.29, whose product with 100 falls just below 29 in binary.
+  EXPECT_EQ(Progress::whole_percent(29.0 / 100), 29);
+  EXPECT_EQ(Progress::whole_percent(1.0 / 3), 33);
+  EXPECT_EQ(Progress::whole_percent(0.999), 99);
+  EXPECT_EQ(Progress::whole_percent(1.0), 100);
+  EXPECT_EQ(Progress::whole_percent(1.5), 100);
+  EXPECT_EQ(Progress::whole_percent(-0.1), 0);
+  EXPECT_EQ(Progress::whole_percent(std::nan("")), 0);
+}
+
+TEST(ProgressText, AutoIsABarOnATerminalAndLinesForALogOfAList) {
+  using Style = Progress::Style;
+  EXPECT_EQ(Progress::choose("auto", false, true, false), Style::bar);
+  EXPECT_EQ(Progress::choose("auto", false, false, true), Style::lines);
+  EXPECT_EQ(Progress::choose("auto", false, false, false), Style::none);
+  EXPECT_EQ(Progress::choose("percent", false, true, false), Style::percent);
+  EXPECT_EQ(Progress::choose("openjd", false, false, false), Style::openjd);
+  EXPECT_EQ(Progress::choose("lines", false, true, false), Style::lines);
+  // --no-progress and --dry-run win over any format.
+  EXPECT_EQ(Progress::choose("percent", true, false, true), Style::none);
+}
+
 }  // namespace

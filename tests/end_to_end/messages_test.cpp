@@ -59,17 +59,17 @@ TEST_F(Messages, EachRefusedCommandLineIsOneLineNamingTheProblem) {
       {{"help", "rendr"},
        1,
        "help: unknown command \"rendr\" (did you mean \"render\"?); the commands are render, knobs, view, "
-       "demo, "
+       "demo, farm, "
        "help"},
       {{"rendr"},
        1,
        "unknown command \"rendr\" (did you mean \"render\"?); the commands are render, knobs, view, demo, "
-       "help"},
+       "farm, help"},
       {{"knob", "--json"},
        1,
        "unknown command \"knob\" (did you mean \"knobs\"?); the commands are render, knobs, view, demo, "
-       "help"},
-      {{}, 1, "no command given; the commands are render, knobs, view, demo, help"},
+       "farm, help"},
+      {{}, 1, "no command given; the commands are render, knobs, view, demo, farm, help"},
       {{"view", "--normal", "@/n.exr", "--prot", "1"},
        1,
        "unknown option \"--prot\" for 'quorlen view' (did you mean \"--port\"?); run 'quorlen help view' for "
