@@ -1,5 +1,6 @@
 // `quorlen view`'s work between a knob change and the new preview's bytes: the change applied through the
-// session's node, the frame rendered and written as the 8-bit sRGB PNG the page shows, at 960 x 540 on the
+// session's node, the frame rendered and written as the 8-bit PNG the page shows (through the plain sRGB
+// view and the ACES one), at 960 x 540 on the
 // demo scene held in memory. Full resolution and the reduced preview shown while a slider is dragged, with
 // the parallel light and with the "turbulence1" surface noise. HTTP and the browser's decoding and painting
 // are not included.
@@ -37,10 +38,16 @@ std::unique_ptr<viewer::ViewerState> make_viewer(int w, int h) {
                                                viewer::ViewSetup{});
 }
 
-// Arguments: noise (0 or 1), then the preview's scale in percent.
+// The views of the shipped colour config: 0 the plain sRGB curve (exact codes), 1 the ACES 1.0 SDR view
+// through OpenColorIO's processor.
+const char* const kViews[] = {"sRGB", "ACES 1.0 - SDR Video"};
+
+// Arguments: noise (0 or 1), the preview's scale in percent, then the view (see kViews).
 void BM_KnobChangeToPreviewPng(benchmark::State& state) {
   static auto viewer = make_viewer(960, 540);
   viewer->apply({{"surfaceNoise", state.range(0) != 0}, {"surfaceNoiseType", "turbulence1"}});
+  viewer->set_colour({{"view", kViews[state.range(2)]}});
+  state.SetLabel(kViews[state.range(2)]);
   const double scale = static_cast<double>(state.range(1)) / 100.0;
   std::size_t bytes = 0;
   int i = 0;
@@ -56,22 +63,26 @@ void BM_KnobChangeToPreviewPng(benchmark::State& state) {
   state.counters["png_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_KnobChangeToPreviewPng)
-    ->Args({0, 100})
-    ->Args({0, 50})
-    ->Args({1, 100})
-    ->Args({1, 50})
+    ->Args({0, 100, 0})
+    ->Args({0, 50, 0})
+    ->Args({1, 100, 0})
+    ->Args({1, 50, 0})
+    ->Args({0, 100, 1})
+    ->Args({0, 50, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 // The exposure changed, the knobs not: the last render encoded again (sRGB codes and PNG) at 960 x 540.
 void BM_ExposureChangeOnly(benchmark::State& state) {
   static auto viewer = make_viewer(960, 540);
+  viewer->set_colour({{"view", kViews[state.range(0)]}});
+  state.SetLabel(kViews[state.range(0)]);
   double ms = 0;
   viewer->preview_png(1.0, 0.0, ms);
   int i = 0;
   for (auto _ : state) benchmark::DoNotOptimize(viewer->preview_png(1.0, 0.1 * (i++ % 10), ms));
 }
-BENCHMARK(BM_ExposureChangeOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExposureChangeOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A knob change alone, as a thousand changes sent as fast as possible cost before the one preview.
 void BM_KnobChangeOnly(benchmark::State& state) {

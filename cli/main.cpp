@@ -1,10 +1,12 @@
 /// \file main.cpp  `quorlen`: the program's options and its commands wired together; each command's options
 /// and work live in its own file.
 #include <fmt/format.h>
+#include <quorlen/colour.h>
 #include <quorlen/errors.h>
 #include <quorlen/interrupt.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -12,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DDImage/Version.h"
@@ -44,9 +47,19 @@ int main(int argc, char** argv) {
          "Directory holding the plug-in module Quorlen.so, searched before QUORLEN_PLUGIN_PATH and the "
          "installation's own plug-in directory")
       ->type_name("DIR");
-  app.set_version_flag("-V,--version",
-                       fmt::format("quorlen {} (host layer {})", QUORLEN_VERSION, DD::Image::kAbiVersion),
-                       "Print the version and exit");
+  // With -v the version also says which colour config a command would use.
+  const bool verbose_version = std::any_of(argv + 1, argv + argc, [](const char* a) {
+    return std::string_view(a) == "-v" || std::string_view(a) == "--verbose";
+  });
+  app.set_version_flag(
+      "-V,--version",
+      [verbose_version] {
+        std::string version =
+            fmt::format("quorlen {} (host layer {})", QUORLEN_VERSION, DD::Image::kAbiVersion);
+        if (verbose_version) version += "\n" + quorlen::hosting::colour_versions();
+        return version;
+      },
+      "Print the version (with -v, the colour config in use) and exit");
   app.footer(
       "Exit codes: 0 success, 1 bad usage or input, 2 plug-in not loadable, 3 render or write failure, "
       "130 interrupted.\nRun 'quorlen help COMMAND' for a command's options.");

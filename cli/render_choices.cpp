@@ -2,6 +2,8 @@
 /// written.
 #include "cli/render_choices.h"
 
+#include <quorlen/colour.h>
+
 #include <climits>
 #include <string>
 #include <vector>
@@ -49,6 +51,24 @@ void add_input_options(CLI::App& app, hosting::RenderRequest& request) {
              "Space of the light knobs: node (as the node defines them in any host; default) or world (the "
              "passes' own world space, whatever its up axis)",
              [&request](const std::string& w) { request.light_space = hosting::light_space_named(w); });
+  app.add_option_function<std::string>(
+         "--ocio-config", [](const std::string& path) { hosting::choose_colour_config(path); },
+         "OpenColorIO config to use instead of $OCIO or, without it, Quorlen's own")
+      ->type_name("FILE");
+  app.add_option_function<std::vector<std::string>>(
+         "--colorspace",
+         [&request](const std::vector<std::string>& choices) {
+           for (const std::string& choice : choices) {
+             const auto equals = choice.find('=');
+             if (equals == std::string::npos)
+               throw CLI::ValidationError("--colorspace",
+                                          "\"" + choice + "\" is not INPUT=NAME, such as color=srgb_texture");
+             request.input_spaces[choice.substr(0, equals)] = choice.substr(equals + 1);
+           }
+         },
+         "Colour space of an input, a name of the colour config (only color: the other inputs are data); "
+         "without it the config's file rules decide, and color=raw reads the file as it is")
+      ->type_name("color=NAME");
   add_choice(
       app, "--normal-encoding", hosting::kNormalEncodingWords,
       "How the normal input stores vectors: signed (as they are; default) or unsigned (0..1, as in "
@@ -65,8 +85,26 @@ void add_output_choices(CLI::App& render, hosting::RenderRequest& request) {
              });
   add_choice(render, "-d,--data-type", std::vector<std::string>{"half", "float", "uint8", "uint16"},
              "Sample type of the output: half or float for EXR and TIFF (default float), uint8 or uint16 for "
-             "PNG and TIFF previews (sRGB; PNG's default uint8)",
+             "PNG and TIFF previews (through --display and --view; PNG's default uint8)",
              [&request](const std::string& w) { request.output_options.type = hosting::data_type_named(w); });
+  render
+      .add_option("--output-colorspace", request.output_options.colour_space,
+                  "Colour space of float outputs (EXR, float TIFF, HDR), a name of the colour config "
+                  "(default: its working space, the scene_linear role)")
+      ->type_name("NAME");
+  render
+      .add_option("--display", request.output_options.display,
+                  "Display of the colour config that 8-bit and 16-bit outputs are made for (default: its "
+                  "default display)")
+      ->type_name("NAME");
+  render
+      .add_option("--view", request.output_options.view,
+                  "View of that display (default: the display's default view; the shipped config's "
+                  "\"sRGB\" gives the sRGB curve's codes)")
+      ->type_name("NAME");
+  render
+      .add_option("--look", request.output_options.look, "Look of the colour config applied before the view")
+      ->type_name("NAME");
   add_choice(render, "--compression", hosting::kExrCompressions, "Compression of an EXR output (default zip)",
              [&request](const std::string& w) { request.output_options.compression = w; })
       ->type_name("NAME");

@@ -9,6 +9,7 @@
 #include <quorlen/errors.h>
 #include <quorlen/images.h>
 #include <quorlen/module.h>
+#include <quorlen/colour.h>
 #include <quorlen/preview.h>
 #include <quorlen/render.h>
 #include <quorlen/rig_session.h>
@@ -89,8 +90,12 @@ struct InputArray {
 
 InputArray input_array(const py::object& value, const char* label) {
   py::array any = py::array::ensure(value);
-  if (!any || any.dtype().kind() == 'O')
-    throw py::value_error(fmt::format("{}: not an array of numbers", label));
+  if (!any) throw py::value_error(fmt::format("{}: not an array of numbers", label));
+  // Truth values, complex numbers and objects are not samples, whatever numpy would cast them to.
+  if (const char kind = any.dtype().kind(); kind == 'b' || kind == 'c' || kind == 'O')
+    throw py::type_error(fmt::format("{}: an array of {} holds no pixel values (give float32, or uint8 or uint16 "
+                                     "codes as image files hold them)",
+                                     label, py::str(any.dtype()).cast<std::string>()));
   if (any.ndim() != 3 || (any.shape(2) != 3 && any.shape(2) != 4))
     throw py::value_error(fmt::format("{}: expected an array of shape (H, W, 3) or (H, W, 4), got shape {}",
                                       label, shape_text(any)));
@@ -116,6 +121,13 @@ InputArray input_array(const py::object& value, const char* label) {
   out.height = static_cast<int>(any.shape(0));
   out.width = static_cast<int>(any.shape(1));
   out.channels = static_cast<int>(any.shape(2));
+  // Integer codes are read as an 8-bit or 16-bit file's are: over their largest value (the cast made a
+  // copy of our own to scale).
+  if (any.dtype().kind() == 'u' && (any.itemsize() == 1 || any.itemsize() == 2)) {
+    const float top = any.itemsize() == 1 ? 255.0f : 65535.0f;
+    float* p = out.samples.mutable_data();
+    for (py::ssize_t i = 0; i < out.samples.size(); ++i) p[i] /= top;
+  }
   return out;
 }
 
@@ -525,9 +537,54 @@ void render_files(const std::string& output, const std::optional<std::string>& p
   }
 }
 
+// The colour config in use (after choosing `path`, when given) as a dict.
+py::dict colour_config(const std::optional<std::string>& path) {
+  if (path) quorlen::hosting::choose_colour_config(*path);
+  const auto& info = quorlen::hosting::colour_config();
+  static const char* const sources[] = {"chosen", "$OCIO", "default"};
+  py::dict displays;
+  for (const auto& [display, views] : info.displays) displays[py::str(display)] = views;
+  py::dict out;
+  out["path"] = info.path;
+  out["source"] = sources[static_cast<int>(info.source)];
+  out["name"] = info.name;
+  out["working_space"] = info.working_space;
+  out["colour_spaces"] = info.colour_spaces;
+  out["data_spaces"] = info.data_spaces;
+  out["displays"] = displays;
+  out["looks"] = info.looks;
+  out["display"] = info.default_display;
+  out["view"] = info.default_view;
+  return out;
+}
+
+// A colour preview through a display, view and look of the config, with the view controls.
+py::array_t<std::uint8_t> preview_through(const py::object& value, const std::optional<std::string>& display,
+                                          const std::optional<std::string>& view,
+                                          const std::optional<std::string>& look, double exposure,
+                                          double gamma) {
+  const InputArray a = input_array(value, "array");
+  quorlen::hosting::PreviewView how{display, view, look, exposure, gamma};
+  quorlen::hosting::Preview codes;
+  {
+    py::gil_scoped_release release;
+    const ImageBuffer image = ImageBuffer::view(Box(0, 0, a.width, a.height), a.channels == 4 ? kRGBA : kRGB,
+                                                const_cast<float*>(a.samples.data()));
+    codes = quorlen::hosting::preview_codes(image, how);
+  }
+  auto* owned = new std::vector<std::uint8_t>(std::move(codes.rgb));
+  py::capsule free_when_done(owned, [](void* p) { delete static_cast<std::vector<std::uint8_t>*>(p); });
+  return py::array_t<std::uint8_t>(
+      {static_cast<py::ssize_t>(a.height), static_cast<py::ssize_t>(a.width), static_cast<py::ssize_t>(3)},
+      owned->data(), free_when_done);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_quorlen, m) {
+  m.def("colour_config", &colour_config, py::arg("path") = py::none());
+  m.def("preview_through", &preview_through, py::arg("array"), py::arg("display"), py::arg("view"),
+        py::arg("look"), py::arg("exposure"), py::arg("gamma"));
   m.doc() = "The Quorlen node on numpy arrays and image files; use the `quorlen` package.";
   locate_install_layout();
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libopenimageio-dev libopenexr-dev openimageio-tools
+  libopenimageio-dev libopenexr-dev openimageio-tools libopencolorio-dev opencolorio-tools
   libtbb-dev libcli11-dev nlohmann-json3-dev libfmt-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3-dev pybind11-dev python3-numpy python3-pytest

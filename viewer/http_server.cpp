@@ -236,6 +236,11 @@ struct HttpServer::Impl {
       only(post, "POST");
       return json_reply(req, state.apply(parse_body(req)));
     }
+    if (path == "/api/colour") {
+      if (post) return json_reply(req, state.set_colour(parse_body(req)));
+      only(get, "GET or POST");
+      return json_reply(req, state.colour());
+    }
     if (path == "/api/preview.png") {
       only(get, "GET");
       double render_ms = 0;

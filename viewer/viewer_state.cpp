@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 #include <malloc.h>
+#include <quorlen/colour.h>
 #include <quorlen/errors.h>
 #include <quorlen/images.h>
 #include <quorlen/lighting.h>
@@ -110,8 +111,9 @@ hosting::Session& ViewerState::session_at(double scale) {
 std::string ViewerState::preview_png(double scale, double exposure, double& render_ms) {
   if (!(scale > 0.0 && scale <= 1.0)) throw usage_error("scale must be a number above 0 and at most 1");
   // Checked before a render that an exposure it cannot show would waste.
-  hosting::preview_codes(ImageBuffer(Box(0, 0, 1, 1), {Chan_Red, Chan_Green, Chan_Blue}),
-                         hosting::PreviewKind::colour, exposure);
+  hosting::PreviewView view = view_;
+  view.exposure = exposure;
+  hosting::preview_codes(ImageBuffer(Box(0, 0, 1, 1), {Chan_Red, Chan_Green, Chan_Blue}), view);
   render_ms = 0;
   if (!last_ || last_generation_ != generation_ || last_scale_ != scale) {
     const auto start = std::chrono::steady_clock::now();
@@ -122,7 +124,7 @@ std::string ViewerState::preview_png(double scale, double exposure, double& rend
     last_scale_ = scale;
     render_ms = since_ms(start);
   }
-  return hosting::preview_png(*last_, hosting::PreviewKind::colour, exposure);
+  return hosting::preview_png(hosting::preview_codes(*last_, view));
 }
 
 std::string ViewerState::input_png(int slot, double scale, double exposure) {
@@ -135,7 +137,44 @@ std::string ViewerState::input_png(int slot, double scale, double exposure) {
   const hosting::PreviewKind kind = slot == hosting::kNormal  ? hosting::PreviewKind::normals
                                     : slot == hosting::kColor ? hosting::PreviewKind::colour
                                                               : hosting::PreviewKind::positions;
-  return hosting::preview_png(*image, kind, exposure);
+  if (kind != hosting::PreviewKind::colour) return hosting::preview_png(*image, kind, exposure);
+  hosting::PreviewView view = view_;
+  view.exposure = exposure;
+  return hosting::preview_png(hosting::preview_codes(*image, view));
+}
+
+json ViewerState::colour() {
+  const hosting::ColourConfigInfo& info = hosting::colour_config();
+  const hosting::DisplayView chosen = hosting::resolve_display_view(view_.display, view_.view, view_.look);
+  json displays = json::object();
+  for (const auto& [display, views] : info.displays) displays[display] = views;
+  return {{"config", info.path},  {"displays", displays},
+          {"looks", info.looks},  {"display", chosen.display},
+          {"view", chosen.view},  {"look", chosen.look},
+          {"gamma", view_.gamma}, {"working_space", info.working_space}};
+}
+
+json ViewerState::set_colour(const json& choice) {
+  if (!choice.is_object()) throw usage_error("the colour choice must be a JSON object");
+  hosting::PreviewView next = view_;
+  for (const auto& [key, value] : choice.items()) {
+    if (key == "gamma") {
+      if (!value.is_number()) throw usage_error("\"gamma\" must be a number");
+      next.gamma = value.get<double>();
+      continue;
+    }
+    if (key != "display" && key != "view" && key != "look")
+      throw usage_error(fmt::format("\"{}\" is not display, view, look or gamma", key));
+    if (!value.is_string()) throw usage_error(fmt::format("\"{}\" must be a string", key));
+    (key == "display" ? next.display : key == "view" ? next.view : next.look) = value.get<std::string>();
+  }
+  // Another display keeps no view of the one before unless it was named with it.
+  if (choice.contains("display") && !choice.contains("view")) next.view.reset();
+  if (next.look && next.look->empty()) next.look.reset();
+  // Checked whole before anything changes: names against the config, the gamma by the encoder.
+  hosting::preview_codes(ImageBuffer(Box(0, 0, 1, 1), {Chan_Red, Chan_Green, Chan_Blue}), next);
+  view_ = next;
+  return colour();
 }
 
 hosting::Surface ViewerState::surface(int x, int y) { return hosting::surface_at(*session_, x, y, space_); }
@@ -192,6 +231,11 @@ std::string ViewerState::command() {
   std::string line = "quorlen render";
   for (const auto& a : setup_.input_arguments) line += " " + shell_quote(a);
   for (const auto& change : session_->node().changed_knobs()) line += " --set " + shell_quote(change);
+  // The view chosen, when it is not the default, so that a PNG from the command shows what the page does
+  // (the gamma is a view control alone, as the exposure is).
+  if (view_.display) line += " --display " + shell_quote(*view_.display);
+  if (view_.view) line += " --view " + shell_quote(*view_.view);
+  if (view_.look) line += " --look " + shell_quote(*view_.look);
   line += " -o " + shell_quote(setup_.output.value_or("relit.png"));
   return line;
 }

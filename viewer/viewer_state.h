@@ -3,6 +3,7 @@
 #pragma once
 
 #include <quorlen/lighting.h>
+#include <quorlen/preview.h>
 #include <quorlen/session.h>
 
 #include <chrono>
@@ -43,9 +44,17 @@ class ViewerState {
   /// by 2^`exposure`, encoded to 8-bit sRGB as `render` writes a PNG. `render_ms` receives the time the
   /// render took (0 when an earlier render of the same state was reused).
   std::string preview_png(double scale, double exposure, double& render_ms);
-  /// Input `slot` for viewing: colour as sRGB with the exposure, normals as 0.5 n + 0.5, positions spread
-  /// over their range.
+  /// Input `slot` for viewing: colour through the chosen view with the exposure, normals as 0.5 n + 0.5,
+  /// positions spread over their range (data shown as it is).
   std::string input_png(int slot, double scale, double exposure);
+
+  /// The colour config in use and the view chosen: {"config", "displays": {DISPLAY: [VIEW, ...]}, "looks",
+  /// "display", "view", "look", "gamma"}.
+  nlohmann::json colour();
+  /// Chooses any of "display", "view", "look" ("" for none) and "gamma", all or nothing: an unknown key or
+  /// name, or a gamma out of range, is a usage error and changes nothing. A new display without a view
+  /// takes that display's default view. Returns colour().
+  nlohmann::json set_colour(const nlohmann::json& choice);
 
   /// The surface at pixel (x, y), counted from the image's top left; throws a usage error outside it.
   hosting::Surface surface(int x, int y);
@@ -71,6 +80,7 @@ class ViewerState {
   hosting::Session& session_at(double scale);
 
   std::unique_ptr<hosting::Session> session_;
+  hosting::PreviewView view_;  ///< display, view, look and gamma; the exposure comes with each request
   hosting::LightSpace space_;
   hosting::NormalEncoding encoding_;
   ViewSetup setup_;

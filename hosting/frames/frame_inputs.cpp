@@ -2,12 +2,15 @@
 #include "hosting/frames/frame_inputs.h"
 
 #include <fmt/format.h>
+#include <quorlen/colour.h>
 #include <quorlen/errors.h>
+#include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>
 
+#include "hosting/colour/display_encoder.h"
 #include "hosting/images/layer_mapping.h"
 #include "text/strings.h"
 
@@ -16,6 +19,17 @@ namespace {
 
 using DD::Image::Box;
 using DD::Image::ImageBuffer;
+
+// The colour input's band to the working space, groups of lines side by side (the band is read already).
+void convert_lines(ImageBuffer& image, const SpaceConverter& converter) {
+  const Box& box = image.box();
+  const auto width = static_cast<std::size_t>(box.w());
+  if (image.channel_count() != 3 || width == 0) return;
+  tbb::parallel_for(tbb::blocked_range<int>(box.y(), box.t(), std::max(1, 16384 / box.w())),
+                    [&](const tbb::blocked_range<int>& lines) {
+                      for (int y = lines.begin(); y < lines.end(); ++y) converter.apply(image.line(y), width);
+                    });
+}
 
 const std::vector<DD::Image::Channel> kRGB{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue};
 
@@ -64,6 +78,13 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
       alpha_reader_.emplace(std::move(file), alpha->subimage, alpha->channel, sources.max_pixels);
   }
   for (const MaskSource& mask : sources.masks) mask_readers_.push_back(open_mask(mask, sources.max_pixels));
+  if (const auto& colour = sources.inputs[kColor]) {
+    // Only the colour is light; normals and positions are data whatever the config says of their files.
+    colour_space_ = input_colour_space(sources.colour_space, "", colour->file);
+    colour_space_origin_ = sources.colour_space ? "as chosen" : "by the config's file rules";
+    auto converter = std::make_shared<SpaceConverter>(colour_space_, colour_config().working_space);
+    if (!converter->identity()) colour_to_working_ = std::move(converter);
+  }
   output_floats_ = std::max(4, sources.output_floats);
   const int reference = readers_[kColor] ? kColor : kNormal;
   geometry_ = readers_[static_cast<std::size_t>(reference)]->geometry();
@@ -158,6 +179,13 @@ int FrameInputs::bands_in_flight(int wanted) const {
   return static_cast<int>(std::clamp<long long>(room, 1, std::max(1, wanted)));
 }
 
+std::string FrameInputs::describe_colour_spaces() const {
+  const std::string data = "normal, P, noiseP are data";
+  if (colour_space_.empty()) return data;
+  return fmt::format("color {} ({}){}; {}", colour_space_, colour_space_origin_,
+                     colour_to_working_ ? " to " + colour_config().working_space : ", not converted", data);
+}
+
 BandInputs FrameInputs::read_band(int y0, int y1) {
   const Box& data = geometry_.data;
   BandInputs band;
@@ -184,6 +212,7 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
     if (!reader && slot != kColor) return;
     auto image = std::make_shared<ImageBuffer>(band.box, kRGB);
     if (reader) reader->read_into(*image);
+    if (slot == kColor && colour_to_working_) convert_lines(*image, *colour_to_working_);
     if (slot == kNormal) {
       note_signs(*image);
       transform_normals(*image, reader->geometry().data.intersected(band.box), light_space_,

@@ -16,6 +16,8 @@
 
 namespace quorlen::hosting {
 
+class SpaceConverter;
+
 /// The connected inputs' pixels for a band of output lines, each as red, green and blue over the band's
 /// box; null for an unconnected input. The colour is always present (black when it has no source).
 struct BandInputs {
@@ -48,6 +50,12 @@ class FrameInputs {
     if (!readers_[kColor]) return std::nullopt;
     return std::make_pair(readers_[kColor]->path(), readers_[kColor]->subimage());
   }
+  /// The colour input's colour space and what it is converted to, the other inputs' data: a line for
+  /// reports ("color srgb_texture (by the config's rules) to lin_rec709; normal, P, noiseP are data").
+  std::string describe_colour_spaces() const;
+  /// The colour space the colour input is read in, "" without a colour input.
+  const std::string& colour_space() const { return colour_space_; }
+
   /// What the output's alpha is read from ("file:channel"), or nullopt when it is 0.
   std::optional<std::string> describe_alpha() const;
 
@@ -85,6 +93,9 @@ class FrameInputs {
   long long max_memory_ = kDefaultMaxMemory;
   LightSpace light_space_ = LightSpace::node;
   NormalEncoding normal_encoding_ = NormalEncoding::signed_values;
+  std::string colour_space_;
+  std::string colour_space_origin_;                          ///< how it was chosen, for reports
+  std::shared_ptr<const SpaceConverter> colour_to_working_;  ///< null when nothing is converted
   bool normal_negative_ = false;
   bool normal_off_unit_ = false;
 };

@@ -1,6 +1,7 @@
 /// \file render_job.cpp  Frames, input resolution and the read-render-write loop of a render job.
 #include <fmt/format.h>
 #include <fmt/ostream.h>
+#include <quorlen/colour.h>
 #include <quorlen/errors.h>
 #include <quorlen/interrupt.h>
 #include <quorlen/node.h>
@@ -153,6 +154,8 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
   const PassReading reading = pass_reading(request, frame);
   sources.light_space = reading.light_space;
   sources.normal_encoding = reading.normal_encoding;
+  if (const auto space = request.input_spaces.find("color"); space != request.input_spaces.end())
+    sources.colour_space = space->second;
   for (int slot = 0; slot < kInputCount; ++slot)
     if (const auto& text = request.inputs[static_cast<std::size_t>(slot)])
       sources.inputs[static_cast<std::size_t>(slot)] =
@@ -186,6 +189,7 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
 StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Description& description,
                       std::ostream& out, const RenderObserver& observer) {
   const std::vector<int> frames = frames_of(request);
+  check_input_spaces(request.input_spaces);
   // Problems with the output are found before any frame is read.
   const std::string first_output = path_for(request, request.output, frames.front());
   refuse_directory_target(first_output);
@@ -251,6 +255,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
       for (int slot = 0; slot < kInputCount; ++slot)
         fmt::print(out, "{:<7} {}\n", kInputLabels[static_cast<std::size_t>(slot)],
                    inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
+      fmt::print(out, "colour  {}; {}\n", colour_config_line(), inputs.describe_colour_spaces());
       fmt::print(out, "light   {}\n", describe(sources.light_space, sources.normal_encoding));
       fmt::print(out, "alpha   {}\n", inputs.describe_alpha().value_or("0 (as the node writes it)"));
       fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));

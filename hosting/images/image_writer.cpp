@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hosting/colour/display_encoder.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/srgb.h"
 #include "text/strings.h"
@@ -63,25 +64,39 @@ OutputPlan plan_output(const std::string& path, const OutputOptions& options) {
   else if (plan.format_name == "hdr")
     plan.encoding = OutputEncoding::float_rgb;
   if (plan.format_name == "openexr") plan.compression = text::lower(options.compression.value_or("zip"));
+  if (plan.encoding == OutputEncoding::srgb8_rgb)
+    plan.display = resolve_display_view(options.display, options.view, options.look);
+  else
+    plan.colour_space = options.colour_space
+                            ? colour_space_named(*options.colour_space, "--output-colorspace")
+                            : colour_config().working_space;
   return plan;
 }
 
 std::string describe(const OutputPlan& plan) {
   switch (plan.encoding) {
     case OutputEncoding::float_rgba:
-      return fmt::format("{} RGBA, linear ({}{}{})",
-                         plan.type == DataType::half ? "16-bit half" : "32-bit float", plan.format_name,
-                         plan.compression.empty() ? "" : ", ", plan.compression);
+      return fmt::format("{} RGBA, {} ({}{}{})", plan.type == DataType::half ? "16-bit half" : "32-bit float",
+                         plan.colour_space, plan.format_name, plan.compression.empty() ? "" : ", ",
+                         plan.compression);
     case OutputEncoding::float_rgb:
-      return fmt::format("32-bit float RGB, linear ({})", plan.format_name);
+      return fmt::format("32-bit float RGB, {} ({})", plan.colour_space, plan.format_name);
     case OutputEncoding::srgb8_rgb:
-      return fmt::format("{}-bit RGB, sRGB ({})", plan.type == DataType::uint16 ? 16 : 8, plan.format_name);
+      return fmt::format("{}-bit RGB, display \"{}\" view \"{}\"{} ({})",
+                         plan.type == DataType::uint16 ? 16 : 8, plan.display.display, plan.display.view,
+                         plan.display.look.empty() ? "" : fmt::format(" look \"{}\"", plan.display.look),
+                         plan.format_name);
   }
   return plan.format_name;
 }
 
 ImageWriter::ImageWriter(const OutputPlan& plan, const ImageGeometry& geometry)
     : plan_(plan), geometry_(geometry), file_(plan.path), next_line_(geometry.data.y()) {
+  if (plan_.encoding == OutputEncoding::srgb8_rgb)
+    display_ = std::make_unique<DisplayEncoder>(
+        plan_.display.display.empty() ? resolve_display_view({}, {}, {}) : plan_.display);
+  else if (!plan_.colour_space.empty() && plan_.colour_space != colour_config().working_space)
+    output_space_ = std::make_unique<SpaceConverter>(colour_config().working_space, plan_.colour_space);
   try {
     out_ = create_image(plan_.path, file_.temp_path(), spec_for(plan_, geometry_));
   } catch (const codec_error& e) {
@@ -144,19 +159,14 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
   try {
     if (plan_.encoding == OutputEncoding::srgb8_rgb && plan_.type == DataType::uint16) {
       std::vector<std::uint16_t> codes(pixels * 3);
-      const float* src = rgba.data();
-      for (std::size_t i = 0; i < pixels; ++i, src += n) {
-        codes[i * 3 + 0] = srgb_encode_16bit(src[r]);
-        codes[i * 3 + 1] = srgb_encode_16bit(src[g]);
-        codes[i * 3 + 2] = srgb_encode_16bit(src[b]);
-      }
+      display_->codes16(rgba.data(), pixels, n, r, g, b, codes.data());
       out_->write(box.h(), codes.data());
     } else if (plan_.encoding == OutputEncoding::srgb8_rgb) {
       std::vector<std::uint8_t> bytes(pixels * 3);
-      srgb_encode_8bit_pixels(rgba.data(), pixels, n, r, g, b, bytes.data());
+      display_->codes8(rgba.data(), pixels, n, r, g, b, bytes.data());
       out_->write(box.h(), bytes.data());
     } else if (plan_.encoding == OutputEncoding::float_rgba && n == 4 && r == 0 && g == 1 && b == 2 &&
-               a == 3) {
+               a == 3 && !output_space_) {
       out_->write(box.h(), rgba.data());
     } else {
       const int count = plan_.encoding == OutputEncoding::float_rgba ? 4 : 3;
@@ -166,6 +176,7 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba) {
       for (std::size_t i = 0; i < pixels; ++i, src += n)
         for (int k = 0; k < count; ++k)
           floats[i * static_cast<std::size_t>(count) + static_cast<std::size_t>(k)] = src[order[k]];
+      if (output_space_) output_space_->apply(floats.data(), pixels, count);
       out_->write(box.h(), floats.data());
     }
   } catch (const codec_error& e) {

@@ -1,6 +1,7 @@
 /// \file image_writer.h  Writing rendered RGBA lines to an image file, the format chosen by the extension.
 #pragma once
 
+#include <quorlen/colour.h>
 #include <quorlen/images.h>
 #include <quorlen/output.h>
 
@@ -14,6 +15,9 @@
 #include "hosting/system/atomic_file.h"
 
 namespace quorlen::hosting {
+
+class DisplayEncoder;
+class SpaceConverter;
 
 /// How the four rendered channels are stored.
 enum class OutputEncoding {
@@ -34,6 +38,8 @@ struct OutputPlan {
   bool fast = false;  ///< favour encoding time over size (see EncoderSpec::fast)
   /// Layers written beside the beauty, `NAME.R`, `NAME.G`, `NAME.B` each (EXR only).
   std::vector<std::string> layers;
+  DisplayView display;       ///< what integer outputs are shown through
+  std::string colour_space;  ///< what float outputs are written in
 };
 
 /// Chooses the format from the extension and the sample type and compression from `options`; throws a
@@ -70,6 +76,8 @@ class ImageWriter {
   ImageGeometry geometry_;
   AtomicFile file_;
   std::unique_ptr<ImageEncoder> out_;
+  std::unique_ptr<DisplayEncoder> display_;       ///< integer outputs
+  std::unique_ptr<SpaceConverter> output_space_;  ///< float outputs in a space other than the working one
   int next_line_;
   long long non_finite_ = 0;
 };

@@ -1,11 +1,15 @@
 /// \file preview.cpp  8-bit previews made in memory and encoded as PNG without touching a file.
 #include <fmt/format.h>
+#include <quorlen/colour.h>
 #include <quorlen/errors.h>
 #include <quorlen/preview.h>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>
 
+#include "hosting/colour/display_encoder.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/srgb.h"
 
@@ -39,20 +43,9 @@ Preview preview_codes(const ImageBuffer& image, PreviewKind kind, double exposur
   if (c[0] < 0 || c[1] < 0 || c[2] < 0) throw usage_error("a preview needs red, green and blue channels");
   const std::size_t width = static_cast<std::size_t>(out.width);
   if (kind == PreviewKind::colour) {
-    const float gain = static_cast<float>(std::exp2(exposure));
-    std::vector<float> scaled;
-    for (int y = box.y(); y < box.t(); ++y) {
-      const float* line = image.line(y);
-      std::uint8_t* dst = out.rgb.data() + static_cast<std::size_t>(y - box.y()) * width * 3;
-      // No exposure leaves the values untouched, so the codes equal those of a render's PNG.
-      if (exposure != 0.0) {
-        scaled.assign(line, line + width * static_cast<std::size_t>(n));
-        for (float& v : scaled) v *= gain;
-        line = scaled.data();
-      }
-      srgb_encode_8bit_pixels(line, width, n, c[0], c[1], c[2], dst);
-    }
-    return out;
+    PreviewView view;
+    view.exposure = exposure;
+    return preview_codes(image, view);
   }
   // Positions are shown spread over the range they cover, each component on its own.
   float low[3] = {-1, -1, -1}, high[3] = {1, 1, 1};
@@ -78,6 +71,28 @@ Preview preview_codes(const ImageBuffer& image, PreviewKind kind, double exposur
           dst[k] = display_code(high[k] > low[k] ? (v - low[k]) / (high[k] - low[k]) : 0.0f);
       }
   }
+  return out;
+}
+
+Preview preview_codes(const ImageBuffer& image, const PreviewView& view) {
+  const DisplayEncoder encoder(resolve_display_view(view.display, view.view, view.look), view.exposure,
+                               view.gamma);
+  const Box& box = image.box();
+  Preview out;
+  out.width = box.w();
+  out.height = box.h();
+  out.rgb.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3);
+  const int c[3] = {image.channel_index(DD::Image::Chan_Red), image.channel_index(DD::Image::Chan_Green),
+                    image.channel_index(DD::Image::Chan_Blue)};
+  if (c[0] < 0 || c[1] < 0 || c[2] < 0) throw usage_error("a preview needs red, green and blue channels");
+  const std::size_t width = static_cast<std::size_t>(out.width);
+  // Groups of lines of some thousands of pixels each: the view's processor is the costly part.
+  tbb::parallel_for(tbb::blocked_range<int>(box.y(), box.t(), std::max(1, 8192 / std::max(1, out.width))),
+                    [&](const tbb::blocked_range<int>& lines) {
+                      for (int y = lines.begin(); y < lines.end(); ++y)
+                        encoder.codes8(image.line(y), width, image.channel_count(), c[0], c[1], c[2],
+                                       out.rgb.data() + static_cast<std::size_t>(y - box.y()) * width * 3);
+                    });
   return out;
 }
 

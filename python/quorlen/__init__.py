@@ -34,6 +34,7 @@ __all__ = [
     "layers",
     "render_files",
     "preview",
+    "colour_config",
 ]
 
 def _json_value(value):
@@ -292,10 +293,20 @@ def layers(path):
     return _quorlen.layers(os.fspath(path))
 
 
-def preview(array, exposure=0):
-    """An 8-bit sRGB (H, W, 3) array of a linear image, as the command writes a PNG (values clamped to
-    0-1); ``exposure`` in stops scales the image first."""
-    return _quorlen.preview(array, float(exposure))
+def preview(array, display=None, view=None, look=None, exposure=0, gamma=1):
+    """An 8-bit (H, W, 3) array of working-space light shown through a display and view of the colour
+    config (``colour_config()``), as the command writes a PNG: by default the config's default display and
+    view, whose default in Quorlen's own config is the sRGB curve. ``exposure`` in stops scales the image
+    first; ``gamma`` is applied after the view."""
+    return _quorlen.preview_through(array, display, view, look, float(exposure), float(gamma))
+
+
+def colour_config(path=None):
+    """The OpenColorIO config in use, as a dict: ``path``, ``source`` ("chosen", "$OCIO" or "default"),
+    ``working_space``, ``colour_spaces``, ``data_spaces``, ``displays`` ({display: [views]}), ``looks``
+    and the default ``display`` and ``view``. With ``path``, that config is chosen first for the rest of
+    the process, as ``--ocio-config`` chooses it for a command."""
+    return _quorlen.colour_config(None if path is None else os.fspath(path))
 
 
 def _frames_text(frames):

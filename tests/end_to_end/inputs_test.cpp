@@ -108,7 +108,9 @@ TEST(Inputs, ComponentsAreTakenByNameNotByTheirOrderInTheFile) {
   EXPECT_NEAR(image.at(0, 0, 2), 0.25f * kS, 1e-6f);
 }
 
-TEST(Inputs, EightBitFilesAreReadAsStoredWithoutColourConversion) {
+// An 8-bit PNG albedo holds sRGB-encoded codes: the config's file rules decode them to linear light as
+// they are read (values from the sRGB formula in double precision); color=raw keeps the codes over 255.
+TEST(Inputs, EightBitTexturesAreDecodedToLinearLightUnlessReadRaw) {
   TempDir dir;
   const std::string png = dir / "color.png", normal = dir / "n.exr", out = dir / "out.exr";
   {
@@ -123,9 +125,16 @@ TEST(Inputs, EightBitFilesAreReadAsStoredWithoutColourConversion) {
   const RunResult r = run_quorlen({"render", "--color", png, "--normal", normal, "-o", out}, dir);
   ASSERT_EQ(r.code, 0) << r.err;
   const ReadImage image = read_image(out);
-  EXPECT_NEAR(image.at(0, 0, 0), 0.2f * kS, 1e-6f);
-  EXPECT_NEAR(image.at(0, 0, 1), 0.4f * kS, 1e-6f);
-  EXPECT_NEAR(image.at(0, 0, 2), 1.0f * kS, 1e-6f);
+  EXPECT_NEAR(image.at(0, 0, 0), 0.033104766570885f * kS, 2e-6f);
+  EXPECT_NEAR(image.at(0, 0, 1), 0.132868321553818f * kS, 2e-6f);
+  EXPECT_NEAR(image.at(0, 0, 2), 1.0f * kS, 2e-6f);
+  const RunResult raw = run_quorlen(
+      {"render", "--color", png, "--colorspace", "color=raw", "--normal", normal, "-o", out}, dir);
+  ASSERT_EQ(raw.code, 0) << raw.err;
+  const ReadImage codes = read_image(out);
+  EXPECT_NEAR(codes.at(0, 0, 0), 0.2f * kS, 1e-6f);
+  EXPECT_NEAR(codes.at(0, 0, 1), 0.4f * kS, 1e-6f);
+  EXPECT_NEAR(codes.at(0, 0, 2), 1.0f * kS, 1e-6f);
 }
 
 TEST(Inputs, TiledFilesAreRead) {

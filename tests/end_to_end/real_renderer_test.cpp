@@ -229,7 +229,7 @@ TEST(RealRenderer, OutputTypeAndCompressionAreChosenOnTheCommandLine) {
                              "-d", "half", "--compression", "DWAA", "--dry-run"},
                             dir);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_TRUE(contains(r.out, "16-bit half RGBA, linear (openexr, dwaa)")) << r.out;
+  EXPECT_TRUE(contains(r.out, "16-bit half RGBA, lin_rec709 (openexr, dwaa)")) << r.out;
   r = run_quorlen({"render", "--passes", passes, "--light-space", "world", "-o", dir / "h.exr", "-d", "half",
                    "--compression", "piz"},
                   dir);

@@ -104,11 +104,16 @@ def test_float32_c_arrays_are_read_in_place_and_others_converted_once():
     (np.zeros((0, 5, 3), np.float32), r"normal: the array is empty \(shape \(0, 5, 3\)\)"),
     (np.zeros((4, 0, 4)), r"normal: the array is empty \(shape \(4, 0, 4\)\)"),
     (np.full((1, 2, 3), "a"), r"normal: cannot convert an array of <U1 to float32"),
-    (object(), "normal: not an array of numbers"),
     (None, "normal: an array is required"),
 ])
 def test_bad_normal_arrays_are_refused(bad, message):
     with pytest.raises(ValueError, match=message):
+        quorlen.Node().render(bad)
+
+
+@pytest.mark.parametrize("bad", [object(), np.zeros((4, 5, 3), bool), np.zeros((4, 5, 3), np.complex64)])
+def test_arrays_that_hold_no_pixel_values_are_type_errors(bad):
+    with pytest.raises(TypeError, match="normal: an array of .* holds no pixel values"):
         quorlen.Node().render(bad)
 
 

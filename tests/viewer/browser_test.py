@@ -146,7 +146,24 @@ class Page(unittest.TestCase):
             self.settled_preview()
             self.driver.save_screenshot(shot)
 
-    def test_6_the_page_reports_no_errors(self):
+    def test_6_the_colour_menus_come_from_the_config_and_change_the_preview(self):
+        colour = self.viewer.json("GET", "/api/colour")
+        views = [o.text for o in Select(self.driver.find_element(By.ID, "view")).options]
+        self.assertEqual(views, colour["displays"][colour["display"]])
+        self.assertEqual([o.text for o in Select(self.driver.find_element(By.ID, "look")).options],
+                         ["(none)"] + colour["looks"])
+        before = self.settled_preview()
+        Select(self.driver.find_element(By.ID, "view")).select_by_visible_text("ACES 1.0 - SDR Video")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/colour")["view"] == "ACES 1.0 - SDR Video")
+        self.wait.until(lambda d: (d.execute_script(IMAGE_PIXELS, "preview") or [None, before])[1] != before)
+        shot = os.environ.get("QUORLEN_VIEWER_COLOUR_SCREENSHOT")
+        if shot:
+            self.driver.save_screenshot(shot)
+        Select(self.driver.find_element(By.ID, "view")).select_by_visible_text("sRGB")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/colour")["view"] == "sRGB")
+        self.assertEqual(self.settled_preview(), before, "the default view again shows the same codes")
+
+    def test_7_the_page_reports_no_errors(self):
         logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         # The refused click on the background is the one expected failure.
         self.assertEqual([e for e in logs if "/api/pick" not in e["message"]], [])

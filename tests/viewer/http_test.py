@@ -229,6 +229,39 @@ class Previews(ViewerTestCase):
         self.assertNotEqual(preview, changed, "a preview asked for after a change shows the change")
 
 
+class Colour(ViewerTestCase):
+    def test_menus_come_from_the_config_and_choices_are_all_or_nothing(self):
+        colour = self.viewer.json("GET", "/api/colour")
+        self.assertTrue(colour["config"].endswith("quorlen.ocio"), colour["config"])
+        self.assertEqual(colour["displays"], {"sRGB": ["sRGB", "ACES 1.0 - SDR Video", "Raw"]})
+        self.assertEqual((colour["display"], colour["view"], colour["look"]), ("sRGB", "sRGB", ""))
+        self.assertEqual(colour["looks"], ["ACES 1.3 Reference Gamut Compression"])
+        _, _, plain = self.viewer.request("GET", "/api/preview.png")
+        _, _, texture = self.viewer.request("GET", "/api/input.png?name=color")
+        _, _, normals = self.viewer.request("GET", "/api/input.png?name=normal")
+        for body, mentions in [({"view": "Rwa"}, 'did you mean "Raw"'), ({"display": "P3"}, "display"),
+                               ({"view": "Raw", "look": "nope"}, "look"), ({"gamma": 0}, "gamma"),
+                               ({"gamma": "2"}, "gamma"), ({"exposure": 1}, "exposure"), ([1], "object")]:
+            with self.subTest(body=body):
+                status, _, data = self.viewer.request("POST", "/api/colour", body)
+                self.assertEqual(status, 400, data)
+                self.assertIn(mentions, json.loads(data)["error"])
+                self.assertEqual(self.viewer.json("GET", "/api/colour"), colour, "nothing changed")
+        chosen = self.viewer.json("POST", "/api/colour", {"view": "ACES 1.0 - SDR Video", "gamma": 1.2})
+        self.assertEqual((chosen["view"], chosen["gamma"]), ("ACES 1.0 - SDR Video", 1.2))
+        _, _, aces = self.viewer.request("GET", "/api/preview.png")
+        self.assertNotEqual(png_pixels(aces), png_pixels(plain))
+        _, _, aces_texture = self.viewer.request("GET", "/api/input.png?name=color")
+        self.assertNotEqual(png_pixels(aces_texture), png_pixels(texture))
+        # Data is shown as it is whatever the view.
+        _, _, same_normals = self.viewer.request("GET", "/api/input.png?name=normal")
+        self.assertEqual(png_pixels(same_normals), png_pixels(normals))
+        # Back to the default view: the codes are those of the plain view again.
+        self.viewer.json("POST", "/api/colour", {"view": "sRGB", "gamma": 1})
+        _, _, back = self.viewer.request("GET", "/api/preview.png")
+        self.assertEqual(png_pixels(back), png_pixels(plain))
+
+
 def expected_light(p, n, distance, node_space):
     """Where a click should put the light: along the normal, mirrored in z in the node's convention."""
     d = [n[0], n[1], -n[2] if node_space else n[2]]

@@ -334,6 +334,39 @@ function showTiming(url, total) {
     `shown in ${total.toFixed(0)} ms` + (scale < 1 ? ` · ${Math.round(scale * 100)}%` : '');
 }
 
+// ---- the colour config's display, view and look ---------------------------------------------------------
+
+function fillSelect(select, names, chosen, label) {
+  select.replaceChildren(...names.map((name) => {
+    const option = document.createElement('option');
+    option.value = name;
+    option.textContent = label ? label(name) : name;
+    option.selected = name === chosen;
+    return option;
+  }));
+}
+
+function showColour(colour) {
+  state.colour = colour;
+  state.colourCount = (state.colourCount || 0) + 1;
+  fillSelect($('display'), Object.keys(colour.displays), colour.display);
+  fillSelect($('view'), colour.displays[colour.display], colour.view);
+  fillSelect($('look'), [''].concat(colour.looks), colour.look, (name) => name || '(none)');
+  $('gamma').value = colour.gamma;
+  for (const id of ['display', 'view', 'look'])
+    $(id).parentElement.title = `colour config: ${colour.config} (working space ${colour.working_space})`;
+}
+
+async function chooseColour(choice) {
+  try {
+    showColour(await post('/api/colour', choice));
+    schedulePreview();
+  } catch (e) {
+    message(e.message, 'error');
+    showColour(state.colour);
+  }
+}
+
 // ---- views of the inputs beside the result ---------------------------------------------------------------
 
 function showView(name) {
@@ -343,7 +376,8 @@ function showView(name) {
     input.hidden = true;
     $('preview').hidden = false;
   } else {
-    input.src = `/api/input.png?name=${name}&exposure=${name === 'color' ? exposure() : 0}`;
+    // The colour choice's count in the address, so a new view is fetched rather than taken from the cache.
+    input.src = `/api/input.png?name=${name}&exposure=${name === 'color' ? exposure() : 0}&c=${state.colourCount || 0}`;
     input.hidden = false;
     $('preview').hidden = true;
   }
@@ -496,6 +530,15 @@ async function start() {
   };
   $('exposure').addEventListener('input', () => exposureChanged(true));
   $('exposure-value').addEventListener('change', () => exposureChanged(false));
+  try {
+    showColour(await api('/api/colour'));
+  } catch (e) {
+    message(e.message, 'error');
+  }
+  $('display').addEventListener('change', () => chooseColour({ display: $('display').value }));
+  $('view').addEventListener('change', () => chooseColour({ view: $('view').value }));
+  $('look').addEventListener('change', () => chooseColour({ look: $('look').value }));
+  $('gamma').addEventListener('change', () => chooseColour({ gamma: Number($('gamma').value) }));
 
   for (const img of [$('preview'), $('input-view')]) {
     img.addEventListener('mousemove', (e) => {

@@ -87,6 +87,8 @@ struct FrameSources {
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
   bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
+  /// The colour input's colour space as chosen (a name of the colour config); unset, its file's rules.
+  std::optional<std::string> colour_space;
   std::vector<MaskSource> masks;
   /// Floats a pixel of the rendered band takes from rendering to writing (4: one light's RGBA), for the
   /// memory estimate.

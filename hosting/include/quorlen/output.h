@@ -1,4 +1,4 @@
-/// \file output.h  What the user chose for the output file: sample type and compression, checked
+/// \file output.h  What the user chose for the output file: sample type, compression and colour, checked
 /// against what the format can hold.
 #pragma once
 
@@ -15,6 +15,13 @@ enum class DataType { half, float32, uint8, uint16 };
 struct OutputOptions {
   std::optional<DataType> type;
   std::optional<std::string> compression;  ///< one of kExrCompressions, EXR only
+  /// Names of the colour config in use (colour.h): the space float outputs are written in (default: the
+  /// working space), and the display, view and look integer outputs are shown through (default: the
+  /// config's default display and its default view, no look).
+  std::optional<std::string> colour_space;
+  std::optional<std::string> display;
+  std::optional<std::string> view;
+  std::optional<std::string> look;
 };
 
 /// The EXR compressions by name; "zip" is the default.

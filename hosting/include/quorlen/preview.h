@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,24 @@ struct Preview {
   std::vector<std::uint8_t> rgb;
 };
 
-/// The preview of red, green and blue of `image` over its whole box. Throws a usage error for an exposure
-/// that is not a finite number of stops between -64 and 64.
+/// The preview of red, green and blue of `image` over its whole box; colour through the colour config's
+/// default display and view. Throws a usage error for an exposure that is not a finite number of stops
+/// between -64 and 64.
 Preview preview_codes(const DD::Image::ImageBuffer& image, PreviewKind kind, double exposure = 0.0);
+
+/// How light is shown: a display, view and look of the colour config in use (unset: its default display,
+/// that display's default view, no look), and the view controls.
+struct PreviewView {
+  std::optional<std::string> display;
+  std::optional<std::string> view;
+  std::optional<std::string> look;
+  double exposure = 0.0;  ///< stops, before the view
+  double gamma = 1.0;     ///< after the view: values shown as v^(1/gamma)
+};
+
+/// The colour preview of `image` (working-space light) through `view`, its lines in parallel. Throws a
+/// usage error for an unknown name (with the config's choices) or a control out of range.
+Preview preview_codes(const DD::Image::ImageBuffer& image, const PreviewView& view);
 
 /// The preview encoded as a PNG file's bytes, stored for encoding speed rather than size (it is made again
 /// after every change). Throws an output error when no PNG writer can be had.

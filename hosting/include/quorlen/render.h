@@ -9,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -44,7 +45,8 @@ struct RenderRequest {
   std::vector<std::string> solo;
   std::vector<std::string> mute;
   bool light_layers = true;
-  OutputOptions output_options;  ///< -d and --compression
+  OutputOptions output_options;                     ///< -d, --compression and the output's colour
+  std::map<std::string, std::string> input_spaces;  ///< --colorspace: input label to colour space
 };
 
 /// What a job reports while it runs; members left empty are not called. A callback may throw to stop the
