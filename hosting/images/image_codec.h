@@ -66,7 +66,10 @@ struct EncoderSpec {
   /// cannot be read gives no attributes.
   std::string attributes_from = {};
   int attributes_part = 0;
-  bool srgb = false;         ///< the codes carry the sRGB transfer (else linear)
+  bool srgb = false;  ///< the codes carry the sRGB transfer (else linear)
+  /// The colour config's name of the float samples' space, recorded as `oiio:ColorSpace` where the format
+  /// holds attributes (as image tools read it); "" records the generic linear or sRGB.
+  std::string colour_space = {};
   bool keep_windows = true;  ///< store the windows where the format can (else the image starts at 0, 0)
   /// Favour encoding time over file size (PNG: the fastest zlib level, no line filters): for previews
   /// encoded again after every change. The samples stored are the same.

@@ -34,6 +34,7 @@ EncoderSpec spec_for(const OutputPlan& plan, const ImageGeometry& g) {
   encoder.sixteen_bit = codes && plan.type == DataType::uint16;
   encoder.half = plan.type == DataType::half;
   encoder.srgb = codes;
+  if (!codes) encoder.colour_space = plan.colour_space;
   encoder.compression = plan.compression;
   encoder.attributes_from = plan.attributes_from;
   encoder.attributes_part = plan.attributes_part;

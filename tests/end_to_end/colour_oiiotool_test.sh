@@ -49,7 +49,7 @@ agree "$studio" ACEScg "sRGB Monitor" "ACES SDR"
 # The default view's codes are the plain sRGB curve's, as before colour management.
 "$quorlen" render --passes "$passes" -o default.png
 "$quorlen" render --passes "$passes" -o default.exr
-oiiotool default.exr --ch R,G,B --tocolorspace sRGB -d uint8 -o curve.png
+oiiotool --colorconfig "$shipped" default.exr --ch R,G,B --tocolorspace srgb_texture -d uint8 -o curve.png
 [[ $(max_codes default.png curve.png) -le 1 ]] || fail "the default view is not the sRGB curve"
 
 # An 8-bit texture is read as sRGB-encoded: the same render as from oiiotool's linear conversion of it.
@@ -62,6 +62,13 @@ oiiotool texture.exr linear.exr --diff --fail 1e-5 --failpercent 0 > diff.txt 2>
 "$quorlen" render --passes "$passes" --color albedo.png --colorspace color=raw -o raw.exr
 if oiiotool raw.exr texture.exr --diff --fail 1e-3 > /dev/null 2>&1; then fail "color=raw read the texture converted"; fi
 "$quorlen" render --passes "$passes" --color albedo.png -o dry.exr --dry-run | grep -q "color srgb_texture (by the config's file rules) to lin_rec709" || fail "--dry-run does not say the texture's space"
+
+# Float outputs record their colour space, and --output-colorspace converts as oiiotool does.
+[[ $(oiiotool --info -v default.exr | grep -i "oiio:ColorSpace") == *'"lin_rec709"'* ]] || fail "default.exr records no colour space"
+"$quorlen" render --passes "$passes" -o acescg.exr --output-colorspace ACEScg
+[[ $(oiiotool --info -v acescg.exr | grep -i "oiio:ColorSpace") == *'"ACEScg"'* ]] || fail "acescg.exr records no ACEScg"
+oiiotool --colorconfig "$shipped" default.exr --ch R,G,B --colorconvert lin_rec709 ACEScg -o theirs_acescg.exr
+oiiotool acescg.exr --ch R,G,B theirs_acescg.exr --diff --fail 1e-5 --failpercent 0 > diff.txt 2>&1 || fail "--output-colorspace ACEScg: $(grep -i 'max error' diff.txt)"
 
 # Refusals: one line, exit 1, no output.
 refused() {

@@ -102,6 +102,9 @@ void copy_attributes(const EncoderSpec& layout, Imf::Header& header) {
     }
   }
   header.insert("software", Imf::StringAttribute("quorlen"));
+  // After the copy, so that the colour input's own space is not claimed for the relit samples.
+  if (!layout.colour_space.empty())
+    header.insert("oiio:ColorSpace", Imf::StringAttribute(layout.colour_space));
 }
 
 Imath::Box2i box2i(const DD::Image::Box& b) { return {{b.x(), b.y()}, {b.r() - 1, b.t() - 1}}; }

@@ -114,6 +114,8 @@ class OiioEncoder final : public ImageEncoder {
     if (wanted.half) layout.attribute("tiff:half", 1);  // TIFF stores half as float unless asked
     if (wanted.keep_windows) copy_attributes(wanted, layout);
     layout.attribute("Software", "quorlen");
+    if (!wanted.srgb && !wanted.colour_space.empty())
+      layout.attribute("oiio:ColorSpace", wanted.colour_space);
     if (wanted.fast) {
       layout.attribute("png:compressionLevel", 1);
       layout.attribute("png:filter", 8);  // PNG_FILTER_NONE
