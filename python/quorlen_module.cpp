@@ -6,10 +6,10 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <quorlen/colour.h>
 #include <quorlen/errors.h>
 #include <quorlen/images.h>
 #include <quorlen/module.h>
-#include <quorlen/colour.h>
 #include <quorlen/preview.h>
 #include <quorlen/render.h>
 #include <quorlen/rig_session.h>
@@ -93,9 +93,10 @@ InputArray input_array(const py::object& value, const char* label) {
   if (!any) throw py::value_error(fmt::format("{}: not an array of numbers", label));
   // Truth values, complex numbers and objects are not samples, whatever numpy would cast them to.
   if (const char kind = any.dtype().kind(); kind == 'b' || kind == 'c' || kind == 'O')
-    throw py::type_error(fmt::format("{}: an array of {} holds no pixel values (give float32, or uint8 or uint16 "
-                                     "codes as image files hold them)",
-                                     label, py::str(any.dtype()).cast<std::string>()));
+    throw py::type_error(
+        fmt::format("{}: an array of {} holds no pixel values (give float32, or uint8 or uint16 "
+                    "codes as image files hold them)",
+                    label, py::str(any.dtype()).cast<std::string>()));
   if (any.ndim() != 3 || (any.shape(2) != 3 && any.shape(2) != 4))
     throw py::value_error(fmt::format("{}: expected an array of shape (H, W, 3) or (H, W, 4), got shape {}",
                                       label, shape_text(any)));
