@@ -81,13 +81,11 @@ void warn_unreached(RunWarnings& warned, const FrameLights& lights, const LightR
     if (node.value_text("lightBrightness") == "0" || node.value_text("_lightColor") == "0,0,0") continue;
     const std::string who = lights.single() ? "the light" : fmt::format("light \"{}\"", lights.nodes[n].name);
     const bool z_up = space == LightSpace::node && reach.facing_z * 5 >= reach.surface * 2;
-    warned.say_once(
-        fmt::format("{} reaches {:.1f}% of the surface pixels ({} of {}); {}", who,
-                    100.0 * static_cast<double>(reach.lit[i]) / static_cast<double>(reach.surface),
-                    reach.lit[i], reach.surface,
-                    z_up ? "the normals look like a z-up world's: if the passes are in world space, give "
-                           "--light-space world"
-                         : "check its direction or position"));
+    // Said after the run, once a light, whatever the frame: the advice does not change with the count.
+    warned.say_after_run(fmt::format("{} reaches under 1% of the surface pixels; {}", who,
+                                     z_up ? "the normals look like a z-up world's: if the passes are in "
+                                            "world space, give --light-space world"
+                                          : "check its direction or position"));
   }
 }
 

@@ -22,6 +22,9 @@ class RunWarnings {
   /// Says `message` unless it was said before in this run.
   void say_once(const std::string& message);
 
+  /// Holds `message` until finish(), once, so that a run that fails ends in its one-line error alone.
+  void say_after_run(const std::string& message) { hold(message); }
+
   /// Knobs set to a value other than their default that the panel shows unavailable with the current
   /// settings; a point light without a P input; "texture" output without a colour input. Held until
   /// finish(), so that a run that fails ends in its one-line error alone.

@@ -43,8 +43,8 @@ class Session {
   /// The same, the normal image read in `space` and `encoding` as a file's would be: converted in a copy
   /// when they are not the node's own, so the caller's pixels are never written.
   void set_inputs(const ImageGeometry& geometry,
-                  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images, LightSpace space,
-                  NormalEncoding encoding);
+                  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images,
+                  LightSpace space, NormalEncoding encoding);
 
   /// Lets go of the inputs held, so images owned elsewhere (views) may go away.
   void clear_inputs() {
