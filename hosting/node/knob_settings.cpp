@@ -51,11 +51,11 @@ nlohmann::json read_settings_file(const std::string& path) {
   return settings;
 }
 
-void apply_values(DD::Image::Op& op, const nlohmann::json& values, double frame, const std::string& where) {
+void apply_values(DD::Image::Op& op, nlohmann::json values, double frame, const std::string& where) {
   if (values.empty()) return;
   nlohmann::json now;
   try {
-    now = settings_at_frame(op, values, frame);
+    now = settings_at_frame(op, std::move(values), frame);
   } catch (const Error& e) {
     if (e.kind() != ErrorKind::usage) throw;
     throw usage_error(fmt::format("{}: {}", where, e.what()));
@@ -65,13 +65,13 @@ void apply_values(DD::Image::Op& op, const nlohmann::json& values, double frame,
 }
 
 void apply_settings(DD::Image::Op& op, const NodeSettings& settings) {
-  const RigFile rig = rig_of(settings);
+  RigFile rig = rig_of(settings);
   if (rig.is_rig())
     throw usage_error(
         fmt::format("{} holds a rig of {} lights, and this takes the settings of one node; "
                     "'quorlen render' renders the rig",
                     rig.source, rig.lights.size()));
-  apply_values(op, rig.shared, settings.frame, rig.source);
+  apply_values(op, std::move(rig.shared), settings.frame, rig.source);
   std::string error;
   for (const KnobSetting& s : settings.sets) {
     light_setting(rig, s);  // a light's name before a dot is refused here: there are none

@@ -20,6 +20,6 @@ void apply_settings(DD::Image::Op& op, const NodeSettings& settings);
 
 /// Applies a JSON object of knob values, keyframes evaluated at `frame`, all or nothing; a failure is a
 /// usage error whose message starts with `where`.
-void apply_values(DD::Image::Op& op, const nlohmann::json& values, double frame, const std::string& where);
+void apply_values(DD::Image::Op& op, nlohmann::json values, double frame, const std::string& where);
 
 }  // namespace quorlen::hosting

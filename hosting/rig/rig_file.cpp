@@ -5,6 +5,8 @@
 #include <quorlen/rig.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "text/strings.h"
 
@@ -67,6 +69,20 @@ RigLight parse_light(const nlohmann::json& entry, std::size_t index, std::string
   return light;
 }
 
+// How deep `value` nests, counted without recursion and up to `limit` + 1.
+std::size_t depth_of(const nlohmann::json& value, std::size_t limit) {
+  std::vector<std::pair<const nlohmann::json*, std::size_t>> stack{{&value, 1}};
+  std::size_t most = 0;
+  while (!stack.empty() && most <= limit) {
+    const auto [v, depth] = stack.back();
+    stack.pop_back();
+    most = std::max(most, depth);
+    if (v->is_structured())
+      for (const auto& child : *v) stack.emplace_back(&child, depth + 1);
+  }
+  return most;
+}
+
 }  // namespace
 
 bool valid_light_name(std::string_view name) {
@@ -79,13 +95,14 @@ bool valid_light_name(std::string_view name) {
   return name != "R" && name != "G" && name != "B" && name != "A";
 }
 
-RigFile parse_rig(const nlohmann::json& file, std::string_view source) {
+RigFile parse_rig(nlohmann::json file, std::string_view source) {
   if (!file.is_object())
     throw usage_error(fmt::format("{}: not a JSON object of knob names and values", source));
   RigFile rig;
   rig.source = std::string(source);
-  for (const auto& [key, value] : file.items())
-    if (!is_key(key, kRigFileKeys)) rig.shared[key] = value;
+  // Values are moved, not copied: copying a value nested thousands deep would recurse as deep.
+  for (auto& [key, value] : file.items())
+    if (!is_key(key, kRigFileKeys)) rig.shared[key] = std::move(value);
   if (const auto space = file.find("lightSpace"); space != file.end()) {
     if (!space->is_string()) throw usage_error(fmt::format("{}: \"lightSpace\" is node or world", source));
     rig.light_space = light_space_named(space->get<std::string>(), fmt::format("{}: lightSpace", source));
@@ -98,6 +115,11 @@ RigFile parse_rig(const nlohmann::json& file, std::string_view source) {
   }
   if (const auto lights = file.find("lights"); lights != file.end()) {
     if (!lights->is_array()) throw usage_error(fmt::format("{}: \"lights\" is an array of lights", source));
+    // Each light copies the values it is given; a hostile nesting would make every copy recurse that deep.
+    constexpr std::size_t kDeepest = 64;
+    if (depth_of(file, kDeepest) > kDeepest || depth_of(rig.shared, kDeepest) > kDeepest)
+      throw usage_error(
+          fmt::format("{}: values nest deeper than {} levels, which no knob takes", source, kDeepest));
     if (lights->empty())
       throw usage_error(fmt::format("{}: \"lights\" is empty; leave it out for one light", source));
     for (std::size_t i = 0; i < lights->size(); ++i) {

@@ -30,7 +30,10 @@ Layer random_layer(std::vector<std::string> channels, unsigned seed, float low, 
   return layer;
 }
 
+// The bits of a float, every NaN as one: IEEE leaves which NaN a product or sum of two NaNs gives to the
+// hardware and the order the compiler puts the operands in, so a NaN is compared as a NaN.
 std::uint32_t bits(float v) {
+  if (std::isnan(v)) return 0x7fc00000u;
   std::uint32_t b;
   std::memcpy(&b, &v, sizeof b);
   return b;
@@ -190,7 +193,15 @@ TEST_F(Rigs, BadRigsAreRefusedNamingTheLightAndTheKey) {
   EXPECT_TRUE(contains(refused(rig), "light \"fill\": \"mute\" is true or false"));
   EXPECT_TRUE(contains(refused(rig_, {"--solo", "kye"}), "did you mean \"key\""));
   EXPECT_TRUE(contains(refused(rig_, {"--set", "flil.lightBrightness=2"}), "no light named \"flil\""));
+  // A value nested far deeper than any knob takes is refused before any light copies it.
   rig = rig_;
+  std::ofstream(dir_ / "deep.json") << R"({"lights": [{"name": "a"}], "_lightColor": )"
+                                    << std::string(100000, '[') << std::string(100000, ']') << "}";
+  const auto deep = run_quorlen(
+      {"render", "--passes", dir_ / "passes.exr", "--settings", dir_ / "deep.json", "-o", dir_ / "bad.exr"},
+      dir_);
+  EXPECT_EQ(deep.code, 1);
+  EXPECT_TRUE(contains(deep.err, "nest deeper than 64 levels")) << deep.err;
   rig["lightSpace"] = "up";
   EXPECT_TRUE(contains(refused(rig), "lightSpace: \"up\" is not node or world"));
 }

@@ -47,7 +47,7 @@ inline constexpr std::array<std::string_view, 3> kRigFileKeys = {"lights", "ligh
 /// Checks and splits a settings file's object. Throws a usage error naming `source`, the light and the key:
 /// an empty `lights`, a name that is not [A-Za-z][A-Za-z0-9_]*, is a channel name (R, G, B, A) or is
 /// repeated, a key a light does not take (with the nearest), a value of the wrong type.
-RigFile parse_rig(const nlohmann::json& file, std::string_view source);
+RigFile parse_rig(nlohmann::json file, std::string_view source);
 
 /// parse_rig() of the file at `path`.
 RigFile read_rig_file(const std::string& path);
