@@ -27,11 +27,11 @@ std::vector<std::string> layer_names(const std::string& path) {
 
 namespace {
 
-void write_whole(const std::string& path, const EncoderSpec& spec, int lines, const void* samples) {
+void write_whole(const std::string& path, const EncoderSpec& layout, int lines, const void* samples) {
   check_output_path(path);
   AtomicFile file(path);
   try {
-    auto out = create_image(path, file.temp_path(), spec);
+    auto out = create_image(path, file.temp_path(), layout);
     out->write(lines, samples);
     out->close();
   } catch (const codec_error& e) {
@@ -49,11 +49,11 @@ void write_channels(const std::string& path, const ImageGeometry& geometry,
   if (samples.size() != expected)
     throw usage_error(fmt::format("cannot write \"{}\": {} samples given for {} channels of {}", path,
                                   samples.size(), channels.size(), describe_box(geometry.data)));
-  EncoderSpec spec;
-  spec.data = geometry.data;
-  spec.display = geometry.display;
-  spec.channels = channels;
-  write_whole(path, spec, geometry.data.h(), samples.data());
+  EncoderSpec layout;
+  layout.data = geometry.data;
+  layout.display = geometry.display;
+  layout.channels = channels;
+  write_whole(path, layout, geometry.data.h(), samples.data());
 }
 
 void write_preview(const std::string& path, const Preview& preview) {
@@ -63,13 +63,7 @@ void write_preview(const std::string& path, const Preview& preview) {
   if (plan_output(path).encoding != OutputEncoding::srgb8_rgb)
     throw usage_error(
         fmt::format("cannot write \"{}\": previews are written in 8-bit formats such as PNG", path));
-  EncoderSpec spec;
-  spec.data = spec.display = DD::Image::Box(0, 0, preview.width, preview.height);
-  spec.channels = {"R", "G", "B"};
-  spec.eight_bit = true;
-  spec.srgb = true;
-  spec.keep_windows = false;
-  write_whole(path, spec, preview.height, preview.rgb.data());
+  write_whole(path, rgb8_layout(preview.width, preview.height), preview.height, preview.rgb.data());
 }
 
 }  // namespace quorlen::hosting

@@ -205,6 +205,16 @@ void write_image(const std::string& path, const ImageGeometry& geometry, const D
   writer.commit();
 }
 
+EncoderSpec rgb8_layout(int width, int height) {
+  EncoderSpec layout;
+  layout.data = layout.display = DD::Image::Box(0, 0, width, height);
+  layout.channels = {"R", "G", "B"};
+  layout.eight_bit = true;
+  layout.srgb = true;
+  layout.keep_windows = false;
+  return layout;
+}
+
 void check_output_path(const std::string& path, const OutputOptions& options) { plan_output(path, options); }
 
 }  // namespace quorlen::hosting

@@ -42,6 +42,9 @@ struct OutputPlan {
   std::string colour_space;  ///< what float outputs are written in
 };
 
+/// The layout of an 8-bit R, G, B image of codes starting at 0, 0: previews in memory and written whole.
+EncoderSpec rgb8_layout(int width, int height);
+
 /// Chooses the format from the extension and the sample type and compression from `options`; throws a
 /// usage error when no writer knows the extension or the format cannot hold the choice.
 OutputPlan plan_output(const std::string& path, const OutputOptions& options = {});

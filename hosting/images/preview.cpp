@@ -11,6 +11,7 @@
 
 #include "hosting/colour/display_encoder.h"
 #include "hosting/images/codecs.h"
+#include "hosting/images/image_writer.h"
 #include "hosting/images/srgb.h"
 
 namespace quorlen::hosting {
@@ -99,16 +100,11 @@ Preview preview_codes(const ImageBuffer& image, const PreviewView& view) {
 std::string preview_png(const Preview& preview) {
   if (preview.width <= 0 || preview.height <= 0) throw usage_error("a preview of no pixels");
   std::vector<unsigned char> bytes;
-  EncoderSpec spec;
-  spec.data = spec.display = Box(0, 0, preview.width, preview.height);
-  spec.channels = {"R", "G", "B"};
-  spec.eight_bit = true;
-  spec.srgb = true;
-  spec.keep_windows = false;
-  spec.fast = true;
-  spec.memory = &bytes;
+  EncoderSpec layout = rgb8_layout(preview.width, preview.height);
+  layout.fast = true;
+  layout.memory = &bytes;
   try {
-    auto encoder = create_image("preview.png", "preview.png", spec);
+    auto encoder = create_image("preview.png", "preview.png", layout);
     encoder->write(preview.height, preview.rgb.data());
     encoder->close();
   } catch (const codec_error& e) {

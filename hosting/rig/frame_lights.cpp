@@ -63,11 +63,11 @@ void add_masks(FrameLights& lights, const RenderRequest& request, int frame, Fra
     ++kept;
     const RigLight* light = lights.nodes[i].light;
     if (!light || !light->mask) continue;
-    const std::string& spec = *light->mask;
-    const auto colon = spec.rfind(':');
+    const std::string& mask = *light->mask;
+    const auto colon = mask.rfind(':');
     lights.mask_index[i] = static_cast<int>(sources.masks.size());
-    sources.masks.push_back(MaskSource{path_for(request, spec.substr(0, colon), frame),
-                                       spec.substr(colon + 1), fmt::format("light \"{}\"", light->name)});
+    sources.masks.push_back(MaskSource{path_for(request, mask.substr(0, colon), frame),
+                                       mask.substr(colon + 1), fmt::format("light \"{}\"", light->name)});
   }
   // Each light's output stays in memory until the band is written.
   if (!lights.single()) sources.output_floats = 4 + 4 * kept;
