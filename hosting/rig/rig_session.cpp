@@ -18,8 +18,8 @@ namespace quorlen::hosting {
 using DD::Image::Box;
 using DD::Image::ImageBuffer;
 
-RigSession::RigSession(const DD::Image::Op::Description& description, RigFile rig)
-    : rig_(std::move(rig)), nodes_(light_nodes(description, rig_, {}, 0)) {}
+RigSession::RigSession(const DD::Image::Op::Description& description, RigFile rig, double frame)
+    : rig_(std::move(rig)), nodes_(light_nodes(description, rig_, {}, frame)) {}
 
 RigSession::~RigSession() = default;
 
@@ -61,6 +61,26 @@ void RigSession::set_mask(std::string_view name, std::shared_ptr<const ImageBuff
     masks_.erase(std::string(name));
 }
 
+std::shared_ptr<const ImageBuffer> RigSession::file_mask(std::string_view name, double frame) {
+  light(name);  // names a light, or says which there are
+  const RigLight* light = nullptr;
+  for (const auto& n : nodes_)
+    if (n.name == name) light = n.light;
+  if (!light || !light->mask) return nullptr;
+  if (!images_[kNormal]) throw usage_error("no inputs to read a mask over: connect a normal input first");
+  const auto colon = light->mask->rfind(':');
+  std::string file = light->mask->substr(0, colon);
+  if (has_frame_pattern(file)) file = substitute_frame(file, static_cast<int>(std::lround(frame)));
+  LayerReader reader = open_mask(
+      MaskSource{file, light->mask->substr(colon + 1), fmt::format("light \"{}\"", light->name)},
+      kDefaultMaxPixels);
+  auto read = std::make_shared<ImageBuffer>(
+      geometry_.data,
+      std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
+  reader.read_into(*read);
+  return read;
+}
+
 void RigSession::clear_inputs() {
   images_ = {};
   masks_.clear();
@@ -84,17 +104,7 @@ RigSession::Result RigSession::render(int threads, const std::vector<std::string
       if (const auto given = masks_.find(nodes_[i].name); given != masks_.end()) {
         mask = given->second;
       } else if (light && light->mask) {
-        const auto colon = light->mask->rfind(':');
-        std::string file = light->mask->substr(0, colon);
-        if (has_frame_pattern(file)) file = substitute_frame(file, static_cast<int>(std::lround(frame)));
-        LayerReader reader = open_mask(
-            MaskSource{file, light->mask->substr(colon + 1), fmt::format("light \"{}\"", light->name)},
-            kDefaultMaxPixels);
-        auto read = std::make_shared<ImageBuffer>(
-            geometry_.data, std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green,
-                                                            DD::Image::Chan_Blue});
-        reader.read_into(*read);
-        mask = std::move(read);
+        mask = file_mask(light->name, frame);
       }
       if (mask) apply_mask(*mask, light && light->mask_invert, *out);
       layers.push_back(std::move(out));

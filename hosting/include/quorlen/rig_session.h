@@ -19,8 +19,9 @@ namespace quorlen::hosting {
 
 class RigSession {
  public:
-  /// The rig's lights as nodes (a rig without lights is one light named ""). Throws a usage error.
-  RigSession(const DD::Image::Op::Description& description, RigFile rig);
+  /// The rig's lights as nodes (a rig without lights is one light named ""), keyframed values evaluated at
+  /// `frame`. Throws a usage error.
+  RigSession(const DD::Image::Op::Description& description, RigFile rig, double frame = 0);
   ~RigSession();
   RigSession(const RigSession&) = delete;
   RigSession& operator=(const RigSession&) = delete;
@@ -38,6 +39,10 @@ class RigSession {
   /// Light `name`'s mask over the data window (its red channel), instead of the file's; null returns to
   /// the file's. Throws a usage error for a light without a mask in the file when `image` is null.
   void set_mask(std::string_view name, std::shared_ptr<const DD::Image::ImageBuffer> image);
+  /// Light `name`'s mask as the file names it (its frame pattern substituted with `frame`), read over the
+  /// inputs' data window as render() reads it; null for a light without a mask. Set it with set_mask() to
+  /// keep render() from reading the file again. Throws a usage or input error.
+  std::shared_ptr<const DD::Image::ImageBuffer> file_mask(std::string_view name, double frame = 0);
   /// Lets go of the inputs and masks held.
   void clear_inputs();
 
