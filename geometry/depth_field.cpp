@@ -1,0 +1,102 @@
+/// \file depth_field.cpp  Depths seen, the window in which each pixel hides a point, and their pyramid.
+#include "geometry/depth_field.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quorlen::geometry {
+
+DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthRules& rules)
+    : width_(position.width),
+      height_(position.height),
+      rules_(rules),
+      orthographic_(camera.projection == Projection::orthographic) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+  depth_.assign(count, kInf);
+  Vec3 lo{INFINITY, INFINITY, INFINITY}, hi{-INFINITY, -INFINITY, -INFINITY};
+  nearest_depth_ = INFINITY;
+  for (int j = 0; j < height_; ++j)
+    for (int i = 0; i < width_; ++i) {
+      const float* p = position.at(i, j);
+      if (!is_surface(p)) continue;
+      const Vec3 x{p[0], p[1], p[2]};
+      const double d = camera.depth(x);
+      if (!(d > 0.0) && camera.projection == Projection::pinhole) continue;
+      depth_[static_cast<std::size_t>(j) * width_ + i] = static_cast<float>(d);
+      nearest_depth_ = std::min(nearest_depth_, d);
+      for (int k = 0; k < 3; ++k) {
+        lo[static_cast<std::size_t>(k)] =
+            std::min(lo[static_cast<std::size_t>(k)], x[static_cast<std::size_t>(k)]);
+        hi[static_cast<std::size_t>(k)] =
+            std::max(hi[static_cast<std::size_t>(k)], x[static_cast<std::size_t>(k)]);
+      }
+    }
+  extent_ = std::isfinite(lo[0]) ? length(hi - lo) : 0.0;
+  if (!std::isfinite(nearest_depth_)) nearest_depth_ = 0.0;
+
+  // A pixel hides what lies more than the bias (plus the depth its surface changes over one pixel, so a
+  // sloped surface does not shadow itself) and less than the thickness behind it.
+  std::vector<float> near0(count, kInf), far0(count, -kInf);
+  const auto at = [&](int i, int j) {
+    if (i < 0 || j < 0 || i >= width_ || j >= height_) return kInf;
+    return depth_[static_cast<std::size_t>(j) * width_ + i];
+  };
+  for (int j = 0; j < height_; ++j)
+    for (int i = 0; i < width_; ++i) {
+      const float d = at(i, j);
+      if (!std::isfinite(d)) continue;
+      // The smaller step of each axis: across a silhouette one side still continues the surface.
+      const float sx = std::min(std::abs(d - at(i - 1, j)), std::abs(d - at(i + 1, j)));
+      const float sy = std::min(std::abs(d - at(i, j - 1)), std::abs(d - at(i, j + 1)));
+      float slope = std::max(std::isfinite(sx) ? sx : 0.0f, std::isfinite(sy) ? sy : 0.0f);
+      const double dd = d;
+      const double thickness =
+          rules_.thickness ? *rules_.thickness : DepthRules::kRelativeThickness * relative_scale(i, j);
+      const std::size_t k = static_cast<std::size_t>(j) * width_ + i;
+      near0[k] = static_cast<float>(dd + bias(i, j) + slope);
+      far0[k] = std::max(near0[k], static_cast<float>(dd + thickness));
+    }
+  near_.push_back(std::move(near0));
+  far_.push_back(std::move(far0));
+  widths_.push_back(width_);
+  heights_.push_back(height_);
+  while (widths_.back() > 1 || heights_.back() > 1) {
+    const int pw = widths_.back(), ph = heights_.back();
+    const int w = (pw + 1) / 2, h = (ph + 1) / 2;
+    const auto& pn = near_.back();
+    const auto& pf = far_.back();
+    std::vector<float> n(static_cast<std::size_t>(w) * h, kInf), f(static_cast<std::size_t>(w) * h, -kInf);
+    for (int y = 0; y < ph; ++y)
+      for (int x = 0; x < pw; ++x) {
+        const std::size_t from = static_cast<std::size_t>(y) * pw + x;
+        const std::size_t to = static_cast<std::size_t>(y / 2) * w + x / 2;
+        n[to] = std::min(n[to], pn[from]);
+        f[to] = std::max(f[to], pf[from]);
+      }
+    near_.push_back(std::move(n));
+    far_.push_back(std::move(f));
+    widths_.push_back(w);
+    heights_.push_back(h);
+  }
+}
+
+double DepthField::bias(int i, int j) const {
+  if (rules_.bias) return *rules_.bias;
+  return DepthRules::kRelativeBias * relative_scale(i, j);
+}
+
+double DepthField::relative_scale(int i, int j) const {
+  const double d = depth(i, j);
+  if (!std::isfinite(d)) return 0.0;
+  // An orthographic depth has no natural origin; half the scene's size stands in for the distance.
+  return orthographic_ ? 0.5 * extent_ : d;
+}
+
+long long DepthField::bytes(long long width, long long height) {
+  // The depths, and the two windows over a pyramid a third larger than its base.
+  return width * height * 4 + width * height * 8 * 4 / 3 + 64 * 8;
+}
+
+}  // namespace quorlen::geometry
