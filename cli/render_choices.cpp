@@ -3,6 +3,7 @@
 #include "cli/render_choices.h"
 
 #include <quorlen/colour.h>
+#include <quorlen/errors.h>
 
 #include <climits>
 #include <string>
@@ -74,6 +75,33 @@ void add_input_options(CLI::App& app, hosting::RenderRequest& request) {
       "How the normal input stores vectors: signed (as they are; default) or unsigned (0..1, as in "
       "8-bit normal maps, decoded as 2v-1)",
       [&request](const std::string& w) { request.normal_encoding = hosting::normal_encoding_named(w); });
+}
+
+void add_normal_options(CLI::App& render, hosting::RenderRequest& request) {
+  add_choice(
+      render, "--normal-space", hosting::kNormalSpaceWords,
+      "Space of the normal input: world (P's own; default) or camera (x right, y up, z along the view), "
+      "turned into P's space with the camera found from P's header or fitted to P",
+      [&request](const std::string& w) { request.normal_space = hosting::normal_space_named(w); });
+  render
+      .add_option_function<std::string>(
+          "--normal-flip",
+          [&request](const std::string& w) {
+            request.normal_flip = hosting::normal_flip_named(w, "--normal-flip");
+          },
+          "Axes of the normal input to negate as it is read, before its space: any of x,y,z (a green channel "
+          "pointing down: y), or none")
+      ->type_name("x,y,z")
+      ->check(CLI::Validator(
+          [](std::string& w) -> std::string {
+            try {
+              hosting::normal_flip_named(w, "--normal-flip");
+            } catch (const hosting::Error& e) {
+              return e.what();
+            }
+            return {};
+          },
+          ""));
 }
 
 void add_output_choices(CLI::App& render, hosting::RenderRequest& request) {

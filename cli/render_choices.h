@@ -12,6 +12,9 @@ namespace quorlen::cli {
 /// read (light space, normal encoding), writing into `request`.
 void add_input_options(CLI::App& app, hosting::RenderRequest& request);
 
+/// The normal input's space and flipped axes (render only: they need the whole frame's P).
+void add_normal_options(CLI::App& render, hosting::RenderRequest& request);
+
 /// The output's alpha, data type and compression, writing into `request`.
 void add_output_choices(CLI::App& render, hosting::RenderRequest& request);
 

@@ -109,6 +109,7 @@ Command add_render_command(CLI::App& app) {
   render->add_flag("--dry-run", o->request.dry_run,
                    "Print the inputs, layers, output and knob values it would use, and stop");
   add_output_choices(*render, o->request);
+  add_normal_options(*render, o->request);
   render->add_option("--solo", o->request.solo, "Render only this light of the rig (repeatable)")
       ->type_name("LIGHT");
   render->add_option("--mute", o->request.mute, "Leave this light of the rig out (repeatable)")

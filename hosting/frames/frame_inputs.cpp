@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geometry/normal_frames.h"
 #include "hosting/colour/display_encoder.h"
 #include "hosting/images/layer_mapping.h"
 #include "text/strings.h"
@@ -99,13 +100,20 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
   }
   // Checked from the headers, before any band exists: a wide image's band can cost gigabytes however few
   // lines it has, and a damaged header can claim such a width.
-  const long long needed = band_bytes() + block_bytes();
+  frame_bytes_ =
+      sources.frame_pixel_bytes * std::max(0, geometry_.data.w()) * std::max(0, geometry_.data.h());
+  const long long needed = band_bytes() + block_bytes() + frame_bytes_;
+  const auto mib = [](long long bytes) { return (bytes + (1LL << 20) - 1) >> 20; };
+  if (frame_bytes_ > 0 && needed > max_memory_)
+    throw usage_error(fmt::format(
+        "shadows and spots hold the whole frame's P and depths ({} MiB for {}), which with the bands needs "
+        "about {} MiB, more than the limit of {} MiB; raise --max-memory",
+        mib(frame_bytes_), describe_box(geometry_.data), mib(needed), mib(max_memory_)));
   if (needed > max_memory_) {
     const auto& widest =
         *std::max_element(readers_.begin(), readers_.end(), [](const auto& a, const auto& b) {
           return (a ? a->geometry().data.w() : 0) < (b ? b->geometry().data.w() : 0);
         });
-    const auto mib = [](long long bytes) { return (bytes + (1LL << 20) - 1) >> 20; };
     throw usage_error(fmt::format(
         "\"{}\" is {} pixels wide: streaming it needs about {} MiB, more than the limit of {} MiB; raise "
         "--max-memory if the file is genuine",
@@ -128,6 +136,12 @@ void FrameInputs::note_signs(const ImageBuffer& image) {
     // Rendered normals are of unit length; 0.5 n + 0.5 mostly is not (a flat map's 0.5, 0.5, 1 is 1.22).
     normal_off_unit_ = normal_off_unit_ || (length2 != 0.0f && std::abs(length2 - 1.0f) > 0.02f);
   }
+}
+
+void FrameInputs::set_normal_frame(const NormalFlip& flip,
+                                   const std::optional<std::array<std::array<double, 3>, 3>>& axes) {
+  normal_flip_ = flip;
+  normal_axes_ = axes;
 }
 
 std::optional<std::string> FrameInputs::describe_alpha() const {
@@ -175,7 +189,7 @@ long long FrameInputs::block_bytes() const {
 }
 
 int FrameInputs::bands_in_flight(int wanted) const {
-  const long long room = (max_memory_ - block_bytes()) / std::max(1LL, band_bytes());
+  const long long room = (max_memory_ - block_bytes() - frame_bytes_) / std::max(1LL, band_bytes());
   return static_cast<int>(std::clamp<long long>(room, 1, std::max(1, wanted)));
 }
 
@@ -215,8 +229,17 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
     if (slot == kColor && colour_to_working_) convert_lines(*image, *colour_to_working_);
     if (slot == kNormal) {
       note_signs(*image);
-      transform_normals(*image, reader->geometry().data.intersected(band.box), light_space_,
-                        normal_encoding_);
+      const Box area = reader->geometry().data.intersected(band.box);
+      if (normal_axes_ || normal_flip_ != NormalFlip{}) {
+        transform_normals(*image, area, LightSpace::node, normal_encoding_);
+        for (int y = area.y(); y < area.t(); ++y)
+          geometry::normals_to_world(&image->at(area.x(), y, 0),
+                                     static_cast<std::size_t>(std::max(0, area.w())), image->channel_count(),
+                                     normal_flip_, normal_axes_ ? &*normal_axes_ : nullptr);
+        transform_normals(*image, area, light_space_, NormalEncoding::signed_values);
+      } else {
+        transform_normals(*image, area, light_space_, normal_encoding_);
+      }
     }
     band.images[static_cast<std::size_t>(slot)] = std::move(image);
   });

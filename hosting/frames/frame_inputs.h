@@ -74,6 +74,11 @@ class FrameInputs {
   /// time. Not to be called from two threads at once.
   BandInputs read_band(int y0, int y1);
 
+  /// Negates the normal input's axes `flip` and, with `axes` (the camera's), turns it from camera space into
+  /// P's, after its encoding and before its light space, in every band read from now on.
+  void set_normal_frame(const NormalFlip& flip,
+                        const std::optional<std::array<std::array<double, 3>, 3>>& axes);
+
   /// Whether the normal input, as stored, has held no negative component in any band read so far, and
   /// vectors not of unit length: what normals stored as 0.5 n + 0.5 look like.
   bool normals_look_unsigned() const { return !normal_negative_ && normal_off_unit_; }
@@ -96,6 +101,9 @@ class FrameInputs {
   std::string colour_space_;
   std::string colour_space_origin_;                          ///< how it was chosen, for reports
   std::shared_ptr<const SpaceConverter> colour_to_working_;  ///< null when nothing is converted
+  NormalFlip normal_flip_{};
+  std::optional<std::array<std::array<double, 3>, 3>> normal_axes_;
+  long long frame_bytes_ = 0;
   bool normal_negative_ = false;
   bool normal_off_unit_ = false;
 };

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 
+#include "hosting/rig/light_factor.h"
 #include "hosting/rig/light_sum.h"
 
 namespace quorlen::hosting {
@@ -72,7 +73,7 @@ StageTimes stream_lights(FrameInputs& inputs, const std::vector<LightPass>& ligh
   for (const LightPass& light : lights)
     renderers.push_back(std::make_unique<RegionRenderer>(*light.op, DD::Image::RenderOptions{0, 0, 0}));
   // One light as it is, without a mask or layers, is written exactly as the node rendered it.
-  const bool plain = lights.size() == 1 && lights[0].mask < 0 && !layers;
+  const bool plain = lights.size() == 1 && lights[0].mask < 0 && !lights[0].factor && !layers;
   StageTimes times;
   int next = data.y();
 
@@ -119,6 +120,7 @@ StageTimes stream_lights(FrameInputs& inputs, const std::vector<LightPass>& ligh
         auto out =
             renderers[i]->render(slot->inputs, geometry, i + 1 == lights.size() ? lines_done : no_progress);
         if (reach) count_lit(*slot->inputs.images[kNormal], *out, reach->lit[i]);
+        if (lights[i].factor) lights[i].factor->apply(*out);
         if (lights[i].mask >= 0)
           apply_mask(*slot->inputs.masks[static_cast<std::size_t>(lights[i].mask)], lights[i].invert, *out);
         slot->layers.push_back(std::move(out));

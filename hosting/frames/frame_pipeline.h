@@ -13,6 +13,8 @@
 
 namespace quorlen::hosting {
 
+class LightFactor;
+
 /// How a frame is streamed.
 struct StreamOptions {
   int threads = 0;     ///< worker threads for all three stages; 0 = all cores
@@ -34,6 +36,8 @@ struct LightPass {
   DD::Image::Iop* op = nullptr;
   int mask = -1;
   bool invert = false;
+  /// Its shadows and cone, applied before the mask; null for none.
+  const LightFactor* factor = nullptr;
 };
 
 /// The same for several lights, each band rendered for every light while its inputs are in memory: each

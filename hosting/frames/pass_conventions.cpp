@@ -3,6 +3,8 @@
 #include <quorlen/errors.h>
 #include <quorlen/inputs.h>
 
+#include <algorithm>
+
 #include "text/strings.h"
 
 namespace quorlen::hosting {
@@ -43,6 +45,34 @@ LightSpace light_space_named(std::string_view word, std::string_view what) {
 NormalEncoding normal_encoding_named(std::string_view word, std::string_view what) {
   return word_index(word, kNormalEncodingWords, what) == 1 ? NormalEncoding::unsigned_values
                                                            : NormalEncoding::signed_values;
+}
+
+std::string_view word_of(NormalSpace space) {
+  return kNormalSpaceWords[space == NormalSpace::camera ? 1 : 0];
+}
+
+NormalSpace normal_space_named(std::string_view word, std::string_view what) {
+  return word_index(word, kNormalSpaceWords, what) == 1 ? NormalSpace::camera : NormalSpace::world;
+}
+
+NormalFlip normal_flip_named(std::string_view words, std::string_view what) {
+  NormalFlip flip{};
+  if (text::equal_ignoring_case(words, "none")) return flip;
+  std::size_t start = 0;
+  while (start <= words.size()) {
+    const std::size_t comma = std::min(words.find(',', start), words.size());
+    const std::string_view word = words.substr(start, comma - start);
+    flip[word_index(word, kAxisWords, what)] = true;
+    start = comma + 1;
+  }
+  return flip;
+}
+
+std::string word_of(const NormalFlip& flip) {
+  std::string out;
+  for (std::size_t k = 0; k < 3; ++k)
+    if (flip[k]) out += (out.empty() ? "" : ",") + std::string(kAxisWords[k]);
+  return out.empty() ? "none" : out;
 }
 
 std::string describe(LightSpace space, NormalEncoding encoding) {

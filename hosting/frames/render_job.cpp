@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "DDImageHost/KnobAccess.h"
+#include "hosting/frames/frame_camera.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/frame_pipeline.h"
 #include "hosting/frames/run_warnings.h"
@@ -19,6 +20,7 @@
 #include "hosting/images/layer_mapping.h"
 #include "hosting/images/same_file.h"
 #include "hosting/rig/frame_lights.h"
+#include "hosting/rig/light_factor.h"
 #include "hosting/system/atomic_file.h"
 #include "hosting/system/leftover_temps.h"
 #include "text/strings.h"
@@ -104,13 +106,17 @@ void refuse_output_target(const RenderRequest& request, const FrameSources& sour
 
 PassReading pass_reading(const RenderRequest& request, int frame) {
   PassReading reading;
-  if (!request.light_space || !request.normal_encoding) {
+  if (!request.light_space || !request.normal_encoding || !request.normal_space || !request.normal_flip) {
     const RigFile rig = rig_of(settings_at(request, frame));
     reading.light_space = rig.light_space.value_or(LightSpace::node);
     reading.normal_encoding = rig.normal_encoding.value_or(NormalEncoding::signed_values);
+    reading.normal_space = rig.normal_space.value_or(NormalSpace::world);
+    reading.normal_flip = rig.normal_flip.value_or(NormalFlip{});
   }
   if (request.light_space) reading.light_space = *request.light_space;
   if (request.normal_encoding) reading.normal_encoding = *request.normal_encoding;
+  if (request.normal_space) reading.normal_space = *request.normal_space;
+  if (request.normal_flip) reading.normal_flip = *request.normal_flip;
   return reading;
 }
 
@@ -152,6 +158,8 @@ FrameSources resolve_sources(const RenderRequest& request, int frame, std::ostre
   const PassReading reading = pass_reading(request, frame);
   sources.light_space = reading.light_space;
   sources.normal_encoding = reading.normal_encoding;
+  sources.normal_space = reading.normal_space;
+  sources.normal_flip = reading.normal_flip;
   if (const auto space = request.input_spaces.find("color"); space != request.input_spaces.end())
     sources.colour_space = space->second;
   for (int slot = 0; slot < kInputCount; ++slot)
@@ -231,8 +239,36 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
         plan.encoding == OutputEncoding::float_rgba)
       plan.layers = lights.kept_names();
     refuse_output_target(request, sources, frame, path_for(request, request.output, frame), false);
+    // Shadows, spots and camera-space normals need the whole frame's P, and all but spots its camera.
+    bool frame_p = sources.normal_space == NormalSpace::camera;
+    int fields = 0;
+    for (std::size_t i = 0; i < lights.nodes.size(); ++i)
+      if (lights.kept[i] && needs_frame_p(lights.nodes[i].light)) {
+        frame_p = true;
+        if (lights.nodes[i].light->shadow) ++fields;
+      }
+    const bool show_camera = report && sources.inputs[kPosition];
+    if (frame_p || show_camera) sources.frame_pixel_bytes = frame_camera_pixel_bytes(fields);
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
+    std::unique_ptr<FrameCamera> camera;
+    if (frame_p || show_camera) {
+      camera = frame_camera(sources, inputs.geometry());
+      if (sources.normal_space == NormalSpace::camera) camera->require("--normal-space camera");
+    }
+    if (sources.normal_space == NormalSpace::camera)
+      inputs.set_normal_frame(sources.normal_flip, camera->camera->axes());
+    else if (sources.normal_flip != NormalFlip{})
+      inputs.set_normal_frame(sources.normal_flip, std::nullopt);
+    std::vector<std::unique_ptr<LightFactor>> factors;
+    const auto make_factors = [&] {
+      for (std::size_t i = 0; i < lights.nodes.size(); ++i)
+        if (lights.kept[i])
+          factors.push_back(needs_frame_p(lights.nodes[i].light)
+                                ? LightFactor::make(*lights.nodes[i].node, *lights.nodes[i].light, *camera,
+                                                    fmt::format("light \"{}\"", lights.nodes[i].name))
+                                : nullptr);
+    };
     for (const auto& w : warnings) warned.say_once(w);
     const ImageGeometry& geometry = inputs.geometry();
     if (observer.frame_inputs && !request.dry_run) {
@@ -245,6 +281,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     }
 
     if (request.dry_run && !report) {
+      make_factors();
       check_lights(warned, lights, sources);
       continue;
     }
@@ -255,13 +292,20 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
                    inputs.describe(slot).value_or(slot == kColor ? "(black)" : "(unconnected)"));
       fmt::print(out, "colour  {}; {}\n", colour_config_line(), inputs.describe_colour_spaces());
       fmt::print(out, "light   {}\n", describe(sources.light_space, sources.normal_encoding));
+      fmt::print(out, "normals {} space; flip {}\n", word_of(sources.normal_space),
+                 word_of(sources.normal_flip));
+      if (camera) fmt::print(out, "camera  {}\n", camera->describe());
       fmt::print(out, "alpha   {}\n", inputs.describe_alpha().value_or("0 (as the node writes it)"));
       fmt::print(out, "output  {}  {}, {}\n", plan.path, describe(plan), describe_box(geometry.data));
       print_lights(out, lights, description, request, frame);
+      make_factors();
       check_lights(warned, lights, sources);
       continue;
     }
 
+    make_factors();
+    std::vector<LightPass> passes = light_passes(lights);
+    for (std::size_t k = 0; k < passes.size(); ++k) passes[k].factor = factors[k].get();
     clock.lap();
     if (const auto source = inputs.colour_source())
       std::tie(plan.attributes_from, plan.attributes_part) = *source;
@@ -270,7 +314,7 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     const StreamOptions stream{request.threads, 0, 3};
     LightReach reach;
     times = stream_lights(
-        inputs, light_passes(lights), !plan.layers.empty(), writer, stream,
+        inputs, passes, !plan.layers.empty(), writer, stream,
         [&](int lines) {
           lines_done += lines;
           if (observer.frame_progress)

@@ -5,7 +5,9 @@
 /// and the hundreds of libraries it pulls in takes longer than rendering a frame.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <optional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -35,6 +37,10 @@ struct PartHeader {
   bool deep = false;
   int depth = 1;                        ///< more than 1 for volumes
   std::vector<std::string> subsampled;  ///< channels stored at less than one sample per pixel
+  /// The renderer's camera, when the header records it (OpenEXR's worldToCamera and worldToNDC, points as
+  /// rows multiplied on the left), row by row.
+  std::optional<std::array<double, 16>> world_to_camera;
+  std::optional<std::array<double, 16>> world_to_ndc;
 };
 
 /// An open file being read. Not for use from two threads at once.

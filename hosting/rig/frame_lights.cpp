@@ -115,6 +115,17 @@ void print_lights(std::ostream& out, FrameLights& lights, const DD::Image::Op::D
     }
     std::string notes;
     if (light.mask) notes += fmt::format("  mask {}{}", *light.mask, light.mask_invert ? " (inverted)" : "");
+    if (light.shadow)
+      notes += fmt::format(
+          "  shadow (size {:g}, angle {:g}, {} rays{}{}{})", light.shadow->size, light.shadow->angle,
+          light.shadow->size > 0 || light.shadow->angle > 0 ? light.shadow->samples : 1,
+          light.shadow->thickness ? fmt::format(", thickness {:g}", *light.shadow->thickness) : "",
+          light.shadow->bias ? fmt::format(", bias {:g}", *light.shadow->bias) : "",
+          light.shadow->max_distance ? fmt::format(", max distance {:g}", *light.shadow->max_distance) : "");
+    if (light.spot)
+      notes += fmt::format("  spot {:g},{:g},{:g} angle {:g} penumbra {:g}", light.spot->direction[0],
+                           light.spot->direction[1], light.spot->direction[2], light.spot->angle,
+                           light.spot->penumbra);
     if (!lights.kept[i]) notes += "  (not rendered: muted or not soloed)";
     fmt::print(out, "light   {}: {}{}\n", lights.nodes[i].name,
                own.empty() ? std::string("(shared)") : joined(own), notes);

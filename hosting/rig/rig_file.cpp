@@ -13,7 +13,8 @@
 namespace quorlen::hosting {
 namespace {
 
-constexpr std::array<std::string_view, 5> kLightKeys = {"name", "knobs", "mute", "mask", "maskInvert"};
+constexpr std::array<std::string_view, 7> kLightKeys = {"name",       "knobs",  "mute", "mask",
+                                                        "maskInvert", "shadow", "spot"};
 
 std::string shown(std::string_view s) { return text::escape_controls(s); }
 
@@ -66,6 +67,9 @@ RigLight parse_light(const nlohmann::json& entry, std::size_t index, std::string
   }
   if (light.mask_invert && !light.mask)
     throw usage_error(fmt::format("{}: \"maskInvert\" without a \"mask\"", named));
+  if (const auto shadow = entry.find("shadow"); shadow != entry.end())
+    light.shadow = parse_shadow(*shadow, named);
+  if (const auto spot = entry.find("spot"); spot != entry.end()) light.spot = parse_spot(*spot, named);
   return light;
 }
 
@@ -113,6 +117,16 @@ RigFile parse_rig(nlohmann::json file, std::string_view source) {
     rig.normal_encoding =
         normal_encoding_named(encoding->get<std::string>(), fmt::format("{}: normalEncoding", source));
   }
+  if (const auto space = file.find("normalSpace"); space != file.end()) {
+    if (!space->is_string()) throw usage_error(fmt::format("{}: \"normalSpace\" is world or camera", source));
+    rig.normal_space = normal_space_named(space->get<std::string>(), fmt::format("{}: normalSpace", source));
+  }
+  if (const auto flip = file.find("normalFlip"); flip != file.end()) {
+    if (!flip->is_string())
+      throw usage_error(
+          fmt::format("{}: \"normalFlip\" is the axes to negate, such as \"y\" or \"x,z\"", source));
+    rig.normal_flip = normal_flip_named(flip->get<std::string>(), fmt::format("{}: normalFlip", source));
+  }
   if (const auto lights = file.find("lights"); lights != file.end()) {
     if (!lights->is_array()) throw usage_error(fmt::format("{}: \"lights\" is an array of lights", source));
     // Each light copies the values it is given; a hostile nesting would make every copy recurse that deep.
@@ -147,6 +161,8 @@ RigFile rig_of(const NodeSettings& settings) {
     rig.shared.update(given.shared);
     if (given.light_space) rig.light_space = given.light_space;
     if (given.normal_encoding) rig.normal_encoding = given.normal_encoding;
+    if (given.normal_space) rig.normal_space = given.normal_space;
+    if (given.normal_flip) rig.normal_flip = given.normal_flip;
   }
   return rig;
 }

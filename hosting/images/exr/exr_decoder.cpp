@@ -5,6 +5,7 @@
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfInputPart.h>
+#include <OpenEXR/ImfMatrixAttribute.h>
 #include <OpenEXR/ImfMultiPartInputFile.h>
 #include <OpenEXR/ImfPartType.h>
 #include <OpenEXR/ImfTiledInputPart.h>
@@ -26,6 +27,21 @@
 
 namespace quorlen::hosting {
 namespace {
+
+// A 4 x 4 matrix attribute in single or double precision, row by row.
+std::optional<std::array<double, 16>> matrix_attribute(const Imf::Header& h, const char* name) {
+  std::array<double, 16> m{};
+  if (const auto* f = h.findTypedAttribute<Imf::M44fAttribute>(name)) {
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) m[static_cast<std::size_t>(r * 4 + c)] = f->value()[r][c];
+  } else if (const auto* d = h.findTypedAttribute<Imf::M44dAttribute>(name)) {
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) m[static_cast<std::size_t>(r * 4 + c)] = d->value()[r][c];
+  } else {
+    return std::nullopt;
+  }
+  return m;
+}
 
 std::string layer_of(const std::string& channel) { return std::string(text::before_last_dot(channel)); }
 
@@ -156,6 +172,8 @@ class ExrDecoder final : public ImageDecoder {
         part.block_lines = block_lines(h.compression());
       }
       part.deep = h.hasType() && Imf::isDeepData(h.type());
+      part.world_to_camera = matrix_attribute(h, "worldToCamera");
+      part.world_to_ndc = matrix_attribute(h, "worldToNDC");
       parts_.push_back(std::move(part));
       own_zip_.push_back(zip == ZipDecoding::libdeflate && zip_readable(h));
       // Each thread inflating a chunk holds it packed, inflated and unpacked.

@@ -23,6 +23,16 @@ std::string error_of(Object* object) {
   return text::one_line(message.empty() ? global : message);
 }
 
+// The library reports a file's camera as 4 x 4 float matrices.
+std::optional<std::array<double, 16>> matrix_attribute(const OIIO::ImageSpec& spec, const char* name) {
+  const OIIO::ParamValue* p = spec.find_attribute(name, OIIO::TypeMatrix44, false);
+  if (!p) return std::nullopt;
+  std::array<double, 16> m{};
+  const auto* v = static_cast<const float*>(p->data());
+  for (std::size_t k = 0; k < 16; ++k) m[k] = v[k];
+  return m;
+}
+
 class OiioDecoder final : public ImageDecoder {
  public:
   explicit OiioDecoder(std::unique_ptr<OIIO::ImageInput> input) : input_(std::move(input)) {
@@ -38,6 +48,8 @@ class OiioDecoder final : public ImageDecoder {
       part.tile_height = spec.tile_width > 0 ? std::max(1, spec.tile_height) : 0;
       part.deep = spec.deep;
       part.depth = spec.depth;
+      part.world_to_camera = matrix_attribute(spec, "worldToCamera");
+      part.world_to_ndc = matrix_attribute(spec, "worldToNDC");
       parts_.push_back(std::move(part));
     }
     input_->geterror();  // seeking past the last part leaves an error behind

@@ -31,9 +31,19 @@ enum class LightSpace { node, world };
 /// in 0..1, such as 8-bit images), decoded as 2 v - 1.
 enum class NormalEncoding { signed_values, unsigned_values };
 
+/// The space the normal input's vectors are in: `world`, P's own space; `camera`, the camera's (x to the
+/// right of the picture, y up, z along the view, as OpenEXR's worldToCamera), turned into P's space by the
+/// camera found for the frame before the light space applies.
+enum class NormalSpace { world, camera };
+
+/// Axes of the normal input negated as it is read (after its encoding, before its space): x, y, z.
+using NormalFlip = std::array<bool, 3>;
+
 /// The words front ends and settings files use, in the order shown to users.
 inline constexpr std::array<std::string_view, 2> kLightSpaceWords = {"node", "world"};
 inline constexpr std::array<std::string_view, 2> kNormalEncodingWords = {"signed", "unsigned"};
+inline constexpr std::array<std::string_view, 2> kNormalSpaceWords = {"world", "camera"};
+inline constexpr std::array<std::string_view, 3> kAxisWords = {"x", "y", "z"};
 
 std::string_view word_of(LightSpace space);
 std::string_view word_of(NormalEncoding encoding);
@@ -42,6 +52,15 @@ std::string_view word_of(NormalEncoding encoding);
 LightSpace light_space_named(std::string_view word, std::string_view what = "light space");
 /// As light_space_named(), for the normal encoding.
 NormalEncoding normal_encoding_named(std::string_view word, std::string_view what = "normal encoding");
+
+std::string_view word_of(NormalSpace space);
+/// As light_space_named(), for the normal space.
+NormalSpace normal_space_named(std::string_view word, std::string_view what = "normal space");
+/// The axes of "x,y,z" (any of them, in any order and case; "none" for no axis). Throws a usage error that
+/// names `what`, the word that is not an axis and its near miss.
+NormalFlip normal_flip_named(std::string_view words, std::string_view what = "normal flip");
+/// "x,z", or "none".
+std::string word_of(const NormalFlip& flip);
 
 /// The light space and encoding in words, for --dry-run.
 std::string describe(LightSpace space, NormalEncoding encoding);
@@ -86,6 +105,11 @@ struct FrameSources {
   long long max_memory = kDefaultMaxMemory;  ///< bytes a frame's bands may take together
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  NormalSpace normal_space = NormalSpace::world;
+  NormalFlip normal_flip{};
+  /// Bytes a pixel of the whole frame holds beside the bands (shadows and spots need all of P at once), for
+  /// the memory limit.
+  long long frame_pixel_bytes = 0;
   bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
   /// The colour input's colour space as chosen (a name of the colour config); unset, its file's rules.
   std::optional<std::string> colour_space;

@@ -39,6 +39,8 @@ struct RenderRequest {
   // How passes from a renderer are to be read; unset, the settings file's choice, else node and signed.
   std::optional<LightSpace> light_space;
   std::optional<NormalEncoding> normal_encoding;
+  std::optional<NormalSpace> normal_space;
+  std::optional<NormalFlip> normal_flip;
   AlphaChoice alpha = AlphaChoice::colour;
   // A rig's lights: names to render alone (with every other light muted) or to leave out, and whether
   // each light gets a layer of its own in outputs that hold layers.
@@ -66,6 +68,8 @@ struct RenderObserver {
 struct PassReading {
   LightSpace light_space = LightSpace::node;
   NormalEncoding normal_encoding = NormalEncoding::signed_values;
+  NormalSpace normal_space = NormalSpace::world;
+  NormalFlip normal_flip{};
 };
 PassReading pass_reading(const RenderRequest& request, int frame);
 

@@ -16,6 +16,23 @@
 
 namespace quorlen::hosting {
 
+/// A light's cast shadows. Unset lengths follow the scene: see docs/shadows.md.
+struct ShadowOptions {
+  double size = 0;                     ///< a point light's diameter in P's units (0: hard shadows)
+  double angle = 0;                    ///< a parallel light's angular diameter in degrees (0: hard)
+  int samples = 16;                    ///< rays a pixel for a light with a size
+  std::optional<double> thickness;     ///< assumed behind each visible surface, P's units
+  std::optional<double> bias;          ///< how far from its surface a ray starts, P's units
+  std::optional<double> max_distance;  ///< how far occluders are looked for, P's units
+};
+
+/// A point light narrowed to a cone.
+struct SpotOptions {
+  std::array<double, 3> direction{0, 0, 1};  ///< from the light towards what it lights
+  double angle = 45;                         ///< half-angle of the cone, degrees
+  double penumbra = 0;                       ///< degrees inside the edge over which it fades in
+};
+
 /// One light of a rig as its file gives it.
 struct RigLight {
   std::string name;
@@ -23,6 +40,8 @@ struct RigLight {
   bool mute = false;
   std::optional<std::string> mask;  ///< "FILE:CHANNEL", the file may hold a frame pattern
   bool mask_invert = false;         ///< the light is multiplied by 1 - m instead of m
+  std::optional<ShadowOptions> shadow;
+  std::optional<SpotOptions> spot;
 };
 
 /// A settings file: knob values shared by every light, the lights (none: one light of the shared values),
@@ -32,6 +51,8 @@ struct RigFile {
   std::vector<RigLight> lights;
   std::optional<LightSpace> light_space;
   std::optional<NormalEncoding> normal_encoding;
+  std::optional<NormalSpace> normal_space;
+  std::optional<NormalFlip> normal_flip;
   /// How messages name where the values came from: `settings file "rig.json"`, or `settings`.
   std::string source = "settings";
   bool is_rig() const { return !lights.empty(); }
@@ -42,7 +63,13 @@ struct RigFile {
 RigFile rig_of(const NodeSettings& settings);
 
 /// The top-level keys that are not knobs.
-inline constexpr std::array<std::string_view, 3> kRigFileKeys = {"lights", "lightSpace", "normalEncoding"};
+inline constexpr std::array<std::string_view, 5> kRigFileKeys = {"lights", "lightSpace", "normalEncoding",
+                                                                 "normalSpace", "normalFlip"};
+
+/// A light's "shadow" (true, false or an object of options) and "spot" values; throw a usage error naming
+/// `named` (the file and the light) and the key.
+std::optional<ShadowOptions> parse_shadow(const nlohmann::json& value, std::string_view named);
+SpotOptions parse_spot(const nlohmann::json& value, std::string_view named);
 
 /// Checks and splits a settings file's object. Throws a usage error naming `source`, the light and the key:
 /// an empty `lights`, a name that is not [A-Za-z][A-Za-z0-9_]*, is a channel name (R, G, B, A) or is
