@@ -97,7 +97,9 @@ void add_normal_options(CLI::App& render, hosting::RenderRequest& request) {
             try {
               hosting::normal_flip_named(w, "--normal-flip");
             } catch (const hosting::Error& e) {
-              return e.what();
+              // CLI11 names the option itself.
+              const std::string message = e.what();
+              return message.substr(message.find(": ") + 2);
             }
             return {};
           },

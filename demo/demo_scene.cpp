@@ -146,6 +146,33 @@ DemoPasses build_demo_scene(int width, int height) {
   return passes;
 }
 
+std::vector<float> demo_shadow_truth(const DemoPasses& passes, const std::array<double, 3>& light,
+                                     bool parallel) {
+  const std::size_t pixels = static_cast<std::size_t>(passes.width) * static_cast<std::size_t>(passes.height);
+  std::vector<float> visible(pixels, 1.0f);
+  const Vec l{light[0], light[1], light[2]};
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const Vec p{passes.position[i * 3], passes.position[i * 3 + 1], passes.position[i * 3 + 2]};
+    if (p.x == 0 && p.y == 0 && p.z == 0) continue;
+    const Vec to = parallel ? l : l - p;
+    const double distance = parallel ? std::numeric_limits<double>::infinity() : std::sqrt(dot(to, to));
+    const Vec dir = normalized(to);
+    // Started off the surface by a hair, so a sphere does not hide its own lit side.
+    const Vec origin = p + dir * 1e-6;
+    for (const Sphere& s : kSpheres) {
+      const Vec oc = origin - s.center;
+      const double b = dot(oc, dir);
+      const double disc = b * b - (dot(oc, oc) - s.radius * s.radius);
+      if (disc < 0) continue;
+      const double t = -b - std::sqrt(disc);
+      const double t_far = -b + std::sqrt(disc);
+      // A ray from the far side of a sphere passes through it: its own sphere shades it.
+      if ((t > 0 && t < distance) || (t <= 0 && t_far > 1e-6 && t_far < distance)) visible[i] = 0.0f;
+    }
+  }
+  return visible;
+}
+
 void write_demo_passes(const DemoPasses& passes, const std::string& path) {
   const DD::Image::Box box(0, 0, passes.width, passes.height);
   const std::size_t pixels = static_cast<std::size_t>(passes.width) * static_cast<std::size_t>(passes.height);

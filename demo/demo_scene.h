@@ -1,6 +1,7 @@
 /// \file demo_scene.h  A small procedural scene rendered to passes: spheres on a checkered ground.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ struct DemoPasses {
 
 /// Ray-traces the scene at the given size (one sample per pixel).
 DemoPasses build_demo_scene(int width, int height);
+
+/// Ray-traced visibility of a light from each pixel's surface, for measuring shadows found from the passes:
+/// 0 where a sphere stands between the pixel's P and the light, else 1 (also where the pixel sees sky). The
+/// light is a point at `light`, or with `parallel` infinitely far along the direction `light`.
+std::vector<float> demo_shadow_truth(const DemoPasses& passes, const std::array<double, 3>& light,
+                                     bool parallel = false);
 
 /// Writes the passes as one EXR: plain R, G, B for the colour, layers N (N.X, N.Y, N.Z) and P (P.X, P.Y,
 /// P.Z); 32-bit float, lossless. Written beside `path` and renamed into place; throws an output error.

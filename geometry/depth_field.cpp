@@ -94,9 +94,4 @@ double DepthField::relative_scale(int i, int j) const {
   return orthographic_ ? 0.5 * extent_ : d;
 }
 
-long long DepthField::bytes(long long width, long long height) {
-  // The depths, and the two windows over a pyramid a third larger than its base.
-  return width * height * 4 + width * height * 8 * 4 / 3 + 64 * 8;
-}
-
 }  // namespace quorlen::geometry

@@ -46,8 +46,9 @@ class DepthField {
   double extent() const { return extent_; }
   double nearest_depth() const { return nearest_depth_; }
 
-  /// Bytes a field of `width` x `height` takes.
-  static long long bytes(long long width, long long height);
+  /// Bytes a pixel of the field takes: its depth, and the two windows over a pyramid a third larger than
+  /// its base, rounded up.
+  static constexpr long long kBytesPerPixel = 4 + 11;
 
  private:
   std::size_t index(int level, int cx, int cy) const {

@@ -23,7 +23,7 @@ std::string projection_word(const geometry::Camera& c) {
 }  // namespace
 
 long long frame_camera_pixel_bytes(int fields) {
-  return 3 * static_cast<long long>(sizeof(float)) + fields * geometry::DepthField::bytes(1, 1);
+  return 3 * static_cast<long long>(sizeof(float)) + fields * geometry::DepthField::kBytesPerPixel;
 }
 
 const geometry::DepthField& FrameCamera::field(const geometry::DepthRules& rules) {
