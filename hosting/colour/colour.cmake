@@ -7,6 +7,7 @@ set(QUORLEN_BUILD_COLOUR_CONFIG_DIR ${PROJECT_BINARY_DIR}/${QUORLEN_COLOUR_CONFI
 configure_file(${CMAKE_CURRENT_LIST_DIR}/quorlen.ocio ${QUORLEN_BUILD_COLOUR_CONFIG_DIR}/quorlen.ocio COPYONLY)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/quorlen.ocio DESTINATION ${QUORLEN_COLOUR_CONFIG_SUBDIR})
 target_sources(quorlen_hosting PRIVATE ${CMAKE_CURRENT_LIST_DIR}/colour_config.cpp
+                                       ${CMAKE_CURRENT_LIST_DIR}/working_space.cpp
                                        ${CMAKE_CURRENT_LIST_DIR}/display_encoder.cpp)
 target_link_libraries(quorlen_hosting PRIVATE PkgConfig::OPENCOLORIO)
 target_compile_definitions(quorlen_hosting PRIVATE

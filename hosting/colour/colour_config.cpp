@@ -203,31 +203,45 @@ bool is_data_space(const std::string& space) {
   return found && found->isData();
 }
 
-std::string input_colour_space(const std::optional<std::string>& chosen, const std::string& metadata,
-                               const std::string& path) {
+InputColourSpace choose_input_colour_space(const std::optional<std::string>& chosen,
+                                           const std::string& metadata, const std::string& path) {
   const auto config = colour_config_in_use();
-  if (chosen) return colour_space_named(*chosen, "colour space");
+  if (chosen) return {colour_space_named(*chosen, "colour space"), "as chosen", ""};
   // Metadata the config does not know (a library's generic "Linear" in a studio config, say) is not a
   // reason to refuse the file: the rules still say how it is read.
   if (!metadata.empty())
-    if (const auto space = config->getColorSpace(metadata.c_str())) return space->getName();
-  return config->getColorSpaceFromFilepath(path.c_str());
+    if (const auto space = config->getColorSpace(metadata.c_str()))
+      return {space->getName(), "from the file's metadata", ""};
+  return {config->getColorSpaceFromFilepath(path.c_str()), "by the config's file rules", metadata};
 }
 
-void check_input_spaces(const std::map<std::string, std::string>& spaces) {
+std::string input_colour_space(const std::optional<std::string>& chosen, const std::string& metadata,
+                               const std::string& path) {
+  return choose_input_colour_space(chosen, metadata, path).space;
+}
+
+void check_input_spaces(const std::map<std::string, std::string>& spaces, const std::string& what) {
   for (const auto& [label, space] : spaces) {
     if (input_slot_named(label) < 0) {
       const std::vector<std::string> labels(std::begin(kInputLabels), std::end(kInputLabels));
       const std::string near = text::closest_match(label, labels);
-      throw usage_error(fmt::format("--colorspace: \"{}\" is not an input (choices: {}){}",
+      throw usage_error(fmt::format("{}: \"{}\" is not an input (choices: {}){}", what,
                                     text::escape_controls(label), text::join(labels, ", "),
                                     near.empty() ? "" : fmt::format("; did you mean \"{}\"?", near)));
     }
     if (label != "color")
       throw usage_error(
-          fmt::format("--colorspace {}: the {} input is data and is never converted", label, label));
-    colour_space_named(space, fmt::format("--colorspace {}", label));
+          fmt::format("{} {}: the {} input is data and is never converted", what, label, label));
+    colour_space_named(space, fmt::format("{} {}", what, label));
   }
+}
+
+std::string held_colour_space(const std::optional<std::string>& chosen, int code_bits,
+                              const std::string& what) {
+  if (chosen) return colour_space_named(*chosen, what);
+  if (code_bits == 8 || code_bits == 16)
+    return colour_config_in_use()->getColorSpaceFromFilepath("held codes.png");
+  return colour_config().working_space;
 }
 
 }  // namespace quorlen::hosting

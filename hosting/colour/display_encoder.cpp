@@ -135,4 +135,13 @@ void SpaceConverter::apply(float* pixels_data, std::size_t pixels, int channels)
   cpu_->apply(desc);
 }
 
+void SpaceConverter::apply(float* first, std::size_t pixels, int channels, int stride) const {
+  if (!cpu_ || pixels == 0) return;
+  constexpr auto kFloat = static_cast<std::ptrdiff_t>(sizeof(float));
+  const auto x_stride = kFloat * stride;
+  OCIO::PackedImageDesc desc(first, static_cast<long>(pixels), 1, channels, OCIO::BIT_DEPTH_F32, kFloat,
+                             x_stride, x_stride * static_cast<std::ptrdiff_t>(pixels));
+  cpu_->apply(desc);
+}
+
 }  // namespace quorlen::hosting

@@ -44,6 +44,9 @@ class SpaceConverter {
   bool identity() const { return !cpu_; }
   /// `pixels` pixels of `channels` floats (3: RGB, 4: RGBA, alpha kept).
   void apply(float* pixels_data, std::size_t pixels, int channels = 3) const;
+  /// The same over pixels `stride` floats apart, their `channels` (3 or 4) floats from `first` on: one
+  /// layer of interleaved layers, converted where it lies.
+  void apply(float* first, std::size_t pixels, int channels, int stride) const;
 
  private:
   OCIO::ConstCPUProcessorRcPtr cpu_;

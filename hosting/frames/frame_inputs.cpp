@@ -81,8 +81,16 @@ FrameInputs::FrameInputs(const FrameSources& sources, std::vector<std::string>& 
   for (const MaskSource& mask : sources.masks) mask_readers_.push_back(open_mask(mask, sources.max_pixels));
   if (const auto& colour = sources.inputs[kColor]) {
     // Only the colour is light; normals and positions are data whatever the config says of their files.
-    colour_space_ = input_colour_space(sources.colour_space, "", colour->file);
-    colour_space_origin_ = sources.colour_space ? "as chosen" : "by the config's file rules";
+    const auto& reader = *readers_[kColor];
+    const InputColourSpace chosen =
+        choose_input_colour_space(sources.colour_space, reader.named_colour_space(), colour->file);
+    colour_space_ = chosen.space;
+    colour_space_origin_ = chosen.origin;
+    // Said in reports only: image libraries tag every file of some formats ("sRGB" for PNG), so a config
+    // without their generic names would have every such input warned about.
+    if (!chosen.unknown_metadata.empty())
+      colour_space_origin_ += fmt::format("; the file's \"{}\" is not in the config",
+                                          text::escape_controls(chosen.unknown_metadata));
     auto converter = std::make_shared<SpaceConverter>(colour_space_, colour_config().working_space);
     if (!converter->identity()) colour_to_working_ = std::move(converter);
   }

@@ -7,8 +7,8 @@
 
 #include <array>
 #include <cstddef>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,6 +37,9 @@ struct PartHeader {
   bool deep = false;
   int depth = 1;                        ///< more than 1 for volumes
   std::vector<std::string> subsampled;  ///< channels stored at less than one sample per pixel
+  /// The colour space the file names for its pixels, as image tools record it (an `oiio:ColorSpace` string,
+  /// else a string attribute `colorspace` in any case); "" when it names none.
+  std::string colour_space;
   /// The renderer's camera, when the header records it (OpenEXR's worldToCamera and worldToNDC, points as
   /// rows multiplied on the left), row by row.
   std::optional<std::array<double, 16>> world_to_camera;

@@ -97,6 +97,8 @@ class LayerReader {
   std::string description() const;
   const std::string& path() const { return file_.path(); }
   int subimage() const { return subimage_; }
+  /// The colour space the file names for the layer's part, "" when it names none.
+  const std::string& named_colour_space() const { return file_.part(subimage_).colour_space; }
   /// Full names of the three channels read, in component order.
   const std::array<std::string, 3>& component_names() const { return names_; }
   /// Lines the file stores (and decodes) together: the tile height, or the lines of one compressed block

@@ -129,6 +129,13 @@ void ImageWriter::write_lines(const DD::Image::ImageBuffer& rgba,
   };
   gather(rgba, 0, 4);
   for (std::size_t l = 0; l < layers.size(); ++l) gather(*layers[l], 4 + 3 * l, 3);
+  // The layers as the beauty: the conversion is linear, so the converted layers still add up to it.
+  if (output_space_) {
+    const int stride = static_cast<int>(per_pixel);
+    output_space_->apply(floats.data(), pixels, 4, stride);
+    for (std::size_t l = 0; l < layers.size(); ++l)
+      output_space_->apply(floats.data() + 4 + 3 * l, pixels, 3, stride);
+  }
   for (std::size_t i = 0; i < pixels; ++i) {
     const float* p = floats.data() + i * per_pixel;
     non_finite_ +=
@@ -200,7 +207,12 @@ void ImageWriter::commit() {
 }
 
 void write_image(const std::string& path, const ImageGeometry& geometry, const DD::Image::ImageBuffer& rgba) {
-  ImageWriter writer(plan_output(path), geometry);
+  write_image(path, geometry, rgba, OutputOptions{});
+}
+
+void write_image(const std::string& path, const ImageGeometry& geometry, const DD::Image::ImageBuffer& rgba,
+                 const OutputOptions& options) {
+  ImageWriter writer(plan_output(path, options), geometry);
   writer.write_lines(rgba);
   writer.commit();
 }

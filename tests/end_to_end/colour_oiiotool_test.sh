@@ -61,7 +61,19 @@ oiiotool --colorconfig "$shipped" albedo.png --colorconvert srgb_texture lin_rec
 oiiotool texture.exr linear.exr --diff --fail 1e-5 --failpercent 0 > diff.txt 2>&1 || fail "texture read: $(grep -i 'max error' diff.txt)"
 "$quorlen" render --passes "$passes" --color albedo.png --colorspace color=raw -o raw.exr
 if oiiotool raw.exr texture.exr --diff --fail 1e-3 > /dev/null 2>&1; then fail "color=raw read the texture converted"; fi
-"$quorlen" render --passes "$passes" --color albedo.png -o dry.exr --dry-run | grep -q "color srgb_texture (by the config's file rules) to lin_rec709" || fail "--dry-run does not say the texture's space"
+"$quorlen" render --passes "$passes" --color albedo.png -o dry.exr --dry-run | grep -q "color srgb_texture (from the file's metadata) to lin_rec709" || fail "--dry-run does not say the texture's space"
+
+# A float texture tagged ACEScg by oiiotool is read from ACEScg; untagged, by the rules (linear Rec.709);
+# the option wins over the tag.
+oiiotool --colorconfig "$shipped" albedo_linear.exr --colorconvert lin_rec709 ACEScg --attrib colorspace ACEScg -o tagged.exr
+oiiotool --colorconfig "$shipped" albedo_linear.exr --colorconvert lin_rec709 ACEScg --eraseattrib colorspace -o untagged.exr
+"$quorlen" render --passes "$passes" --color tagged.exr -o from_tagged.exr
+oiiotool from_tagged.exr linear.exr --diff --fail 1e-5 --failpercent 0 > diff.txt 2>&1 || fail "ACEScg tag: $(grep -i 'max error' diff.txt)"
+"$quorlen" render --passes "$passes" --color tagged.exr -o dry.exr --dry-run | grep -q "color ACEScg (from the file's metadata) to lin_rec709" || fail "--dry-run does not say the tag's space"
+"$quorlen" render --passes "$passes" --color untagged.exr -o from_untagged.exr
+if oiiotool from_untagged.exr linear.exr --diff --fail 1e-3 > /dev/null 2>&1; then fail "an untagged ACEScg file was converted"; fi
+"$quorlen" render --passes "$passes" --color tagged.exr --colorspace color=lin_rec709 -o overridden.exr
+oiiotool overridden.exr from_untagged.exr --diff --fail 0 > /dev/null 2>&1 || fail "--colorspace does not win over the tag"
 
 # Float outputs record their colour space, and --output-colorspace converts as oiiotool does.
 [[ $(oiiotool --info -v default.exr | grep -i "oiio:ColorSpace") == *'"lin_rec709"'* ]] || fail "default.exr records no colour space"

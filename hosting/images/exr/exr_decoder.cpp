@@ -8,6 +8,7 @@
 #include <OpenEXR/ImfMatrixAttribute.h>
 #include <OpenEXR/ImfMultiPartInputFile.h>
 #include <OpenEXR/ImfPartType.h>
+#include <OpenEXR/ImfStringAttribute.h>
 #include <OpenEXR/ImfTiledInputPart.h>
 #include <fmt/format.h>
 #include <tbb/global_control.h>
@@ -28,6 +29,17 @@
 namespace quorlen::hosting {
 namespace {
 
+std::string layer_of(const std::string& channel) { return std::string(text::before_last_dot(channel)); }
+
+int colour_rank(const std::string& channel) {
+  const std::string s = text::lower(text::last_word(channel));
+  static const std::array<std::array<const char*, 2>, 4> ranks = {
+      {{"r", "red"}, {"g", "green"}, {"b", "blue"}, {"a", "alpha"}}};
+  for (std::size_t k = 0; k < ranks.size(); ++k)
+    if (s == ranks[k][0] || s == ranks[k][1]) return static_cast<int>(k);
+  return static_cast<int>(ranks.size());
+}
+
 // A 4 x 4 matrix attribute in single or double precision, row by row.
 std::optional<std::array<double, 16>> matrix_attribute(const Imf::Header& h, const char* name) {
   std::array<double, 16> m{};
@@ -43,15 +55,17 @@ std::optional<std::array<double, 16>> matrix_attribute(const Imf::Header& h, con
   return m;
 }
 
-std::string layer_of(const std::string& channel) { return std::string(text::before_last_dot(channel)); }
-
-int colour_rank(const std::string& channel) {
-  const std::string s = text::lower(text::last_word(channel));
-  static const std::array<std::array<const char*, 2>, 4> ranks = {
-      {{"r", "red"}, {"g", "green"}, {"b", "blue"}, {"a", "alpha"}}};
-  for (std::size_t k = 0; k < ranks.size(); ++k)
-    if (s == ranks[k][0] || s == ranks[k][1]) return static_cast<int>(k);
-  return static_cast<int>(ranks.size());
+// The colour space a part's header names: `oiio:ColorSpace` as image tools write it, else a "colorspace"
+// string in any case, as other tools write it.
+std::string named_colour_space(const Imf::Header& h) {
+  std::string other;
+  for (auto it = h.begin(); it != h.end(); ++it) {
+    const auto* value = dynamic_cast<const Imf::StringAttribute*>(&it.attribute());
+    if (!value || value->value().empty()) continue;
+    if (std::string_view(it.name()) == "oiio:ColorSpace") return value->value();
+    if (other.empty() && text::equal_ignoring_case(it.name(), "colorspace")) other = value->value();
+  }
+  return other;
 }
 
 // Lines per compressed block, as the format defines them for each compression.
@@ -172,6 +186,7 @@ class ExrDecoder final : public ImageDecoder {
         part.block_lines = block_lines(h.compression());
       }
       part.deep = h.hasType() && Imf::isDeepData(h.type());
+      part.colour_space = named_colour_space(h);
       part.world_to_camera = matrix_attribute(h, "worldToCamera");
       part.world_to_ndc = matrix_attribute(h, "worldToNDC");
       parts_.push_back(std::move(part));

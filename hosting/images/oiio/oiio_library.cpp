@@ -48,6 +48,10 @@ class OiioDecoder final : public ImageDecoder {
       part.tile_height = spec.tile_width > 0 ? std::max(1, spec.tile_height) : 0;
       part.deep = spec.deep;
       part.depth = spec.depth;
+      part.colour_space = spec.get_string_attribute("oiio:ColorSpace");
+      if (part.colour_space.empty())
+        if (const OIIO::ParamValue* named = spec.find_attribute("colorspace", OIIO::TypeString, false))
+          part.colour_space = named->get_string();
       part.world_to_camera = matrix_attribute(spec, "worldToCamera");
       part.world_to_ndc = matrix_attribute(spec, "worldToNDC");
       parts_.push_back(std::move(part));

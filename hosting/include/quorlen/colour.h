@@ -3,10 +3,13 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "DDImageHost/ImageBuffer.h"
 
 namespace quorlen::hosting {
 
@@ -67,13 +70,39 @@ std::string colour_space_named(const std::string& name, const std::string& what)
 /// True when `space` is one of the config's data spaces (read and written without conversion).
 bool is_data_space(const std::string& space);
 
-/// The space an input file is read in: `chosen` when set, else the file's own colour-space metadata when the
-/// config knows it, else the config's file rules for `path`.
+/// The space an input file is read in, and why.
+struct InputColourSpace {
+  std::string space;   ///< the config's name
+  std::string origin;  ///< for reports: "as chosen", "from the file's metadata", "by the config's file rules"
+  /// The file's own name for its space when the config does not know it (so the file rules decided).
+  std::string unknown_metadata;
+};
+
+/// The space an input file is read in: `chosen` when set (a usage error when the config does not hold
+/// it), else the file's own colour-space metadata when the config knows that name (or an alias of it),
+/// else the config's file rules for `path`.
+InputColourSpace choose_input_colour_space(const std::optional<std::string>& chosen,
+                                           const std::string& metadata, const std::string& path);
+/// Only the space of choose_input_colour_space().
 std::string input_colour_space(const std::optional<std::string>& chosen, const std::string& metadata,
                                const std::string& path);
 
 /// Checks input colour spaces given by input label ("color" only: the other inputs are data); throws a
-/// usage error for an unknown label or space.
-void check_input_spaces(const std::map<std::string, std::string>& spaces);
+/// usage error for an unknown label or space, its message starting with `what`.
+void check_input_spaces(const std::map<std::string, std::string>& spaces,
+                        const std::string& what = "--colorspace");
+
+/// The space pixels held in memory are read in: `chosen` when set (a usage error naming `what` when the
+/// config does not hold it); else, for integer codes (`code_bits` 8 or 16, already scaled to 0..1), the
+/// config's file rules for an image file of such codes, as a PNG of them is read; else (floats) the
+/// working space.
+std::string held_colour_space(const std::optional<std::string>& chosen, int code_bits,
+                              const std::string& what);
+
+/// `image`'s red, green and blue (and alpha, kept) converted from `space` to the working space, in a copy;
+/// `image` itself when nothing is converted (the working space or a data space). Lines are converted in
+/// parallel; each pixel's result does not depend on how they are grouped.
+std::shared_ptr<const DD::Image::ImageBuffer> in_working_space(
+    std::shared_ptr<const DD::Image::ImageBuffer> image, const std::string& space);
 
 }  // namespace quorlen::hosting

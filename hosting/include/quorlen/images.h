@@ -38,5 +38,9 @@ void check_output_path(const std::string& path, const OutputOptions& options = {
 /// format chosen by the extension, written beside it and renamed into place. Throws a usage error for an
 /// unknown format and an output error when writing fails.
 void write_image(const std::string& path, const ImageGeometry& geometry, const DD::Image::ImageBuffer& rgba);
+/// The same with the sample type, compression and colour `options` as `quorlen render` takes them: float
+/// outputs in their colour space, 8-bit and 16-bit ones through their display, view and look.
+void write_image(const std::string& path, const ImageGeometry& geometry, const DD::Image::ImageBuffer& rgba,
+                 const OutputOptions& options);
 
 }  // namespace quorlen::hosting

@@ -111,7 +111,8 @@ struct FrameSources {
   /// the memory limit.
   long long frame_pixel_bytes = 0;
   bool colour_alpha = false;  ///< read the colour input's alpha (see colour_alpha()) for the output
-  /// The colour input's colour space as chosen (a name of the colour config); unset, its file's rules.
+  /// The colour input's colour space as chosen (a name of the colour config); unset, the space its file
+  /// names when the config knows it, else the config's file rules.
   std::optional<std::string> colour_space;
   std::vector<MaskSource> masks;
   /// Floats a pixel of the rendered band takes from rendering to writing (4: one light's RGBA), for the
