@@ -86,6 +86,7 @@ std::string shape_text(const py::array& a) {
 struct InputArray {
   py::array_t<float> samples;  // keeps the pixels alive while they are rendered
   int height = 0, width = 0, channels = 0;
+  int code_bits = 0;  // 8 or 16 for integer codes (scaled to 0..1), 0 for values
 };
 
 InputArray input_array(const py::object& value, const char* label) {
@@ -122,12 +123,14 @@ InputArray input_array(const py::object& value, const char* label) {
   out.height = static_cast<int>(any.shape(0));
   out.width = static_cast<int>(any.shape(1));
   out.channels = static_cast<int>(any.shape(2));
-  // Integer codes are read as an 8-bit or 16-bit file's are: over their largest value (the cast made a
-  // copy of our own to scale).
+  // Integer codes are read as an 8-bit or 16-bit file's are: over their largest value, times its
+  // reciprocal as the image library computes it, so the floats equal a file's of the same codes to the bit
+  // (the cast made a copy of our own to scale).
   if (any.dtype().kind() == 'u' && (any.itemsize() == 1 || any.itemsize() == 2)) {
-    const float top = any.itemsize() == 1 ? 255.0f : 65535.0f;
+    out.code_bits = any.itemsize() == 1 ? 8 : 16;
+    const float scale = 1.0f / (any.itemsize() == 1 ? 255.0f : 65535.0f);
     float* p = out.samples.mutable_data();
-    for (py::ssize_t i = 0; i < out.samples.size(); ++i) p[i] /= top;
+    for (py::ssize_t i = 0; i < out.samples.size(); ++i) p[i] *= scale;
   }
   return out;
 }
@@ -139,6 +142,54 @@ struct ViewedInputs {
   quorlen::hosting::ImageGeometry geometry;
   std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images;
 };
+
+// The `colorspaces` mapping of a render (input label to a colour space name of the config), checked as the
+// command checks --colorspace.
+std::map<std::string, std::string> colour_spaces_of(const py::object& colorspaces) {
+  std::map<std::string, std::string> out;
+  if (colorspaces.is_none()) return out;
+  if (!py::isinstance<py::dict>(colorspaces))
+    throw py::type_error(
+        "colorspaces: expected a dict of input names to colour space names, such as "
+        "{\"color\": \"ACEScg\"}");
+  for (const auto& [key, value] : colorspaces.cast<py::dict>()) {
+    if (!py::isinstance<py::str>(key) || !py::isinstance<py::str>(value))
+      throw py::type_error("colorspaces: input names and colour space names are strings");
+    out[key.cast<std::string>()] = value.cast<std::string>();
+  }
+  quorlen::hosting::check_input_spaces(out, "colorspaces");
+  return out;
+}
+
+// The colour input brought to the working space from its space (converted in a copy; the array is never
+// written), and its fourth channel kept aside when the output is to carry it.
+void prepare_colour(ViewedInputs& viewed, const std::map<std::string, std::string>& spaces, bool alpha) {
+  const auto& colour = viewed.arrays[quorlen::hosting::kColor];
+  if (alpha && (!colour || colour->channels != 4))
+    throw quorlen::hosting::usage_error(
+        colour ? "alpha: the color array has no fourth channel to carry (its shape is (H, W, 3))"
+               : "alpha: there is no color array to carry the alpha of");
+  if (!colour) return;
+  const auto chosen = spaces.find("color");
+  const std::string space = quorlen::hosting::held_colour_space(
+      chosen == spaces.end() ? std::nullopt : std::optional<std::string>(chosen->second), colour->code_bits,
+      "colorspaces color");
+  auto& image = viewed.images[quorlen::hosting::kColor];
+  image = quorlen::hosting::in_working_space(image, space);
+}
+
+// The colour array's fourth channel as the output's alpha, as the command copies the colour input's alpha.
+void carry_alpha(const InputArray& colour, ImageBuffer& out) {
+  const int a = out.channel_index(DD::Image::Chan_Alpha);
+  const float* src = colour.samples.data();
+  const Box& box = out.box();
+  for (int y = box.y(); y < box.t(); ++y)
+    for (int x = box.x(); x < box.r(); ++x)
+      out.at(x, y, a) = src[(static_cast<std::size_t>(y) * static_cast<std::size_t>(colour.width) +
+                             static_cast<std::size_t>(x)) *
+                                4 +
+                            3];
+}
 
 ViewedInputs viewed_inputs(const py::object& normal, const py::object& color, const py::object& position,
                            const py::object& noise_position) {
@@ -279,7 +330,7 @@ class PyNode {
 
   py::array_t<float> render(const py::object& normal, const py::object& color, const py::object& position,
                             const py::object& noise_position, int threads, const std::string& light_space,
-                            const std::string& normal_encoding) {
+                            const std::string& normal_encoding, const py::object& colorspaces, bool alpha) {
     using quorlen::hosting::LightSpace;
     using quorlen::hosting::NormalEncoding;
     const LightSpace space = quorlen::hosting::light_space_named(light_space, "light_space");
@@ -287,12 +338,14 @@ class PyNode {
         quorlen::hosting::normal_encoding_named(normal_encoding, "normal_encoding");
     if (threads < 0)
       throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
+    const auto spaces = colour_spaces_of(colorspaces);
     ViewedInputs viewed = viewed_inputs(normal, color, position, noise_position);
     auto& images = viewed.images;
     const auto& geometry = viewed.geometry;
     ImageBuffer out;
     {
       py::gil_scoped_release release;
+      prepare_colour(viewed, spaces, alpha);
       std::lock_guard<std::mutex> lock(mutex_);
       try {
         session_.set_inputs(geometry, std::move(images), space, encoding);
@@ -303,6 +356,7 @@ class PyNode {
       }
       // The views point into arrays Python may free once this call returns.
       session_.clear_inputs();
+      if (alpha) carry_alpha(*viewed.arrays[quorlen::hosting::kColor], out);
     }
     return to_array(std::move(out));
   }
@@ -397,12 +451,14 @@ class PyRig {
   py::object render(const py::object& normal, const py::object& color, const py::object& position,
                     const py::object& noise_position, int threads, const std::string& light_space,
                     const std::string& normal_encoding, const py::dict& masks, bool layers,
-                    const std::vector<std::string>& solo) {
+                    const std::vector<std::string>& solo, const py::object& colorspaces, bool alpha) {
     const auto space = quorlen::hosting::light_space_named(light_space, "light_space");
     const auto encoding = quorlen::hosting::normal_encoding_named(normal_encoding, "normal_encoding");
     if (threads < 0)
       throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
+    const auto spaces = colour_spaces_of(colorspaces);
     ViewedInputs viewed = viewed_inputs(normal, color, position, noise_position);
+    prepare_colour(viewed, spaces, alpha);
     const Box& box = viewed.geometry.data;
     std::vector<std::pair<std::string, py::array_t<float>>> mask_arrays;
     for (const auto& [key, value] : masks) {
@@ -436,6 +492,11 @@ class PyRig {
         throw;
       }
       rig_.clear_inputs();
+      if (alpha) {
+        carry_alpha(*viewed.arrays[quorlen::hosting::kColor], result.beauty);
+        for (auto& [name, image] : result.layers)
+          carry_alpha(*viewed.arrays[quorlen::hosting::kColor], image);
+      }
     }
     if (!layers) return to_array(std::move(result.beauty));
     py::dict out;
@@ -468,6 +529,50 @@ py::array_t<float> read_layer(const std::string& path, const std::optional<std::
     image = quorlen::hosting::read_layer(path, layer.value_or(""));
   }
   return to_array(std::move(image));
+}
+
+// An array written as the command writes a frame: light in the working space (integer codes read from
+// their colour space first), R, G, B and A (1 where the array has no fourth channel), row 0 first.
+void write_array(const std::string& path, const py::object& value, const std::optional<std::string>& dtype,
+                 const std::optional<std::string>& compression, const std::optional<std::string>& display,
+                 const std::optional<std::string>& view, const std::optional<std::string>& look,
+                 const std::optional<std::string>& colorspace) {
+  using namespace quorlen::hosting;
+  OutputOptions options;
+  if (dtype) {
+    options.type = data_type_named(*dtype);
+    if (!options.type)
+      throw usage_error(
+          fmt::format("dtype: \"{}\" is not a sample type (choices: half, float, uint8, uint16)",
+                      quorlen::text::escape_controls(*dtype)));
+  }
+  options.compression = compression;
+  options.display = display;
+  options.view = view;
+  options.look = look;
+  options.colour_space = colorspace;
+  check_output_path(path, options);  // before the array is converted
+  const InputArray a = input_array(value, "array");
+  py::gil_scoped_release release;
+  const Box box(0, 0, a.width, a.height);
+  const std::string space = held_colour_space(std::nullopt, a.code_bits, "array");
+  auto image =
+      in_working_space(std::make_shared<const ImageBuffer>(ImageBuffer::view(
+                           box, a.channels == 4 ? kRGBA : kRGB, const_cast<float*>(a.samples.data()))),
+                       space);
+  if (a.channels == 3) {
+    ImageBuffer rgba(box, kRGBA);
+    const float* src = image->data();
+    float* dst = rgba.data();
+    for (std::size_t i = 0, n = static_cast<std::size_t>(a.width) * static_cast<std::size_t>(a.height); i < n;
+         ++i, src += 3, dst += 4) {
+      std::copy(src, src + 3, dst);
+      dst[3] = 1.0f;
+    }
+    write_image(path, ImageGeometry{box, box}, rgba, options);
+  } else {
+    write_image(path, ImageGeometry{box, box}, *image, options);
+  }
 }
 
 py::array_t<std::uint8_t> preview(const py::object& value, double exposure) {
@@ -633,7 +738,8 @@ PYBIND11_MODULE(_quorlen, m) {
       .def("accepts", &PyNode::accepts)
       .def("render", &PyNode::render, py::arg("normal"), py::arg("color") = py::none(),
            py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
-           py::arg("light_space") = "node", py::arg("normal_encoding") = "signed");
+           py::arg("light_space") = "node", py::arg("normal_encoding") = "signed",
+           py::arg("colorspaces") = py::none(), py::arg("alpha") = false);
 
   py::class_<PyRig>(m, "_Rig")
       .def(py::init<const std::string&, const std::optional<std::string>&,
@@ -655,9 +761,12 @@ PYBIND11_MODULE(_quorlen, m) {
            py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
            py::arg("light_space") = "node", py::arg("normal_encoding") = "signed",
            py::arg("masks") = py::dict(), py::arg("layers") = false,
-           py::arg("solo") = std::vector<std::string>{});
+           py::arg("solo") = std::vector<std::string>{}, py::arg("colorspaces") = py::none(),
+           py::arg("alpha") = false);
 
   m.def("read", &read_layer, py::arg("path"), py::arg("layer") = py::none());
+  m.def("write", &write_array, py::arg("path"), py::arg("array"), py::arg("dtype"), py::arg("compression"),
+        py::arg("display"), py::arg("view"), py::arg("look"), py::arg("colorspace"));
   m.def("layers", &quorlen::hosting::layer_names, py::arg("path"));
   m.def("preview", &preview, py::arg("array"), py::arg("exposure") = 0.0);
   m.def("render_files", &render_files);

@@ -31,6 +31,7 @@ __all__ = [
     "Node",
     "Rig",
     "read",
+    "write",
     "layers",
     "render_files",
     "preview",
@@ -164,12 +165,20 @@ class Node:
         return {name: restored(value) for name, value in json.loads(self._node.settings_json()).items()}
 
     def render(self, normal, color=None, P=None, noiseP=None, threads=0, *, light_space="node",
-               normal_encoding="signed"):
+               normal_encoding="signed", colorspaces=None, alpha=False):
         """Relights arrays of shape (H, W, 3) or (H, W, 4) (the first three channels are read) and
         returns a new float32 array (H, W, 4) whose alpha is 0. C-contiguous float32 arrays are read
         in place; others are converted once. ``threads`` 0 uses every core. ``light_space`` and
-        ``normal_encoding`` are the command's ``--light-space`` and ``--normal-encoding``."""
-        return self._node.render(normal, color, P, noiseP, threads, light_space, normal_encoding)
+        ``normal_encoding`` are the command's ``--light-space`` and ``--normal-encoding``.
+
+        ``colorspaces`` is the command's ``--colorspace``: ``{"color": NAME}`` names the colour array's
+        space in the colour config, converted to the working space (in a copy) before the render. Without
+        it a float colour array is working-space light and a uint8 or uint16 one holds codes read as an
+        image file of them is (an 8-bit PNG's: ``srgb_texture`` in Quorlen's own config). The other
+        inputs are data and take no colour space. With ``alpha=True`` the colour array's fourth channel
+        becomes the output's alpha, as the command carries the colour input's alpha."""
+        return self._node.render(normal, color, P, noiseP, threads, light_space, normal_encoding,
+                                 _colour_spaces(colorspaces), bool(alpha))
 
     def _repr_html_(self):
         rows = []
@@ -210,9 +219,10 @@ class _LightHandle:
             return lambda *args: method(self._name, *args)
         raise AttributeError(call)
 
-    def render(self, normal, color, P, noiseP, threads, light_space, normal_encoding):
+    def render(self, normal, color, P, noiseP, threads, light_space, normal_encoding, colorspaces=None,
+               alpha=False):
         return self._rig.render(normal, color, P, noiseP, threads, light_space, normal_encoding, {}, False,
-                                [self._name])
+                                [self._name], colorspaces, alpha)
 
 
 class Rig:
@@ -248,16 +258,17 @@ class Rig:
         return len(self.lights())
 
     def render(self, normal, color=None, P=None, noiseP=None, layers=False, *, masks=None, solo=(), threads=0,
-               light_space=None, normal_encoding=None):
+               light_space=None, normal_encoding=None, colorspaces=None, alpha=False):
         """Renders the rig on arrays as ``Node.render`` does: the beauty (H, W, 4) float32, or with
         ``layers=True`` a dict of ``"beauty"`` and each rendered light's name to its (H, W, 4) layer.
         ``masks`` maps light names to arrays (H, W) or (H, W, C) whose first channel replaces the file's
         mask; masks named in the file and not given are read from it. ``light_space`` and
-        ``normal_encoding`` default to the file's, else node and signed."""
+        ``normal_encoding`` default to the file's, else node and signed. ``colorspaces`` and ``alpha``
+        are ``Node.render``'s (the alpha goes to the beauty and to every layer)."""
         space = light_space or self._rig.light_space or "node"
         encoding = normal_encoding or self._rig.normal_encoding or "signed"
         return self._rig.render(normal, color, P, noiseP, int(threads), space, encoding, dict(masks or {}),
-                                bool(layers), list(solo))
+                                bool(layers), list(solo), _colour_spaces(colorspaces), bool(alpha))
 
 
 def _json_settings(settings):
@@ -286,6 +297,50 @@ def read(path, layer=None):
     """A layer's three components (the plain R, G, B without ``layer``) as float32 (H, W, 3), read as
     ``--normal FILE:LAYER`` reads them."""
     return _quorlen.read(os.fspath(path), layer)
+
+
+_SAMPLE_TYPES = {np.dtype(np.float16): "half", np.dtype(np.float32): "float", np.dtype(np.uint8): "uint8",
+                 np.dtype(np.uint16): "uint16"}
+
+
+def _colour_spaces(colorspaces):
+    """``colorspaces`` as the extension takes it: a dict, or None."""
+    if colorspaces is None or isinstance(colorspaces, dict):
+        return colorspaces
+    try:
+        return dict(colorspaces)
+    except (TypeError, ValueError):
+        raise TypeError("colorspaces: expected a dict of input names to colour space names, such as "
+                        '{"color": "ACEScg"}') from None
+
+
+def write(path, array, *, dtype=None, compression=None, display=None, view=None, look=None, colorspace=None):
+    """Writes an (H, W, 3) or (H, W, 4) array as ``quorlen render`` writes a frame: the format by the
+    extension, whole or not at all (nothing is left at ``path`` when writing fails), row 0 first.
+
+    The array is working-space light (float), or uint8/uint16 codes read as an image file of them is
+    (an 8-bit PNG's colour space). Without a fourth channel the alpha written is 1.
+    ``dtype`` is ``-d``: "half", "float", "uint8" or "uint16" (or the numpy types float16, float32,
+    uint8, uint16); ``compression`` is ``--compression`` (EXR). Float outputs (EXR, TIFF, HDR) are written
+    in ``colorspace`` (``--output-colorspace``, default the working space); 8-bit and 16-bit ones through
+    ``display``, ``view`` and ``look`` as ``--display``, ``--view`` and ``--look``."""
+    if dtype is not None and not isinstance(dtype, str):
+        try:
+            key = np.dtype(dtype)
+        except TypeError:
+            raise TypeError(f"dtype: {dtype!r} is not a sample type (choices: half, float, uint8, uint16)") \
+                from None
+        if key not in _SAMPLE_TYPES:
+            raise UsageError(f"dtype: {key} is not a sample type (choices: half, float, uint8, uint16)")
+        dtype = _SAMPLE_TYPES[key]
+
+    def text(name, value):
+        if value is not None and not isinstance(value, str):
+            raise TypeError(f"{name}: expected a string, not {type(value).__name__}")
+        return value
+
+    _quorlen.write(os.fspath(path), array, dtype, text("compression", compression), text("display", display),
+                   text("view", view), text("look", look), text("colorspace", colorspace))
 
 
 def layers(path):
