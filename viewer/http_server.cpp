@@ -216,9 +216,11 @@ struct HttpServer::Impl {
       if (!asset) throw HttpFailure{http::status::not_found, "no such file"};
       return respond(req, http::status::ok, std::string(asset->bytes), asset->type);
     }
+    // The light a request names (?light=NAME), or the selected one.
+    const std::optional<std::string> light = query_value(query, "light");
     if (path == "/api/panel") {
       only(get, "GET");
-      return json_reply(req, state.panel());
+      return json_reply(req, state.panel(light));
     }
     if (path == "/api/info") {
       only(get, "GET");
@@ -226,15 +228,25 @@ struct HttpServer::Impl {
     }
     if (path == "/api/command") {
       only(get, "GET");
-      return json_reply(req, {{"command", state.command()}});
+      return json_reply(req, state.command_reply());
     }
     if (path == "/api/settings") {
       only(get, "GET");
-      return json_reply(req, state.settings());
+      return json_reply(req, state.rig());
+    }
+    if (path == "/api/rig") {
+      if (post) return json_reply(req, state.set_rig(parse_body(req)));
+      only(get, "GET or POST");
+      return json_reply(req, state.rig());
+    }
+    if (path == "/api/lights") {
+      if (post) return json_reply(req, state.choose(parse_body(req)));
+      only(get, "GET or POST");
+      return json_reply(req, state.lights());
     }
     if (path == "/api/knobs") {
       only(post, "POST");
-      return json_reply(req, state.apply(parse_body(req)));
+      return json_reply(req, state.apply(parse_body(req), light));
     }
     if (path == "/api/colour") {
       if (post) return json_reply(req, state.set_colour(parse_body(req)));
@@ -244,8 +256,8 @@ struct HttpServer::Impl {
     if (path == "/api/preview.png") {
       only(get, "GET");
       double render_ms = 0;
-      std::string bytes =
-          state.preview_png(number_in(query, "scale", 1.0), number_in(query, "exposure", 0.0), render_ms);
+      std::string bytes = state.preview_png(number_in(query, "scale", 1.0), number_in(query, "exposure", 0.0),
+                                            render_ms, light);
       return png(req, std::move(bytes), render_ms);
     }
     if (path == "/api/input.png") {
@@ -278,7 +290,14 @@ struct HttpServer::Impl {
           throw HttpFailure{http::status::bad_request, "\"distance\" must be a number"};
         distance = body["distance"].get<double>();
       }
-      return json_reply(req, state.pick(whole_number_in(body, "x"), whole_number_in(body, "y"), distance));
+      std::optional<std::string> named;
+      if (body.contains("light")) {
+        if (!body["light"].is_string())
+          throw HttpFailure{http::status::bad_request, "\"light\" must be a light's name"};
+        named = body["light"].get<std::string>();
+      }
+      return json_reply(req,
+                        state.pick(whole_number_in(body, "x"), whole_number_in(body, "y"), distance, named));
     }
     if (path == "/api/save") {
       only(post, "POST");

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <quorlen/errors.h>
+#include <quorlen/rig.h>
 #include <quorlen/session.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -47,12 +48,37 @@ void run_view(const ViewRequest& request, const DD::Image::Op::Description& desc
               const std::function<void(const std::string&)>& warn) {
   keep_freed_memory();
   std::vector<std::string> warnings;
-  // The paths the buttons write to must not be the files the view is made from.
-  auto session = hosting::open_session(request.render, description, {request.output, request.save}, warnings);
+  const hosting::NodeSettings& given = request.render.settings;
+  // The settings in the file's form, one light or a rig, with the --set values written into them; checked
+  // whole when the viewer's state is made from them.
+  nlohmann::json settings = nlohmann::json::object();
+  if (given.settings_file) settings = hosting::read_settings_file(*given.settings_file);
+  if (given.values) settings.update(*given.values);
+  settings = settings_with_sets(description, std::move(settings), given.sets);
+
+  // The inputs are read as the settings say (their light space and normal encoding); the knobs are the
+  // viewer's. The paths the buttons write to must not be the files the view is made from.
+  const hosting::PassReading reading = hosting::pass_reading(request.render, 0);
+  hosting::RenderRequest inputs_only = request.render;
+  inputs_only.settings = hosting::NodeSettings{};
+  inputs_only.light_space = reading.light_space;
+  inputs_only.normal_encoding = reading.normal_encoding;
+  if (request.output && given.settings_file) {
+    const hosting::FrameSources sources = hosting::resolve_sources(request.render, 0, nullptr);
+    hosting::refuse_output_target(request.render, sources, 0, *request.output, false);
+  }
+  auto session = hosting::open_session(inputs_only, description, {request.output, request.save}, warnings);
   for (const auto& w : warnings) warn(w);
 
-  ViewSetup setup{request.output, request.save, request.input_arguments};
-  ViewerState state(std::move(session), hosting::pass_reading(request.render, 0), std::move(setup));
+  ViewSetup setup;
+  setup.output = request.output;
+  setup.save = request.save;
+  setup.input_arguments = request.input_arguments;
+  setup.settings = std::move(settings);
+  setup.settings_path = given.settings_file;
+  setup.settings_as_file = given.sets.empty() && !given.values;
+  setup.request = request.render;
+  ViewerState state(std::move(session), reading, std::move(setup));
   HttpServer server(state, request.port, random_token());
   out << "quorlen: viewing at " << server.url() << std::endl;
   if (!out) throw hosting::output_error("cannot write to standard output");

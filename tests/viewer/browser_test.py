@@ -17,6 +17,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
@@ -33,20 +34,24 @@ return [img.getAttribute('src'), c.toDataURL('image/png')];
 """
 
 
+def start_browser(viewer, size="1440,860"):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for arg in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                f"--window-size={size}", "--force-device-scale-factor=1"]:
+        options.add_argument(arg)
+    try:
+        return webdriver.Chrome(service=Service(DRIVER), options=options)
+    except Exception:
+        viewer.stop()
+        raise
+
+
 class Page(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.viewer = Viewer(output="out.png")
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for arg in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                    "--window-size=1440,860", "--force-device-scale-factor=1"]:
-            options.add_argument(arg)
-        try:
-            cls.driver = webdriver.Chrome(service=Service(DRIVER), options=options)
-        except Exception:
-            cls.viewer.stop()
-            raise
+        cls.driver = start_browser(cls.viewer)
         cls.driver.get(cls.viewer.url)
         cls.wait = WebDriverWait(cls.driver, 15)
         cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
@@ -85,7 +90,8 @@ class Page(unittest.TestCase):
         self.assertEqual(len(self.driver.find_elements(By.CSS_SELECTOR, "#knobs hr.divider")),
                          sum(k["kind"] == "divider" for k in panel["knobs"]))
         self.assertEqual(len(self.driver.find_elements(By.ID, "preview")), 1)
-        views = [b.get_attribute("data-view") for b in self.driver.find_elements(By.CSS_SELECTOR, "#views button")]
+        views = [b.get_attribute("data-view") for b in self.driver.find_elements(By.CSS_SELECTOR, "#views button")
+                 if b.is_displayed()]
         self.assertEqual(views, ["result", "color", "normal", "P"])
 
     def test_2_choosing_the_point_light_enables_its_controls(self):
@@ -167,6 +173,155 @@ class Page(unittest.TestCase):
         logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         # The refused click on the background is the one expected failure.
         self.assertEqual([e for e in logs if "/api/pick" not in e["message"]], [])
+
+
+RIG = {
+    "_surfaceSpecular": [0.2, 0.2, 0.2],
+    "lights": [
+        {"name": "key", "knobs": {"lightType": "point", "_pointLightPos": [0.5, 2, 3], "lightBrightness": 1.5}},
+        {"name": "fill", "knobs": {"_parallelLightDir": [-1, 0.5, -1], "lightBrightness": 0.3}},
+        {"name": "rim", "knobs": {"_parallelLightDir": [0, 1, 1], "_lightColor": [0.4, 0.6, 1]}},
+    ],
+}
+
+
+class RigPage(unittest.TestCase):
+    """The light list of a rig of three: selecting, adding, duplicating, renaming, deleting, reordering,
+    muting and soloing, the selected light's knobs and clicks, and the light alone beside the beauty."""
+
+    @classmethod
+    def setUpClass(cls):
+        import tempfile
+        cls.files = tempfile.TemporaryDirectory(prefix="viewer-rig-page-")
+        path = os.path.join(cls.files.name, "rig.json")
+        with open(path, "w") as f:
+            json.dump(RIG, f)
+        cls.viewer = Viewer("--settings", path, output="out.png")
+        cls.driver = start_browser(cls.viewer)
+        cls.driver.get(cls.viewer.url)
+        cls.wait = WebDriverWait(cls.driver, 15)
+        cls.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
+        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.viewer.stop()
+        cls.files.cleanup()
+
+    def names(self):
+        return self.driver.execute_script(
+            "return [...document.querySelectorAll('li.light')].map((li) => li.dataset.light);")
+
+    def row(self, name):
+        return self.driver.find_element(By.CSS_SELECTOR, f'li.light[data-light="{name}"]')
+
+    def rig(self):
+        return self.viewer.json("GET", "/api/rig")
+
+    def click(self, name, selector):
+        """Clicks a control of a light's row; the list is drawn again after every change, so a row found
+        just before may be gone."""
+        def attempt(d):
+            try:
+                self.row(name).find_element(By.CSS_SELECTOR, selector).click()
+                return True
+            except StaleElementReferenceException:
+                return False
+        self.wait.until(attempt)
+
+    def field(self, knob):
+        return self.driver.find_element(By.CSS_SELECTOR, f'[data-knob="{knob}"] input[type=number]')
+
+    def test_1_the_list_and_the_selected_lights_knobs(self):
+        self.assertEqual(self.names(), ["key", "fill", "rim"])
+        self.assertIn("selected", self.row("key").get_attribute("class"))
+        self.assertEqual(float(self.field("lightBrightness").get_attribute("value")), 1.5)
+        self.click("fill", ".select")
+        self.wait.until(lambda d: float(self.field("lightBrightness").get_attribute("value")) == 0.3)
+        self.assertEqual(self.viewer.json("GET", "/api/lights")["selected"], "fill")
+        self.assertIn("fill", self.driver.find_element(By.ID, "knobs-title").text)
+        # A knob changed on the page is the selected light's.
+        f = self.field("lightBrightness")
+        f.clear()
+        f.send_keys("0.45\n")
+        self.wait.until(lambda d: self.rig()["lights"][1]["knobs"]["lightBrightness"] == 0.45)
+        self.assertEqual(self.rig()["lights"][0], RIG["lights"][0])
+
+    def test_2_add_duplicate_rename_delete(self):
+        self.click("fill", ".select")
+        self.driver.find_element(By.ID, "light-add").click()
+        self.wait.until(lambda d: len(self.names()) == 4)
+        self.assertEqual(self.names()[3], "light1")
+        self.assertEqual(self.rig()["lights"][3], {"name": "light1"})
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["selected"] == "light1")
+        self.click("fill", ".select")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["selected"] == "fill")
+        self.driver.find_element(By.ID, "light-duplicate").click()
+        self.wait.until(lambda d: len(self.names()) == 5)
+        self.assertEqual(self.names(), ["key", "fill", "fill2", "rim", "light1"])
+        self.assertEqual(self.rig()["lights"][2]["knobs"], self.rig()["lights"][1]["knobs"])
+        name = self.driver.find_element(By.ID, "light-name")
+        self.wait.until(lambda d: name.get_attribute("value") == "fill2")
+        name.clear()
+        name.send_keys("bounce\n")
+        self.wait.until(lambda d: self.names() == ["key", "fill", "bounce", "rim", "light1"])
+        # A name the file refuses: the page says so and nothing changes.
+        name.clear()
+        name.send_keys("2nd\n")
+        self.wait.until(lambda d: "cannot name a light" in d.find_element(By.ID, "message").text)
+        self.assertEqual(self.names(), ["key", "fill", "bounce", "rim", "light1"])
+        self.click("light1", ".select")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["selected"] == "light1")
+        self.driver.find_element(By.ID, "light-delete").click()
+        self.wait.until(lambda d: self.names() == ["key", "fill", "bounce", "rim"])
+        self.click("bounce", ".select")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["selected"] == "bounce")
+        self.driver.find_element(By.ID, "light-delete").click()
+        self.wait.until(lambda d: self.names() == ["key", "fill", "rim"])
+
+    def test_3_reorder_mute_solo(self):
+        self.click("key", "button.down")
+        self.wait.until(lambda d: self.names() == ["fill", "key", "rim"])
+        self.assertEqual([l["name"] for l in self.rig()["lights"]], ["fill", "key", "rim"])
+        self.click("key", "button.up")
+        self.wait.until(lambda d: self.names() == ["key", "fill", "rim"])
+        self.click("fill", "input.mute")
+        self.wait.until(lambda d: self.rig()["lights"][1].get("mute") is True)
+        self.wait.until(lambda d: "muted" in self.row("fill").get_attribute("class"))
+        self.click("fill", "input.mute")
+        self.wait.until(lambda d: "mute" not in self.rig()["lights"][1])
+        self.click("rim", "button.solo")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["solo"] == ["rim"])
+        self.wait.until(lambda d: self.row("rim").find_element(By.CSS_SELECTOR, "button.solo")
+                        .get_attribute("aria-pressed") == "true")
+        self.assertIn("silent", self.row("key").get_attribute("class"))
+        self.click("rim", "button.solo")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["solo"] == [])
+
+    def test_4_the_light_alone_beside_the_beauty_and_clicks(self):
+        self.click("key", ".select")
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["selected"] == "key")
+        self.driver.find_element(By.ID, "beside").click()
+        self.wait.until(lambda d: "light=key" in (d.find_element(By.ID, "alone").get_attribute("src") or ""))
+        self.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "alone"))
+        self.assertTrue(self.driver.find_element(By.ID, "preview").is_displayed())
+        self.assertTrue(self.driver.find_element(By.ID, "alone").is_displayed())
+        # A click on either image places the selected light.
+        before = self.rig()
+        old = before["lights"][0]["knobs"]["_pointLightPos"]
+        img = self.driver.find_element(By.ID, "alone")
+        ActionChains(self.driver).move_to_element(img).click().perform()
+        self.wait.until(lambda d: self.rig()["lights"][0]["knobs"]["_pointLightPos"] != old)
+        self.assertEqual(self.rig()["lights"][1:], before["lights"][1:])
+        time.sleep(0.5)
+        shot = os.environ.get("QUORLEN_VIEWER_RIG_SCREENSHOT")
+        if shot:
+            self.driver.save_screenshot(shot)
+
+    def test_5_the_page_reports_no_errors(self):
+        logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
+        self.assertEqual(logs, [])
 
 
 if __name__ == "__main__":

@@ -357,5 +357,241 @@ class SavingAndStopping(unittest.TestCase):
             viewer.stop()
 
 
+def rig_file(directory, rig):
+    path = os.path.join(directory, "rig.json")
+    with open(path, "w") as f:
+        json.dump(rig, f)
+    return path
+
+
+THREE_LIGHTS = {
+    "_surfaceSpecular": [0.2, 0.2, 0.2],
+    "lights": [
+        {"name": "key", "knobs": {"lightType": "point", "_pointLightPos": [0.5, 2, 3], "lightBrightness": 1.5}},
+        {"name": "fill", "knobs": {"_parallelLightDir": [-1, 0.5, -1], "lightBrightness": 0.3}},
+        {"name": "rim", "knobs": {"_parallelLightDir": [0, 1, 1], "_lightColor": [0.4, 0.6, 1]},
+         "mask": PASSES + ":G", "maskInvert": True},
+    ],
+}
+
+
+class Rigs(unittest.TestCase):
+    """A rig opened from its file: the lights, their knobs, the beauty and each light alone."""
+
+    @classmethod
+    def setUpClass(cls):
+        import tempfile
+        cls.files = tempfile.TemporaryDirectory(prefix="viewer-rig-")
+        cls.path = rig_file(cls.files.name, THREE_LIGHTS)
+        cls.viewer = Viewer("--settings", cls.path, output="out.png")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.viewer.stop()
+        cls.files.cleanup()
+
+    def setUp(self):
+        # Every test starts from the file's rig, nothing soloed.
+        self.viewer.json("POST", "/api/rig", THREE_LIGHTS)
+        self.viewer.json("POST", "/api/lights", {"selected": "key", "solo": []})
+
+    def assert_400(self, method, path, body, *mentions):
+        rig = self.viewer.json("GET", "/api/rig")
+        lights = self.viewer.json("GET", "/api/lights")
+        status, headers, data = self.viewer.request(method, path, body)
+        self.assertEqual(status, 400, data)
+        self.assertEqual(headers["Content-Type"], "application/json")
+        error = json.loads(data)["error"]
+        for m in mentions:
+            self.assertIn(m, error)
+        self.assertEqual(self.viewer.json("GET", "/api/rig"), rig, "nothing changed")
+        self.assertEqual(self.viewer.json("GET", "/api/lights"), lights, "nothing changed")
+        return error
+
+    def render(self, *args):
+        out = os.path.join(self.viewer.dir.name, "command.png")
+        result = run_quorlen("render", "--passes", PASSES, *args, "-o", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(out, "rb") as f:
+            return png_pixels(f.read())
+
+    def test_the_rig_in_the_files_form(self):
+        rig = self.viewer.json("GET", "/api/rig")
+        self.assertEqual(rig, dict(THREE_LIGHTS, lightSpace="node", normalEncoding="signed"))
+        self.assertEqual(self.viewer.json("GET", "/api/settings"), rig, "what Save writes")
+        lights = self.viewer.json("GET", "/api/lights")
+        self.assertTrue(lights["rig"])
+        self.assertEqual([l["name"] for l in lights["lights"]], ["key", "fill", "rim"])
+        self.assertEqual(lights["lights"][2]["mask"], PASSES + ":G")
+        self.assertTrue(lights["lights"][2]["maskInvert"])
+        self.assertEqual(lights["selected"], "key")
+        info = self.viewer.json("GET", "/api/info")
+        self.assertTrue(info["rig"])
+        self.assertEqual(info["settings"], self.path)
+
+    def test_each_light_has_its_own_knobs(self):
+        key = self.viewer.json("GET", "/api/panel?light=key")
+        fill = self.viewer.json("GET", "/api/panel?light=fill")
+        self.assertEqual(self.viewer.knob("lightType", key)["value"], 1)
+        self.assertEqual(self.viewer.knob("lightType", fill)["value"], 0)
+        self.assertEqual(self.viewer.knob("_surfaceSpecular", fill)["value"], [0.2, 0.2, 0.2], "shared values")
+        self.assertEqual(self.viewer.json("GET", "/api/panel"), key, "the selected light")
+        panel = self.viewer.json("POST", "/api/knobs?light=fill", {"lightBrightness": 0.75})
+        self.assertEqual(self.viewer.knob("lightBrightness", panel)["value"], 0.75)
+        rig = self.viewer.json("GET", "/api/rig")
+        self.assertEqual(rig["lights"][1]["knobs"]["lightBrightness"], 0.75)
+        self.assertEqual(rig["lights"][0], THREE_LIGHTS["lights"][0], "the other lights keep theirs")
+        # Without a light: the selected one.
+        self.viewer.json("POST", "/api/lights", {"selected": "rim"})
+        self.viewer.json("POST", "/api/knobs", {"lightBrightness": 2})
+        self.assertEqual(self.viewer.json("GET", "/api/rig")["lights"][2]["knobs"]["lightBrightness"], 2)
+
+    def test_unknown_lights_are_refused_naming_the_lights(self):
+        for method, path, body in [("POST", "/api/knobs?light=kye", {"lightBrightness": 2}),
+                                   ("GET", "/api/panel?light=kye", None),
+                                   ("GET", "/api/preview.png?light=kye", None),
+                                   ("POST", "/api/pick", dict(CENTRE, light="kye")),
+                                   ("POST", "/api/lights", {"selected": "kye"}),
+                                   ("POST", "/api/lights", {"solo": ["key", "kye"]})]:
+            with self.subTest(path=path, body=body):
+                self.assert_400(method, path, body, '"kye"', "key, fill, rim", 'did you mean "key"')
+        self.assert_400("POST", "/api/pick", dict(CENTRE, light=3), "light")
+        self.assert_400("POST", "/api/lights", {"chosen": "key"}, "chosen")
+
+    def test_a_click_places_the_named_or_selected_light(self):
+        self.viewer.json("POST", "/api/knobs?light=fill", {"lightType": "point"})
+        r = self.viewer.json("POST", "/api/pick", dict(CENTRE, distance=2, light="fill"))
+        self.assertEqual(r["light"], "fill")
+        position, _ = expected_light(r["P"], r["N"], 2, node_space=True)
+        rig = self.viewer.json("GET", "/api/rig")
+        for a, b in zip(rig["lights"][1]["knobs"]["_pointLightPos"], position):
+            self.assertAlmostEqual(a, b, places=5)
+        self.assertEqual(rig["lights"][0], THREE_LIGHTS["lights"][0])
+        r = self.viewer.json("POST", "/api/pick", dict(CENTRE, distance=1))
+        self.assertEqual(r["light"], "key")
+        self.assertNotEqual(self.viewer.json("GET", "/api/rig")["lights"][0]["knobs"]["_pointLightPos"], [0.5, 2, 3])
+
+    def test_replacing_the_rig_is_all_or_nothing(self):
+        def changed(**light_changes):
+            rig = json.loads(json.dumps(THREE_LIGHTS))
+            rig["lights"][1].update(light_changes)
+            return rig
+        cases = [
+            (changed(name="2nd"), ["2nd", "must start with a letter"]),
+            (changed(name="R"), ["R"]),
+            (changed(name="key"), ['two lights are named "key"']),
+            (changed(knobs={"lightBrigthness": 2}), ["lightBrigthness", "lightBrightness"]),
+            (changed(mute="yes"), ["mute"]),
+            (changed(mask="no colon"), ["mask"]),
+            (changed(maskInvert=True), ["maskInvert"]),
+            (changed(mute=False, colour=1), ["colour"]),
+            (dict(THREE_LIGHTS, lights=[]), ["empty"]),
+            (dict(THREE_LIGHTS, lights={}), ["array"]),
+            (dict(THREE_LIGHTS, noSuchKnob=1), ["noSuchKnob"]),
+            (dict(THREE_LIGHTS, lightSpace="world"), ["lightSpace", "--light-space world"]),
+            (dict(THREE_LIGHTS, normalEncoding="unsigned"), ["normalEncoding"]),
+            (changed(mask="/no/such/matte.exr:hero.R"), ["matte.exr"]),
+            ([1], ["object"]),
+        ]
+        _, _, before = self.viewer.request("GET", "/api/preview.png")
+        for body, mentions in cases:
+            with self.subTest(body=body):
+                self.assert_400("POST", "/api/rig", body, *mentions)
+        _, _, after = self.viewer.request("GET", "/api/preview.png")
+        self.assertEqual(after, before)
+        self.assert_400("POST", "/api/rig", "{not json", "JSON")
+
+    def test_edits_of_the_lights(self):
+        rig = json.loads(json.dumps(THREE_LIGHTS))
+        rig["lights"] = [rig["lights"][2], dict(rig["lights"][0], name="main", mute=True),
+                         dict(rig["lights"][0], name="main2")]
+        self.viewer.json("POST", "/api/lights", {"selected": "fill", "solo": ["fill", "rim"]})
+        reply = self.viewer.json("POST", "/api/rig", rig)
+        self.assertEqual(reply["lights"], rig["lights"])
+        lights = self.viewer.json("GET", "/api/lights")
+        self.assertEqual([l["name"] for l in lights["lights"]], ["rim", "main", "main2"])
+        self.assertEqual([l["mute"] for l in lights["lights"]], [False, True, False])
+        # A light that went away is no longer selected or soloed.
+        self.assertEqual(lights["selected"], "rim")
+        self.assertEqual(lights["solo"], ["rim"])
+
+    def test_the_beauty_equals_the_render_command(self):
+        # Edited over HTTP: a knob of one light, a light muted, then saved and rendered by the command.
+        self.viewer.json("POST", "/api/knobs?light=fill", {"lightBrightness": 0.6, "lightType": "point",
+                                                           "_pointLightPos": [-2, 1, 3]})
+        rig = self.viewer.json("GET", "/api/rig")
+        rig["lights"][0]["mute"] = True
+        self.viewer.json("POST", "/api/rig", rig)
+        reply = self.viewer.json("GET", "/api/command")
+        self.assertFalse(reply["saved"])
+        self.assertIn("Save", reply["note"])
+        self.assertEqual(self.viewer.json("POST", "/api/save")["path"], self.viewer.save)
+        reply = self.viewer.json("GET", "/api/command")
+        self.assertTrue(reply["saved"])
+        self.assertEqual(reply["note"], "")
+        command = shlex.split(reply["command"])
+        self.assertIn("--settings", command)
+        self.assertEqual(command[command.index("--settings") + 1], self.viewer.save)
+        _, _, preview = self.viewer.request("GET", "/api/preview.png?scale=1")
+        args = command[2:command.index("-o")]
+        self.assertEqual(png_pixels(preview), self.render(*args[2:]))
+        self.assertGreater(len(set(png_pixels(preview)[2])), 100, "a picture, not a flat field")
+        # Soloed: the command solos the same lights.
+        self.viewer.json("POST", "/api/lights", {"solo": ["rim", "key"]})
+        command = shlex.split(self.viewer.json("GET", "/api/command")["command"])
+        self.assertEqual([command[i + 1] for i, w in enumerate(command) if w == "--solo"], ["rim", "key"])
+        _, _, soloed = self.viewer.request("GET", "/api/preview.png")
+        self.assertEqual(png_pixels(soloed), self.render("--settings", self.viewer.save, "--solo", "rim"),
+                         "the muted key stays out")
+        # "Render" renders the rig as the command does.
+        self.viewer.json("POST", "/api/render")
+        with open(self.viewer.output, "rb") as f:
+            self.assertEqual(png_pixels(f.read()), png_pixels(soloed))
+
+    def test_one_light_alone(self):
+        with open(self.viewer.save, "w") as f:
+            json.dump(self.viewer.json("GET", "/api/rig"), f)
+        for name in ["key", "rim"]:
+            with self.subTest(light=name):
+                _, _, alone = self.viewer.request("GET", f"/api/preview.png?light={name}")
+                self.assertEqual(png_pixels(alone), self.render("--settings", self.viewer.save, "--solo", name))
+        # A muted light is shown alone all the same; the beauty leaves it out.
+        rig = self.viewer.json("GET", "/api/rig")
+        rig["lights"][2]["mute"] = True
+        self.viewer.json("POST", "/api/rig", rig)
+        _, _, muted = self.viewer.request("GET", "/api/preview.png?light=rim")
+        self.assertEqual(muted, alone)
+        _, _, half = self.viewer.request("GET", "/api/preview.png?light=rim&scale=0.5")
+        self.assertEqual(png_size(half), (240, 135))
+
+    def test_every_light_muted_is_black(self):
+        rig = self.viewer.json("GET", "/api/rig")
+        for light in rig["lights"]:
+            light["mute"] = True
+        self.viewer.json("POST", "/api/rig", rig)
+        _, _, black = self.viewer.request("GET", "/api/preview.png")
+        self.assertEqual(set(png_pixels(black)[2]), {0})
+
+
+class OneLightBecomesARig(ViewerTestCase):
+    def test_a_rig_posted_to_one_light(self):
+        self.assertFalse(self.viewer.json("GET", "/api/lights")["rig"])
+        self.assertEqual(self.viewer.json("GET", "/api/lights")["lights"][0]["name"], "")
+        self.viewer.json("POST", "/api/knobs", {"lightBrightness": 0.5})
+        rig = self.viewer.json("GET", "/api/rig")
+        self.assertEqual(rig, {"lightBrightness": 0.5, "lightSpace": "node", "normalEncoding": "signed"})
+        self.assertIn("light", self.viewer.json("GET", "/api/panel?light=key", expect=400)["error"])
+        rig["lights"] = [{"name": "a"}, {"name": "b", "knobs": {"lightType": "point"}}]
+        self.viewer.json("POST", "/api/rig", rig)
+        lights = self.viewer.json("GET", "/api/lights")
+        self.assertTrue(lights["rig"])
+        self.assertEqual(lights["selected"], "a")
+        self.assertEqual(self.viewer.knob("lightBrightness", self.viewer.json("GET", "/api/panel?light=b"))["value"], 0.5)
+        del rig["lights"]
+        self.viewer.json("POST", "/api/rig", rig)
+        self.assertFalse(self.viewer.json("GET", "/api/lights")["rig"])
+        self.assertEqual(self.viewer.json("GET", "/api/lights")["selected"], "")
+
+
 if __name__ == "__main__":
     unittest.main()

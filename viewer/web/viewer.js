@@ -16,7 +16,13 @@ const state = {
   previewCount: 0,
   hoverBusy: false,
   hoverNext: null,
+  lights: null,         // GET /api/lights: the list, the selected light, the soloed ones
+  rig: null,            // GET /api/rig: the settings in the file's form
+  beside: false,        // the selected light alone beside the beauty
 };
+
+const selected = () => (state.lights ? state.lights.selected : '');
+const lightQuery = () => `light=${encodeURIComponent(selected())}`;
 
 function message(text, kind) {
   const m = $('message');
@@ -64,7 +70,7 @@ async function sendKnobs() {
   state.pending = {};
   state.sending = true;
   try {
-    const panel = await post('/api/knobs', body);
+    const panel = await post(`/api/knobs?${lightQuery()}`, body);
     updatePanel(panel);
     message('');
   } catch (e) {
@@ -268,7 +274,7 @@ function updatePanel(panel) {
 
 async function refreshPanel() {
   try {
-    updatePanel(await api('/api/panel'));
+    updatePanel(await api(`/api/panel?${lightQuery()}`));
   } catch (e) {
     message(e.message, 'error');
   }
@@ -292,7 +298,20 @@ function settle() {
   schedulePreview();
 }
 
-function schedulePreview() {
+// The selected light alone is rendered when it is shown: as the view, or beside the beauty.
+function aloneShown() {
+  return state.view === 'alone' || (state.view === 'result' && state.beside);
+}
+
+function loadImage(img, url) {
+  return new Promise((resolve) => {
+    img.onload = () => resolve(true);
+    img.onerror = () => resolve(false);
+    img.src = url;
+  });
+}
+
+async function schedulePreview() {
   clearTimeout(state.settleTimer);
   if (state.dragging) state.settleTimer = setTimeout(settle, 250);
   if (state.previewBusy) {
@@ -301,23 +320,31 @@ function schedulePreview() {
   }
   state.previewBusy = true;
   state.previewAgain = false;
-  const url = `/api/preview.png?scale=${previewScale()}&exposure=${exposure()}&n=${++state.previewCount}`;
+  const common = `scale=${previewScale()}&exposure=${exposure()}`;
   const started = performance.now();
-  const img = $('preview');
-  const done = (ok) => {
-    state.previewBusy = false;
+  let ok = true;
+  let timed = false;
+  if (state.view !== 'alone') {
+    const url = `/api/preview.png?${common}&n=${++state.previewCount}`;
+    ok = await loadImage($('preview'), url);
     if (ok) {
       showTiming(url, performance.now() - started);
+      timed = true;
       const thumbnail = $('result-thumbnail');
-      if (thumbnail) thumbnail.getContext('2d').drawImage(img, 0, 0, thumbnail.width, thumbnail.height);
+      if (thumbnail) thumbnail.getContext('2d').drawImage($('preview'), 0, 0, thumbnail.width, thumbnail.height);
     }
-    else message('the preview could not be rendered', 'error');
-    if (state.previewAgain) schedulePreview();
-  };
-  img.onload = () => done(true);
-  img.onerror = () => done(false);
-  img.src = url;
+  }
+  if (ok && aloneShown()) {
+    const url = `/api/preview.png?${common}&${lightQuery()}&n=${++state.previewCount}`;
+    ok = await loadImage($('alone'), url);
+    if (ok && !timed) showTiming(url, performance.now() - started);
+    const thumbnail = document.querySelector('.alone-thumbnail');
+    if (ok && thumbnail) thumbnail.getContext('2d').drawImage($('alone'), 0, 0, thumbnail.width, thumbnail.height);
+  }
+  state.previewBusy = false;
+  if (!ok) message('the preview could not be rendered', 'error');
   if (state.view === 'color') showView('color');
+  if (state.previewAgain) schedulePreview();
 }
 
 function showTiming(url, total) {
@@ -370,30 +397,37 @@ async function chooseColour(choice) {
 // ---- views of the inputs beside the result ---------------------------------------------------------------
 
 function showView(name) {
+  const changed = state.view !== name;
   state.view = name;
   const input = $('input-view');
-  if (name === 'result') {
-    input.hidden = true;
-    $('preview').hidden = false;
-  } else {
+  const isInput = name !== 'result' && name !== 'alone';
+  $('beauty-figure').hidden = name !== 'result';
+  $('alone-figure').hidden = !aloneShown();
+  $('frame').classList.toggle('split', name === 'result' && state.beside);
+  input.hidden = !isInput;
+  if (isInput) {
     // The colour choice's count in the address, so a new view is fetched rather than taken from the cache.
     input.src = `/api/input.png?name=${name}&exposure=${name === 'color' ? exposure() : 0}&c=${state.colourCount || 0}`;
-    input.hidden = false;
-    $('preview').hidden = true;
   }
-  for (const b of $('views').children) b.classList.toggle('active', b.dataset.view === name);
+  for (const b of $('views').querySelectorAll('button')) b.classList.toggle('active', b.dataset.view === name);
+  fitImages();
+  if (changed && !isInput) schedulePreview();
 }
 
 function buildViews(info) {
   const nav = $('views');
-  const names = ['result'].concat(info.inputs);
+  const names = ['result', 'alone'].concat(info.inputs);
   for (const name of names) {
     const b = document.createElement('button');
     b.type = 'button';
     b.dataset.view = name;
     // The result's thumbnail is drawn from the preview whenever a full one arrives.
-    const img = document.createElement(name === 'result' ? 'canvas' : 'img');
-    if (name === 'result') {
+    const img = document.createElement(name === 'result' || name === 'alone' ? 'canvas' : 'img');
+    if (name === 'alone') {
+      img.height = 54;
+      img.width = Math.max(1, Math.round((54 * info.width) / info.height));
+      img.className = 'alone-thumbnail';
+    } else if (name === 'result') {
       img.id = 'result-thumbnail';
       img.height = 54;
       img.width = Math.max(1, Math.round((54 * info.width) / info.height));
@@ -402,11 +436,25 @@ function buildViews(info) {
       img.src = `/api/input.png?name=${name}&scale=0.125`;
     }
     const caption = document.createElement('span');
-    caption.textContent = name;
+    caption.textContent = name === 'alone' ? 'light alone' : name;
+    if (name === 'alone') caption.id = 'alone-view-caption';
     b.append(img, caption);
     b.addEventListener('click', () => showView(name));
     nav.append(b);
   }
+  const beside = document.createElement('label');
+  beside.className = 'inline beside';
+  beside.title = 'Show the selected light alone beside the beauty';
+  const check = document.createElement('input');
+  check.type = 'checkbox';
+  check.id = 'beside';
+  check.addEventListener('change', () => {
+    state.beside = check.checked;
+    showView(state.view === 'alone' ? 'result' : state.view);
+    schedulePreview();
+  });
+  beside.append(check, 'light beside beauty');
+  nav.append(beside);
   showView('result');
 }
 
@@ -415,10 +463,20 @@ function buildViews(info) {
 function fitImages() {
   if (!state.info) return;
   const frame = $('frame');
-  const k = Math.min(frame.clientWidth / state.info.width, frame.clientHeight / state.info.height);
-  for (const img of [$('preview'), $('input-view')]) {
-    img.style.width = `${Math.max(1, Math.floor(state.info.width * k))}px`;
-    img.style.height = `${Math.max(1, Math.floor(state.info.height * k))}px`;
+  const W = frame.clientWidth, H = frame.clientHeight, w = state.info.width, h = state.info.height;
+  const split = frame.classList.contains('split');
+  let k = Math.min(W / w, H / h);
+  if (split) {
+    // Two images and their captions: side by side, or one above the other when that shows them larger.
+    const caption = 18, gap = 8;
+    const across = Math.min((W - gap) / 2 / w, (H - caption) / h);
+    const stacked = Math.min(W / w, (H - gap - 2 * caption) / 2 / h);
+    frame.classList.toggle('stacked', stacked > across);
+    k = Math.max(0.01, Math.max(across, stacked));
+  }
+  for (const img of [$('preview'), $('alone'), $('input-view')]) {
+    img.style.width = `${Math.max(1, Math.floor(w * k))}px`;
+    img.style.height = `${Math.max(1, Math.floor(h * k))}px`;
   }
 }
 
@@ -458,10 +516,11 @@ async function hover(p) {
 async function pick(p) {
   const distance = Number($('distance').value);
   try {
-    const r = await post('/api/pick', { x: p.x, y: p.y, distance: isFinite(distance) ? distance : 1 });
+    const r = await post('/api/pick',
+      { x: p.x, y: p.y, distance: isFinite(distance) ? distance : 1, light: selected() });
     updatePanel(r.panel);
     const [name, value] = Object.entries(r.set)[0];
-    message(`${name} = ${triple(value)}`, 'ok');
+    message(`${state.lights && state.lights.rig ? selected() + ': ' : ''}${name} = ${triple(value)}`, 'ok');
     state.dragging = false;
     schedulePreview();
   } catch (e) {
@@ -469,20 +528,262 @@ async function pick(p) {
   }
 }
 
+// ---- the lights: a list to select, mute, solo and reorder; add, duplicate, rename, delete ------------------
+
+const NAME_RULE = /^[A-Za-z][A-Za-z0-9_]*$/;
+
+function lightLabel(name) {
+  return name || 'light';
+}
+
+function uniqueName(stem) {
+  const taken = new Set(state.lights.lights.map((l) => l.name));
+  const base = stem.replace(/\d+$/, '') || 'light';
+  for (let i = 1; ; ++i) if (!taken.has(`${base}${i}`)) return `${base}${i}`;
+}
+
+function showLights(lights) {
+  state.lights = lights;
+  const list = $('light-list');
+  list.textContent = '';
+  const count = lights.lights.length;
+  lights.lights.forEach((light, i) => {
+    const li = document.createElement('li');
+    li.className = 'light';
+    li.dataset.light = light.name;
+    li.classList.toggle('selected', light.name === lights.selected);
+    li.classList.toggle('muted', light.mute);
+    const solo = lights.solo.includes(light.name);
+    li.classList.toggle('soloed', solo);
+    li.classList.toggle('silent', lights.solo.length > 0 && !solo);
+
+    const name = document.createElement('button');
+    name.type = 'button';
+    name.className = 'select';
+    name.textContent = lightLabel(light.name);
+    name.title = lights.rig ? `select ${light.name}: its knobs below, clicks on the image place it`
+                            : 'one light: these settings have no lights list (Add or rename to make a rig)';
+    name.addEventListener('click', () => selectLight(light.name));
+
+    const mute = document.createElement('label');
+    mute.className = 'flag';
+    mute.title = 'mute: leave this light out of the beauty (saved in the file)';
+    const muteBox = document.createElement('input');
+    muteBox.type = 'checkbox';
+    muteBox.className = 'mute';
+    muteBox.checked = light.mute;
+    muteBox.disabled = !lights.rig;
+    muteBox.addEventListener('change', () => editRig((rig) => {
+      const entry = rig.lights[i];
+      if (muteBox.checked) entry.mute = true;
+      else delete entry.mute;
+    }, `${light.name} ${muteBox.checked ? 'muted' : 'unmuted'}`));
+    mute.append(muteBox, 'mute');
+
+    const soloButton = document.createElement('button');
+    soloButton.type = 'button';
+    soloButton.className = 'solo';
+    soloButton.textContent = 'S';
+    soloButton.title = 'solo: show only the soloed lights in the beauty (a view choice, as render --solo)';
+    soloButton.setAttribute('aria-pressed', String(solo));
+    soloButton.disabled = !lights.rig;
+    soloButton.addEventListener('click', () => {
+      const next = solo ? lights.solo.filter((n) => n !== light.name) : lights.solo.concat([light.name]);
+      chooseLights({ solo: next });
+    });
+
+    const up = document.createElement('button');
+    up.type = 'button';
+    up.className = 'up';
+    up.textContent = '↑';
+    up.title = 'move up: lights are added into the beauty in this order';
+    up.disabled = i === 0;
+    up.addEventListener('click', () => moveLight(i, -1));
+    const down = document.createElement('button');
+    down.type = 'button';
+    down.className = 'down';
+    down.textContent = '↓';
+    down.title = 'move down';
+    down.disabled = i === count - 1;
+    down.addEventListener('click', () => moveLight(i, 1));
+
+    li.append(name, mute, soloButton, up, down);
+    if (light.mask) {
+      const mask = document.createElement('div');
+      mask.className = 'mask dim mono';
+      mask.textContent = `mask ${light.mask}${light.maskInvert ? ' (inverted)' : ''}`;
+      li.append(mask);
+    }
+    list.append(li);
+  });
+  // One light alone is the beauty: the views of it are offered for a rig.
+  const aloneButton = $('views').querySelector('button[data-view="alone"]');
+  if (aloneButton) aloneButton.hidden = !lights.rig;
+  const besideLabel = $('views').querySelector('.beside');
+  if (besideLabel) besideLabel.hidden = !lights.rig;
+  if (!lights.rig && (state.view === 'alone' || state.beside)) {
+    state.beside = false;
+    if ($('beside')) $('beside').checked = false;
+    showView(state.view === 'alone' ? 'result' : state.view);
+  }
+  $('rig-kind').textContent = lights.rig ? `${count} in the rig` : 'one light (no lights list)';
+  $('light-delete').disabled = !lights.rig || count < 2;
+  const field = $('light-name');
+  if (document.activeElement !== field) field.value = lights.selected;
+  field.placeholder = lights.rig ? '' : 'name it to make a rig';
+  $('knobs-title').textContent = lights.rig ? `Knobs of ${lights.selected}` : 'Knobs';
+  $('alone-caption').textContent = `${lightLabel(lights.selected)} alone`;
+  const viewCaption = $('alone-view-caption');
+  if (viewCaption) viewCaption.textContent = `${lightLabel(lights.selected)} alone`;
+}
+
+async function refreshLights() {
+  const [lights, rig] = await Promise.all([api('/api/lights'), api('/api/rig')]);
+  state.rig = rig;
+  showLights(lights);
+}
+
+async function chooseLights(choice) {
+  try {
+    showLights(await post('/api/lights', choice));
+    schedulePreview();
+  } catch (e) {
+    message(e.message, 'error');
+  }
+}
+
+async function selectLight(name) {
+  if (name === selected()) return;
+  try {
+    showLights(await post('/api/lights', { selected: name }));
+    updatePanel(await api(`/api/panel?${lightQuery()}`));
+    if (aloneShown()) schedulePreview();
+  } catch (e) {
+    message(e.message, 'error');
+  }
+}
+
+// Changes the rig in the file's form and sends it whole; the server takes it all or refuses it all.
+// `edit` may return the light to select afterwards.
+async function editRig(edit, done) {
+  try {
+    const rig = JSON.parse(JSON.stringify(await api('/api/rig')));
+    const select = edit(rig);
+    state.rig = await post('/api/rig', rig);
+    let lights = await api('/api/lights');
+    if (select && select !== lights.selected) lights = await post('/api/lights', { selected: select });
+    showLights(lights);
+    updatePanel(await api(`/api/panel?${lightQuery()}`));
+    message(done || '', 'ok');
+    schedulePreview();
+  } catch (e) {
+    message(e.message, 'error');
+    refreshLights().catch(() => {});
+  }
+}
+
+// A view of one light becomes a rig of that light, its knobs staying at the top of the file as shared values.
+function asRig(rig, firstName) {
+  if (!Array.isArray(rig.lights)) rig.lights = [{ name: firstName }];
+  return rig.lights;
+}
+
+function indexOfSelected(rig) {
+  return Math.max(0, rig.lights.findIndex((l) => l.name === selected()));
+}
+
+function addLight() {
+  let name;
+  editRig((rig) => {
+    const lights = asRig(rig, uniqueName('light'));
+    const taken = new Set(lights.map((l) => l.name));
+    for (let i = 1; ; ++i) if (!taken.has((name = `light${i}`))) break;
+    lights.push({ name });
+    return name;
+  }, 'light added');
+}
+
+function duplicateLight() {
+  editRig((rig) => {
+    const lights = asRig(rig, uniqueName('light'));
+    const source = lights[indexOfSelected(rig)];
+    const copy = JSON.parse(JSON.stringify(source));
+    const taken = new Set(lights.map((l) => l.name));
+    const stem = source.name.replace(/_?\d+$/, '');
+    let i = 2;
+    while (taken.has(`${stem}${i}`)) ++i;
+    copy.name = `${stem}${i}`;
+    lights.splice(indexOfSelected(rig) + 1, 0, copy);
+    return copy.name;
+  }, 'light duplicated');
+}
+
+function deleteLight() {
+  const name = selected();
+  editRig((rig) => {
+    const i = indexOfSelected(rig);
+    rig.lights.splice(i, 1);
+    return rig.lights[Math.min(i, rig.lights.length - 1)].name;
+  }, `${name} deleted`);
+}
+
+function renameLight() {
+  const field = $('light-name');
+  const name = field.value.trim();
+  const old = selected();
+  if (name === old || name === '') return;  // emptied to be typed again: nothing to do yet
+  if (!NAME_RULE.test(name) || ['R', 'G', 'B', 'A'].includes(name)) {
+    message(`"${name}" cannot name a light: a letter, then letters, digits or _ (not R, G, B or A)`, 'error');
+    field.value = old;
+    return;
+  }
+  const solo = state.lights.solo.map((n) => (n === old ? name : n));
+  editRig((rig) => {
+    const lights = asRig(rig, name);
+    lights[indexOfSelected(rig)].name = name;
+    return name;
+  }, `${lightLabel(old)} renamed ${name}`).then(() => {
+    if (solo.length) chooseLights({ solo });
+  });
+}
+
+function moveLight(i, by) {
+  editRig((rig) => {
+    const [light] = rig.lights.splice(i, 1);
+    rig.lights.splice(i + by, 0, light);
+    return light.name;
+  }, 'light moved');
+}
+
+function setUpLights() {
+  $('light-add').addEventListener('click', addLight);
+  $('light-duplicate').addEventListener('click', duplicateLight);
+  $('light-delete').addEventListener('click', deleteLight);
+  $('light-name').addEventListener('change', renameLight);
+
+  $('light-name').addEventListener('keydown', (e) => {
+    if (e.key === 'Enter') $('light-name').blur();
+    if (e.key === 'Escape') {
+      $('light-name').value = selected();
+      $('light-name').blur();
+    }
+  });
+}
+
 // ---- buttons --------------------------------------------------------------------------------------------
 
 async function copyCommand() {
   try {
-    const { command } = await api('/api/command');
+    const { command, note } = await api('/api/command');
     const field = $('command');
     field.value = command;
     field.hidden = false;
     field.select();
     try {
       await navigator.clipboard.writeText(command);
-      message('command copied', 'ok');
+      message(note ? `command copied; ${note}` : 'command copied', 'ok');
     } catch (e) {
-      message('select the command below and copy it', 'ok');
+      message(note ? `select the command below and copy it; ${note}` : 'select the command below and copy it', 'ok');
     }
   } catch (e) {
     message(e.message, 'error');
@@ -505,10 +806,13 @@ function button(id, path, done) {
 async function start() {
   try {
     state.info = await api('/api/info');
-    const panel = await api('/api/panel');
+    await refreshLights();
+    const panel = await api(`/api/panel?${lightQuery()}`);
     state.panel = panel;
     buildPanel(panel);
     buildViews(state.info);
+    setUpLights();
+    showLights(state.lights);
   } catch (e) {
     message(e.message, 'error');
     return;
@@ -520,6 +824,7 @@ async function start() {
   $('render').disabled = !info.output;
   $('render').title = info.output ? `render the full frame to ${info.output}` : 'start quorlen view with -o OUT';
   button('save', '/api/save', (r) => message(`saved ${r.path}`, 'ok'));
+  $('save').title = info.save ? `write the settings (the whole rig) to ${info.save}` : $('save').title;
   button('render', '/api/render', (r) => message(`rendered ${r.path} in ${r.render_ms.toFixed(0)} ms`, 'ok'));
   $('copy').addEventListener('click', copyCommand);
 
@@ -540,7 +845,7 @@ async function start() {
   $('look').addEventListener('change', () => chooseColour({ look: $('look').value }));
   $('gamma').addEventListener('change', () => chooseColour({ gamma: Number($('gamma').value) }));
 
-  for (const img of [$('preview'), $('input-view')]) {
+  for (const img of [$('preview'), $('alone'), $('input-view')]) {
     img.addEventListener('mousemove', (e) => {
       const p = pixelAt(e);
       if (p) hover(p);
