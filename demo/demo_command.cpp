@@ -7,6 +7,7 @@
 #include <quorlen/render.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "demo/contact_sheet.h"
 #include "demo/demo_scene.h"
@@ -63,6 +64,20 @@ const std::vector<DemoPreview>& demo_previews() {
        "light output, warm light",
        {{"outputType", "light"}, {"_lightColor", "1,0.8,0.55"}, {"_lightScatter", "0.05,0.08,0.15"}},
        false},
+      {"point_shadow.png",
+       "point light, soft shadows (world space)",
+       {},
+       false,
+       R"({"lightSpace": "world", "lights": [{"name": "key", "knobs": {"lightType": "point",
+           "_pointLightPos": [2.5, 4.5, 4.0], "pointLightRadius": 20, "lightBrightness": 1.6},
+           "shadow": {"size": 0.4}}]})"},
+      {"spot_shadow.png",
+       "spot, 28 deg, penumbra 10, shadows",
+       {},
+       false,
+       R"({"lightSpace": "world", "lights": [{"name": "spot", "knobs": {"lightType": "point",
+           "_pointLightPos": [-1.2, 5.5, 4.6], "pointLightRadius": 20, "lightBrightness": 2},
+           "spot": {"direction": [0.25, -1, 0.45], "angle": 28, "penumbra": 10}, "shadow": true}]})"},
   };
   return previews;
 }
@@ -86,6 +101,7 @@ void run_demo(const DD::Image::Op::Description& description, const std::string& 
     request.passes = passes;
     if (preview.noise_on_position) request.inputs[kNoisePosition] = passes + ":P";
     request.settings.sets = preview.sets;
+    if (!preview.rig.empty()) request.settings.values = nlohmann::json::parse(preview.rig);
     request.output = (fs::path(dir) / preview.file).string();
     request.threads = threads;
     RenderObserver observer;

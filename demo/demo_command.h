@@ -12,12 +12,14 @@
 namespace quorlen::demo {
 
 /// One relit preview of the demo: file name, label and knob settings; `noise_on_position` connects the
-/// position layer as the noise position too, so the bumps stay fixed to the surfaces.
+/// position layer as the noise position too, so the bumps stay fixed to the surfaces. `rig`, when not empty,
+/// is a settings file's JSON given in memory (a light with a shadow or a spot).
 struct DemoPreview {
   std::string file;
   std::string label;
   std::vector<hosting::KnobSetting> sets;
   bool noise_on_position = false;
+  std::string rig = {};
 };
 
 /// The previews the demo renders, in contact-sheet order.
