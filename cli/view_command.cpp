@@ -25,6 +25,9 @@ std::vector<std::string> input_arguments(const hosting::RenderRequest& render) {
     args.insert(args.end(), {"--light-space", std::string(hosting::word_of(*render.light_space))});
   if (render.normal_encoding)
     args.insert(args.end(), {"--normal-encoding", std::string(hosting::word_of(*render.normal_encoding))});
+  if (render.normal_space)
+    args.insert(args.end(), {"--normal-space", std::string(hosting::word_of(*render.normal_space))});
+  if (render.normal_flip) args.insert(args.end(), {"--normal-flip", hosting::word_of(*render.normal_flip)});
   return args;
 }
 

@@ -92,6 +92,42 @@ http::status status_of(hosting::ErrorKind kind) {
   return http::status::internal_server_error;
 }
 
+// Whether a Host header names the loopback interface: localhost, 127.0.0.1 or [::1], with any port or none.
+bool loopback_host(std::string_view host) {
+  std::string_view name = host, port;
+  if (host.starts_with('[')) {
+    const std::size_t close = host.find(']');
+    if (close == std::string_view::npos) return false;
+    name = host.substr(0, close + 1);
+    const std::string_view rest = host.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      port = rest.substr(1);
+      if (port.empty()) return false;
+    }
+  } else if (const std::size_t colon = host.find(':'); colon != std::string_view::npos) {
+    name = host.substr(0, colon);
+    port = host.substr(colon + 1);
+    if (port.empty()) return false;
+  }
+  if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  return name == "localhost" || name == "127.0.0.1" || name == "[::1]";
+}
+
+// What a browser that comes without the token is shown.
+constexpr std::string_view kTokenPage = R"(<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>quorlen view: open the address it printed</title>
+<style>body{font:15px/1.5 system-ui,sans-serif;background:#17181a;color:#d6d7d9;margin:12vh auto;max-width:36em;padding:0 1em}
+code{background:#2a2c30;padding:1px 4px;border-radius:3px}h1{font-size:20px;color:#e0a030}</style></head>
+<body><h1>This viewer needs its address with the token</h1>
+<p><code>quorlen view</code> printed the address to open when it started, as its first line:</p>
+<p><code>quorlen: viewing at http://127.0.0.1:PORT/?token=...</code></p>
+<p>Open that address (the token is exchanged for a cookie, so later visits in this browser need it only
+once). Through an SSH tunnel, keep the token and change only the host and port:
+<code>http://127.0.0.1:9000/?token=...</code>.</p>
+</body></html>
+)";
+
 struct HttpFailure {
   http::status status;
   std::string message;
@@ -165,10 +201,13 @@ struct HttpServer::Impl {
 
   // Host, origin and token: a request failing any of them is refused before its path is looked at.
   std::optional<Response> refuse(const Request& req) {
+    // The Host's name guards against DNS rebinding: a page of another name that resolves to this machine
+    // names itself. Its port does not: an SSH tunnel or a forwarded port reaches the server on another.
     const std::string host = text::lower(std::string(view_of(req[http::field::host])));
-    const std::string suffix = fmt::format(":{}", port);
-    if (host != "127.0.0.1" + suffix && host != "localhost" + suffix)
-      return error(req, http::status::forbidden, "the Host header must name this machine's loopback address");
+    if (!loopback_host(host))
+      return error(req, http::status::forbidden,
+                   "the Host header must name this machine's loopback address (localhost, 127.0.0.1 or [::1])");
+    // A page's requests carry its origin: only the page itself, as the browser reached it, may send them.
     if (req.find(http::field::origin) != req.end() &&
         text::lower(std::string(view_of(req[http::field::origin]))) != "http://" + host)
       return error(req, http::status::forbidden, "requests from other origins are refused");
@@ -188,6 +227,14 @@ struct HttpServer::Impl {
       res.set(http::field::location, "/");
       res.set(http::field::set_cookie,
               fmt::format("{}={}; HttpOnly; SameSite=Strict; Path=/", cookie_name(), token));
+      return res;
+    }
+    // A browser opened without the token (a bookmark, the address typed without it) gets a page that says
+    // what to do; scripts get the error as JSON.
+    if (view_of(req[http::field::accept]).find("text/html") != std::string_view::npos)
+    {
+      Response res = respond(req, http::status::forbidden, std::string(kTokenPage), "text/html; charset=utf-8");
+      res.set("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
       return res;
     }
     return error(req, http::status::forbidden,

@@ -63,6 +63,8 @@ void run_view(const ViewRequest& request, const DD::Image::Op::Description& desc
   inputs_only.settings = hosting::NodeSettings{};
   inputs_only.light_space = reading.light_space;
   inputs_only.normal_encoding = reading.normal_encoding;
+  inputs_only.normal_space = reading.normal_space;
+  inputs_only.normal_flip = reading.normal_flip;
   if (request.output && given.settings_file) {
     const hosting::FrameSources sources = hosting::resolve_sources(request.render, 0, nullptr);
     hosting::refuse_output_target(request.render, sources, 0, *request.output, false);

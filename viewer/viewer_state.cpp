@@ -110,6 +110,8 @@ ViewerState::ViewerState(std::unique_ptr<hosting::Session> session, hosting::Pas
     : session_(std::move(session)),
       space_(reading.light_space),
       encoding_(reading.normal_encoding),
+      normal_space_(reading.normal_space),
+      normal_flip_(reading.normal_flip),
       setup_(std::move(setup)) {
   const std::string source =
       setup_.settings_path ? fmt::format("settings file \"{}\"", *setup_.settings_path) : "settings";
@@ -141,7 +143,22 @@ ViewerState::Built ViewerState::build(const json& given, const std::string& sour
         "{}: normalEncoding is {} here, as the passes were read; start quorlen view with --normal-encoding "
         "{} to read them so",
         source, options[1].second, hosting::word_of(*file.normal_encoding)));
+  if (file.normal_space && *file.normal_space != normal_space_)
+    throw usage_error(fmt::format(
+        "{}: normalSpace is {} here, as the passes were read; start quorlen view with --normal-space {} to "
+        "read them so",
+        source, hosting::word_of(normal_space_), hosting::word_of(*file.normal_space)));
+  if (file.normal_flip && *file.normal_flip != normal_flip_)
+    throw usage_error(fmt::format(
+        "{}: normalFlip is {} here, as the passes were read; start quorlen view with --normal-flip {} to "
+        "read them so",
+        source, hosting::word_of(normal_flip_), hosting::word_of(*file.normal_flip)));
   for (const auto& [key, word] : options) doc[key] = word;
+  // The normals' space and flips are recorded when they are not the defaults, or the file names them.
+  if (doc.contains("normalSpace") || normal_space_ != hosting::NormalSpace::world)
+    doc["normalSpace"] = hosting::word_of(normal_space_);
+  if (doc.contains("normalFlip") || normal_flip_ != hosting::NormalFlip{})
+    doc["normalFlip"] = hosting::word_of(normal_flip_);
 
   Built built;
   built.rig = std::make_unique<hosting::RigSession>(session_->node().description(), unmuted(file), frame);
@@ -560,6 +577,8 @@ json ViewerState::render_output() {
   request.settings.values = doc_;
   request.light_space = space_;
   request.normal_encoding = encoding_;
+  request.normal_space = normal_space_;
+  request.normal_flip = normal_flip_;
   request.solo = file_.is_rig() ? solo_ : std::vector<std::string>{};
   request.mute.clear();
   request.dry_run = false;

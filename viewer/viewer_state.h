@@ -132,6 +132,8 @@ class ViewerState {
   hosting::PreviewView view_;  ///< display, view, look and gamma; the exposure comes with each request
   hosting::LightSpace space_;
   hosting::NormalEncoding encoding_;
+  hosting::NormalSpace normal_space_;
+  hosting::NormalFlip normal_flip_;
   ViewSetup setup_;
   long generation_ = 0;
   double frame_ = 0;

@@ -74,10 +74,12 @@ class Refusals(ViewerTestCase):
 
     def test_foreign_host_and_origin(self):
         port = self.viewer.port
-        for host in [f"evil.example:{port}", "127.0.0.1", f"127.0.0.1:{port + 1}", f"localhost.evil:{port}"]:
+        for host in [f"evil.example:{port}", f"localhost.evil:{port}", "evil.example", f"127.0.0.2:{port}",
+                     f"127.0.0.1:{port}x", f"127.0.0.1:", f"[::1]x:{port}", f"[::2]:{port}", "", f"0x7f000001:{port}"]:
             with self.subTest(host=host):
                 self.assert_refused(*self.viewer.request("GET", "/api/panel", headers={"Host": host}))
-        for origin in ["http://evil.example", f"http://evil.example:{port}", f"https://127.0.0.1:{port}", "null"]:
+        for origin in ["http://evil.example", f"http://evil.example:{port}", f"https://127.0.0.1:{port}", "null",
+                       f"http://127.0.0.1:{port + 1}", f"http://localhost:{port}"]:
             with self.subTest(origin=origin):
                 self.assert_refused(*self.viewer.request("POST", "/api/knobs", body={"lightBrightness": 2},
                                                          headers={"Origin": origin}))
@@ -91,6 +93,44 @@ class Refusals(ViewerTestCase):
         # HTTP/1.0 without any Host header.
         answer = raw_request(port, f"GET /api/panel HTTP/1.0\r\nAuthorization: Bearer {self.viewer.token}\r\n\r\n".encode())
         self.assertTrue(answer.startswith(b"HTTP/1.0 403"), answer[:40])
+
+    def test_loopback_names_with_any_port(self):
+        # Through a tunnel (ssh -L 9000:127.0.0.1:PORT host) the browser names the port it reached.
+        for host in ["127.0.0.1:9000", "localhost:8080", "LOCALHOST:1", "[::1]:9000", "[::1]", "127.0.0.1",
+                     "localhost"]:
+            with self.subTest(host=host):
+                status, _, data = self.viewer.request("GET", "/api/panel", headers={"Host": host})
+                self.assertEqual(status, 200, data)
+                # The page's own origin is the one the browser reached.
+                status, _, data = self.viewer.request("GET", "/api/panel",
+                                                      headers={"Host": host, "Origin": f"http://{host}"})
+                self.assertEqual(status, 200, data)
+        # The token still counts, whatever the port.
+        self.assert_refused(*self.viewer.request("GET", "/api/panel", headers={"Host": "127.0.0.1:9000"}, auth=False))
+        status, headers, _ = self.viewer.request("GET", f"/?token={self.viewer.token}",
+                                                 headers={"Host": "127.0.0.1:9000"}, auth=False)
+        self.assertEqual(status, 303)
+        self.assertIn(f"quorlen_view_{self.viewer.port}=", headers["Set-Cookie"])
+
+    def test_a_browser_without_the_token_gets_a_page(self):
+        accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8"
+        for path in ["/", "/api/panel", f"/?token={'0' * 32}"]:
+            with self.subTest(path=path):
+                status, headers, data = self.viewer.request("GET", path, headers={"Accept": accept}, auth=False)
+                self.assertEqual(status, 403)
+                self.assertTrue(headers["Content-Type"].startswith("text/html"), headers["Content-Type"])
+                page = data.decode()
+                self.assertIn("quorlen: viewing at http://127.0.0.1:PORT/?token=", page)
+                self.assertNotIn(self.viewer.token, page)
+                self.assertNotIn("<script", page)
+                self.assertIn("default-src 'none'", headers["Content-Security-Policy"])
+        # Scripts still get JSON.
+        self.assert_refused(*self.viewer.request("GET", "/api/panel", headers={"Accept": "application/json"},
+                                                 auth=False))
+        # A foreign Host is refused as before, page or not.
+        status, headers, _ = self.viewer.request("GET", "/", headers={"Accept": accept, "Host": "evil.example"},
+                                                 auth=False)
+        self.assertEqual((status, headers["Content-Type"]), (403, "application/json"))
 
     def test_large_bodies_are_413_and_the_server_goes_on(self):
         status, headers, data = self.viewer.request("POST", "/api/knobs", body=" " * (65 * 1024))
