@@ -55,18 +55,22 @@ DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthR
       const double thickness =
           rules_.thickness ? *rules_.thickness : DepthRules::kRelativeThickness * relative_scale(i, j);
       const std::size_t k = static_cast<std::size_t>(j) * width_ + i;
-      near0[k] = static_cast<float>(dd + bias(i, j) + slope);
-      far0[k] = std::max(near0[k], static_cast<float>(dd + thickness));
+      const double near = dd + bias(i, j) + slope;
+      near0[k] = static_cast<float>(key(near));
+      far0[k] = static_cast<float>(key(std::max(near, dd + thickness)));
     }
-  near_.push_back(std::move(near0));
-  far_.push_back(std::move(far0));
+  const auto keep = [&](const std::vector<float>& n, const std::vector<float>& f) {
+    std::vector<std::array<float, 2>> both(n.size());
+    for (std::size_t k = 0; k < n.size(); ++k) both[k] = {n[k], f[k]};
+    windows_.push_back(std::move(both));
+  };
+  keep(near0, far0);
+  std::vector<float> pn = std::move(near0), pf = std::move(far0);
   widths_.push_back(width_);
   heights_.push_back(height_);
   while (widths_.back() > 1 || heights_.back() > 1) {
     const int pw = widths_.back(), ph = heights_.back();
     const int w = (pw + 1) / 2, h = (ph + 1) / 2;
-    const auto& pn = near_.back();
-    const auto& pf = far_.back();
     std::vector<float> n(static_cast<std::size_t>(w) * h, kInf), f(static_cast<std::size_t>(w) * h, -kInf);
     for (int y = 0; y < ph; ++y)
       for (int x = 0; x < pw; ++x) {
@@ -75,8 +79,9 @@ DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthR
         n[to] = std::min(n[to], pn[from]);
         f[to] = std::max(f[to], pf[from]);
       }
-    near_.push_back(std::move(n));
-    far_.push_back(std::move(f));
+    keep(n, f);
+    pn = std::move(n);
+    pf = std::move(f);
     widths_.push_back(w);
     heights_.push_back(h);
   }
@@ -86,6 +91,8 @@ double DepthField::bias(int i, int j) const {
   if (rules_.bias) return *rules_.bias;
   return DepthRules::kRelativeBias * relative_scale(i, j);
 }
+
+double DepthField::key(double depth) const { return orthographic_ ? depth : -1.0 / depth; }
 
 double DepthField::relative_scale(int i, int j) const {
   const double d = depth(i, j);

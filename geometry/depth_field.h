@@ -3,6 +3,7 @@
 /// pixels so that a march skips empty stretches whole.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -26,17 +27,20 @@ class DepthField {
 
   int width() const { return width_; }
   int height() const { return height_; }
-  int levels() const { return static_cast<int>(near_.size()); }
+  int levels() const { return static_cast<int>(windows_.size()); }
   int level_width(int level) const { return widths_[static_cast<std::size_t>(level)]; }
   int level_height(int level) const { return heights_[static_cast<std::size_t>(level)]; }
-  /// Of the pixels of cell (cx, cy) at `level`: the least depth a point must exceed to be hidden by one of
+  /// Depths are compared as keys, which grow with the depth and, along a segment of the picture, change
+  /// linearly: -1 / depth for a pinhole camera, the depth itself for an orthographic one.
+  double key(double depth) const;
+  /// Of the pixels of cell (cx, cy) at `level`: the least key a point must exceed to be hidden by one of
   /// them, +inf without a surface.
-  float near(int level, int cx, int cy) const {
-    return near_[static_cast<std::size_t>(level)][index(level, cx, cy)];
-  }
-  /// The greatest depth at which one of them still hides a point, -inf without a surface.
-  float far(int level, int cx, int cy) const {
-    return far_[static_cast<std::size_t>(level)][index(level, cx, cy)];
+  float near(int level, int cx, int cy) const { return window(level, cx, cy)[0]; }
+  /// The greatest key at which one of them still hides a point, -inf without a surface.
+  float far(int level, int cx, int cy) const { return window(level, cx, cy)[1]; }
+  /// Both, side by side in memory.
+  const std::array<float, 2>& window(int level, int cx, int cy) const {
+    return windows_[static_cast<std::size_t>(level)][index(level, cx, cy)];
   }
   /// The depth the camera saw at pixel (i, j), +inf without a surface.
   float depth(int i, int j) const { return depth_[static_cast<std::size_t>(j) * width_ + i]; }
@@ -62,7 +66,7 @@ class DepthField {
   DepthRules rules_;
   bool orthographic_ = false;
   std::vector<float> depth_;
-  std::vector<std::vector<float>> near_, far_;
+  std::vector<std::vector<std::array<float, 2>>> windows_;
   std::vector<int> widths_, heights_;
   double extent_ = 0, nearest_depth_ = 0;
 };

@@ -46,10 +46,9 @@ bool blocked(const Camera& camera, const DepthField& field, const Grid3& grid, V
   };
   const double w = field.width(), h = field.height();
   if (!clip(-du, u0) || !clip(du, w - u0) || !clip(-dv, v0) || !clip(dv, h - v0) || s0 >= s1) return false;
-  // Depth along the screen segment: 1/depth is linear in it for a pinhole, depth itself for an orthographic
-  // camera.
-  const double ia = 1.0 / da, ib = 1.0 / db;
-  const auto depth_at = [&](double s) { return pinhole ? 1.0 / (ia + s * (ib - ia)) : da + s * (db - da); };
+  // The depth key is linear along the screen segment.
+  const double ka = field.key(da), kd = field.key(db) - ka;
+  const double rdu = du != 0.0 ? 1.0 / du : 0.0, rdv = dv != 0.0 ? 1.0 / dv : 0.0;
   const double screen = std::hypot(du, dv);
   const double nudge = screen > 0.0 ? 1e-6 / screen : 1.0;
   const int top = field.levels() - 1;
@@ -58,18 +57,21 @@ bool blocked(const Camera& camera, const DepthField& field, const Grid3& grid, V
   while (s < s1) {
     const double gx = u0 + s * du, gy = v0 + s * dv;
     const int size = 1 << level;
-    const int cx = std::clamp(static_cast<int>(std::floor(gx / size)), 0, field.level_width(level) - 1);
-    const int cy = std::clamp(static_cast<int>(std::floor(gy / size)), 0, field.level_height(level) - 1);
+    const double inverse = 1.0 / size;  // a power of two: exact
+    // gx and gy lie within the frame, so truncation is the floor; the far edge belongs to the last cell.
+    const int cx = std::clamp(static_cast<int>(gx * inverse), 0, field.level_width(level) - 1);
+    const int cy = std::clamp(static_cast<int>(gy * inverse), 0, field.level_height(level) - 1);
     double exit = s1;
-    if (du > 0.0) exit = std::min(exit, ((cx + 1.0) * size - u0) / du);
-    if (du < 0.0) exit = std::min(exit, (cx * static_cast<double>(size) - u0) / du);
-    if (dv > 0.0) exit = std::min(exit, ((cy + 1.0) * size - v0) / dv);
-    if (dv < 0.0) exit = std::min(exit, (cy * static_cast<double>(size) - v0) / dv);
+    if (du > 0.0) exit = std::min(exit, ((cx + 1.0) * size - u0) * rdu);
+    if (du < 0.0) exit = std::min(exit, (cx * static_cast<double>(size) - u0) * rdu);
+    if (dv > 0.0) exit = std::min(exit, ((cy + 1.0) * size - v0) * rdv);
+    if (dv < 0.0) exit = std::min(exit, (cy * static_cast<double>(size) - v0) * rdv);
     exit = std::max(exit, s);
-    const double za = depth_at(s), zb = depth_at(exit);
+    const double za = ka + s * kd, zb = ka + exit * kd;
     const double lo = std::min(za, zb), hi = std::max(za, zb);
-    // Depth is monotonic along the segment, so its ends bound the cell's stretch.
-    if (hi <= field.near(level, cx, cy) || lo >= field.far(level, cx, cy)) {
+    // The key is linear along the segment, so its ends bound the cell's stretch.
+    const std::array<float, 2>& window = field.window(level, cx, cy);
+    if (hi <= window[0] || lo >= window[1]) {
       s = exit + nudge;
       if (level < top) ++level;
       continue;

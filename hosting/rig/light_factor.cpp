@@ -88,6 +88,9 @@ void LightFactor::apply(DD::Image::ImageBuffer& out) const {
   tbb::parallel_for(tbb::blocked_range<int>(box.y(), box.t()), [&](const tbb::blocked_range<int>& lines) {
     for (int y = lines.begin(); y < lines.end(); ++y)
       for (int x = box.x(); x < box.r(); ++x) {
+        // Black stays black whatever the factor (always finite): no rays for it.
+        if (out.at(x, y, rgb[0]) == 0.0f && out.at(x, y, rgb[1]) == 0.0f && out.at(x, y, rgb[2]) == 0.0f)
+          continue;
         const float f = at(x, y);
         if (f == 1.0f) continue;
         for (int c : rgb) out.at(x, y, c) = out.at(x, y, c) * f;
