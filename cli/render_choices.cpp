@@ -68,7 +68,8 @@ void add_input_options(CLI::App& app, hosting::RenderRequest& request) {
            }
          },
          "Colour space of an input, a name of the colour config (only color: the other inputs are data); "
-         "without it the config's file rules decide, and color=raw reads the file as it is")
+         "without it the space the file names for itself when the config knows it, else the config's "
+         "file rules; color=raw reads the file as it is")
       ->type_name("color=NAME");
   add_choice(
       app, "--normal-encoding", hosting::kNormalEncodingWords,
