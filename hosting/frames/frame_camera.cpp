@@ -121,4 +121,27 @@ std::unique_ptr<FrameCamera> frame_camera(const FrameSources& sources, const Ima
   return made;
 }
 
+std::unique_ptr<FrameCamera> frame_camera_of(const DD::Image::ImageBuffer& position,
+                                             const ImageGeometry& geometry) {
+  auto made = std::make_unique<FrameCamera>(geometry.data);
+  FrameCamera& c = *made;
+  const DD::Image::Box& box = geometry.data;
+  const int from[3] = {position.channel_index(DD::Image::Chan_Red),
+                       position.channel_index(DD::Image::Chan_Green),
+                       position.channel_index(DD::Image::Chan_Blue)};
+  for (int y = box.y(); y < box.t(); ++y)
+    for (int x = box.x(); x < box.r(); ++x)
+      for (int k = 0; k < 3; ++k) c.position.at(x, y, k) = position.at(x, y, from[k]);
+  c.grid = geometry::Grid3{box.w(),
+                           box.h(),
+                           c.position.data(),
+                           c.position.channel_count(),
+                           box.x() - geometry.display.x(),
+                           box.y() - geometry.display.y()};
+  c.fit = geometry::fit_camera(c.grid);
+  c.camera = c.fit.camera;
+  if (c.camera) c.origin = "fitted to P";
+  return made;
+}
+
 }  // namespace quorlen::hosting

@@ -46,4 +46,9 @@ long long frame_camera_pixel_bytes(int fields);
 /// input, in world space, says which way an orthographic camera looks.
 std::unique_ptr<FrameCamera> frame_camera(const FrameSources& sources, const ImageGeometry& geometry);
 
+/// The same for P held in memory (red, green, blue over `geometry`'s data window), which has no header: the
+/// camera is fitted.
+std::unique_ptr<FrameCamera> frame_camera_of(const DD::Image::ImageBuffer& position,
+                                             const ImageGeometry& geometry);
+
 }  // namespace quorlen::hosting

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 
+#include "hosting/frames/frame_camera.h"
 #include "hosting/frames/frame_inputs.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/region_renderer.h"
+#include "hosting/rig/light_factor.h"
 #include "hosting/rig/light_sum.h"
 #include "text/strings.h"
 
@@ -71,9 +73,9 @@ std::shared_ptr<const ImageBuffer> RigSession::file_mask(std::string_view name, 
   const auto colon = light->mask->rfind(':');
   std::string file = light->mask->substr(0, colon);
   if (has_frame_pattern(file)) file = substitute_frame(file, static_cast<int>(std::lround(frame)));
-  LayerReader reader = open_mask(
-      MaskSource{file, light->mask->substr(colon + 1), fmt::format("light \"{}\"", light->name)},
-      kDefaultMaxPixels);
+  LayerReader reader =
+      open_mask(MaskSource{file, light->mask->substr(colon + 1), fmt::format("light \"{}\"", light->name)},
+                kDefaultMaxPixels);
   auto read = std::make_shared<ImageBuffer>(
       geometry_.data,
       std::vector<DD::Image::Channel>{DD::Image::Chan_Red, DD::Image::Chan_Green, DD::Image::Chan_Blue});
@@ -94,12 +96,24 @@ RigSession::Result RigSession::render(int threads, const std::vector<std::string
   inputs.images = images_;
   std::vector<std::shared_ptr<ImageBuffer>> layers;
   std::vector<std::string> names;
+  // Shadows and spots need the whole of P, and shadows its camera: found once for every light.
+  std::unique_ptr<FrameCamera> camera;
+  for (std::size_t i = 0; i < nodes_.size(); ++i)
+    if (kept[i] && needs_frame_p(nodes_[i].light) && !camera) {
+      if (!images_[kPosition])
+        throw usage_error(fmt::format("light \"{}\": shadows and spots need a P input", nodes_[i].name));
+      camera = frame_camera_of(*images_[kPosition], geometry_);
+    }
   const auto run = [&] {
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
       if (!kept[i]) continue;
       RegionRenderer renderer(nodes_[i].node->op(), DD::Image::RenderOptions{0, 0, 0});
       auto out = renderer.render(inputs, geometry_, geometry_.data);
       const RigLight* light = nodes_[i].light;
+      if (needs_frame_p(light))
+        if (const auto factor = LightFactor::make(*nodes_[i].node, *light, *camera,
+                                                  fmt::format("light \"{}\"", nodes_[i].name)))
+          factor->apply(*out);
       std::shared_ptr<const ImageBuffer> mask;
       if (const auto given = masks_.find(nodes_[i].name); given != masks_.end()) {
         mask = given->second;
