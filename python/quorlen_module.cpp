@@ -599,10 +599,11 @@ void render_files(const std::string& output, const std::optional<std::string>& p
                   const std::optional<std::string>& settings_file,
                   const std::optional<std::string>& settings_values, const std::optional<std::string>& frames,
                   const py::object& progress, const py::object& warn,
-                  const std::optional<std::string>& plugin_path, int threads) {
+                  const std::optional<std::string>& plugin_path, int threads, const py::object& colorspaces) {
   using namespace quorlen::hosting;
   RenderRequest request;
   request.inputs = inputs;
+  request.input_spaces = colour_spaces_of(colorspaces);
   request.passes = passes;
   request.output = output;
   request.threads = threads;

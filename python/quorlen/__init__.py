@@ -373,12 +373,15 @@ def _frames_text(frames):
 
 
 def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=None, settings=None,
-                 frames=None, progress=None, plugin_path=None, threads=0, *, client=None, chunk_size=None):
+                 frames=None, progress=None, plugin_path=None, threads=0, *, colorspaces=None, client=None,
+                 chunk_size=None):
     """Runs ``quorlen render`` in this process: the same inputs (``FILE`` or ``FILE:LAYER``, frame
     patterns with ``frames``), streaming and atomic writes, and the same failures, raised as
     ``quorlen.Error`` with the command's message.
 
     ``settings`` is a settings file's path or a dict of knob values (each applied as ``--set``).
+    ``colorspaces`` is ``--colorspace``: ``{"color": NAME}`` overrides the colour file's own space and the
+    config's file rules.
     ``frames`` is a frame list ("1-10", "1,3,5-9x2") or an iterable of frame numbers.
     ``progress(frame, done, total)`` is called after each frame; an exception it raises stops the job
     (the unfinished file is removed) and is raised again. Warnings are issued as RuntimeWarning.
@@ -392,7 +395,8 @@ def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=No
             raise UsageError("client and chunk_size go together: a cluster renders the frames in chunks")
         from ._dask import render_on_cluster
         keywords = dict(output=output, passes=passes, color=color, normal=normal, P=P, noiseP=noiseP,
-                        settings=settings, plugin_path=plugin_path, threads=threads)
+                        settings=settings, plugin_path=plugin_path, threads=threads,
+                        colorspaces=_colour_spaces(colorspaces))
         return render_on_cluster(client, chunk_size, _frames_text(frames), progress, keywords)
     settings_file = None
     settings_values = None
@@ -413,4 +417,4 @@ def render_files(output, passes=None, color=None, normal=None, P=None, noiseP=No
     _quorlen.render_files(os.fspath(output), path(passes),
                           [path(color), path(normal), path(P), path(noiseP)],
                           settings_file, settings_values, _frames_text(frames), progress, warn,
-                          path(plugin_path), int(threads))
+                          path(plugin_path), int(threads), _colour_spaces(colorspaces))

@@ -44,9 +44,16 @@ def test_colour_space_of_an_array_is_the_files_tag(tmp_path, lit):
     assert same_bits(relit[..., :3], from_file)
     # Back in the working space: the light of the original colours, up to the round trip's rounding.
     np.testing.assert_allclose(relit[..., :3], lit.render(normals(h, w), SATURATED)[..., :3], atol=2e-6)
-    # Named as the working space (or raw data), the array is read as it is.
-    assert same_bits(lit.render(normals(h, w), acescg, colorspaces={"color": "lin_rec709"}),
-                     lit.render(normals(h, w), acescg))
+    # Named as the working space (or raw data), the array is read as it is; so is the file when the name
+    # overrides its tag.
+    as_stored = lit.render(normals(h, w), acescg, colorspaces={"color": "lin_rec709"})
+    assert same_bits(as_stored, lit.render(normals(h, w), acescg))
+    quorlen.render_files(out, color=tagged, normal=normal, settings={"lightBrightness": 1.5},
+                         colorspaces={"color": "lin_rec709"})
+    assert same_bits(as_stored[..., :3], quorlen.read(out))
+    with pytest.raises(quorlen.UsageError, match='did you mean "ACEScg"'):
+        quorlen.render_files(tmp_path / "never.exr", color=tagged, normal=normal, colorspaces={"color": "ACEScgg"})
+    assert not (tmp_path / "never.exr").exists()
     assert same_bits(lit.render(normals(h, w), acescg, colorspaces={"color": "raw"}),
                      lit.render(normals(h, w), acescg))
 
