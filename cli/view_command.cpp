@@ -2,6 +2,8 @@
 /// buttons write.
 #include "viewer/view_command.h"
 
+#include <quorlen/frames.h>
+
 #include <climits>
 #include <iostream>
 #include <memory>
@@ -38,6 +40,7 @@ Command add_view_command(CLI::App& app) {
     viewer::ViewRequest request;
     SettingsOptions settings;
     bool no_browser = false;
+    std::optional<std::string> frames;
   };
   auto o = std::make_shared<Options>();
   CLI::App* view = app.add_subcommand(
@@ -53,11 +56,17 @@ Command add_view_command(CLI::App& app) {
   view->add_option("--port", o->request.port, "Port on 127.0.0.1 to serve on (default: a free one)")
       ->type_name("N")
       ->check(whole_number(0, 65535, "0: a free port"));
+  view->add_option("--frames", o->frames,
+                   "The shot: frames as render takes them (1001-1100, 1,3,5-10x2); paths use #, #### or %04d")
+      ->type_name("LIST");
+  view->add_option("--frame", o->request.frame, "The frame to open at (default: the shot's first, or 0)")
+      ->type_name("N");
   view->add_flag("--no-browser", o->no_browser, "Only print the address; do not open a browser");
   return {view, [o](const Program& program) {
             viewer::ViewRequest& request = o->request;
             request.render.settings = o->settings.settings();
             request.open_browser = !o->no_browser;
+            if (o->frames) request.render.frames = hosting::parse_frame_list(*o->frames);
             request.input_arguments = input_arguments(request.render);
             viewer::run_view(request, program.load(), std::cout,
                              [&program](const std::string& w) { program.warn(w); });

@@ -205,8 +205,9 @@ struct HttpServer::Impl {
     // names itself. Its port does not: an SSH tunnel or a forwarded port reaches the server on another.
     const std::string host = text::lower(std::string(view_of(req[http::field::host])));
     if (!loopback_host(host))
-      return error(req, http::status::forbidden,
-                   "the Host header must name this machine's loopback address (localhost, 127.0.0.1 or [::1])");
+      return error(
+          req, http::status::forbidden,
+          "the Host header must name this machine's loopback address (localhost, 127.0.0.1 or [::1])");
     // A page's requests carry its origin: only the page itself, as the browser reached it, may send them.
     if (req.find(http::field::origin) != req.end() &&
         text::lower(std::string(view_of(req[http::field::origin]))) != "http://" + host)
@@ -231,9 +232,9 @@ struct HttpServer::Impl {
     }
     // A browser opened without the token (a bookmark, the address typed without it) gets a page that says
     // what to do; scripts get the error as JSON.
-    if (view_of(req[http::field::accept]).find("text/html") != std::string_view::npos)
-    {
-      Response res = respond(req, http::status::forbidden, std::string(kTokenPage), "text/html; charset=utf-8");
+    if (view_of(req[http::field::accept]).find("text/html") != std::string_view::npos) {
+      Response res =
+          respond(req, http::status::forbidden, std::string(kTokenPage), "text/html; charset=utf-8");
       res.set("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
       return res;
     }
@@ -285,6 +286,11 @@ struct HttpServer::Impl {
       if (post) return json_reply(req, state.set_rig(parse_body(req)));
       only(get, "GET or POST");
       return json_reply(req, state.rig());
+    }
+    if (path == "/api/frame") {
+      if (post) return json_reply(req, state.set_frame(parse_body(req)));
+      only(get, "GET or POST");
+      return json_reply(req, state.frame_info());
     }
     if (path == "/api/lights") {
       if (post) return json_reply(req, state.choose(parse_body(req)));

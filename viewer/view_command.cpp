@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <quorlen/errors.h>
+#include <quorlen/frames.h>
+#include <quorlen/images.h>
 #include <quorlen/rig.h>
 #include <quorlen/session.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -56,20 +59,39 @@ void run_view(const ViewRequest& request, const DD::Image::Op::Description& desc
   if (given.values) settings.update(*given.values);
   settings = settings_with_sets(description, std::move(settings), given.sets);
 
+  // The shot: --frames with patterns in the paths, as render takes them, opened at --frame.
+  hosting::RenderRequest checked = request.render;
+  // The view writes no sequence: only the inputs' patterns are checked against --frames.
+  checked.output = request.render.frames ? "view.####.exr" : "view.exr";
+  hosting::frames_of(checked);
+  std::vector<int> shot =
+      request.render.frames ? request.render.frames->frames() : std::vector<int>{request.frame.value_or(0)};
+  const int frame = request.frame.value_or(shot.front());
+  if (std::find(shot.begin(), shot.end(), frame) == shot.end())
+    throw hosting::usage_error(fmt::format("--frame {} is not a frame of --frames (frames {})", frame,
+                                           hosting::describe_frames(shot)));
+
   // The inputs are read as the settings say (their light space and normal encoding); the knobs are the
   // viewer's. The paths the buttons write to must not be the files the view is made from.
-  const hosting::PassReading reading = hosting::pass_reading(request.render, 0);
+  const hosting::PassReading reading = hosting::pass_reading(request.render, frame);
   hosting::RenderRequest inputs_only = request.render;
   inputs_only.settings = hosting::NodeSettings{};
   inputs_only.light_space = reading.light_space;
   inputs_only.normal_encoding = reading.normal_encoding;
   inputs_only.normal_space = reading.normal_space;
   inputs_only.normal_flip = reading.normal_flip;
-  if (request.output && given.settings_file) {
-    const hosting::FrameSources sources = hosting::resolve_sources(request.render, 0, nullptr);
-    hosting::refuse_output_target(request.render, sources, 0, *request.output, false);
+  const hosting::FrameSources sources = hosting::resolve_sources(request.render, frame, nullptr);
+  if (request.output) {
+    hosting::refuse_output_target(request.render, sources, frame, *request.output, false);
+    hosting::check_output_path(*request.output);
   }
-  auto session = hosting::open_session(inputs_only, description, {request.output, request.save}, warnings);
+  if (request.save) hosting::refuse_output_target(request.render, sources, frame, *request.save, true);
+  const auto read_frame = [inputs_only, &description](int f, std::vector<std::string>& warned) {
+    auto session = std::make_unique<hosting::Session>(description);
+    session->read_inputs(hosting::resolve_sources(inputs_only, f, nullptr), warned);
+    return session;
+  };
+  auto session = read_frame(frame, warnings);
   for (const auto& w : warnings) warn(w);
 
   ViewSetup setup;
@@ -80,6 +102,15 @@ void run_view(const ViewRequest& request, const DD::Image::Op::Description& desc
   setup.settings_path = given.settings_file;
   setup.settings_as_file = given.sets.empty() && !given.values;
   setup.request = request.render;
+  setup.frames = shot;
+  setup.frame = frame;
+  // Without --frames every frame reads the same files.
+  if (request.render.frames)
+    setup.read_frame = [read_frame, warn](int f, std::vector<std::string>& warned) {
+      auto s = read_frame(f, warned);
+      for (const auto& w : warned) warn(w);
+      return s;
+    };
   ViewerState state(std::move(session), reading, std::move(setup));
   HttpServer server(state, request.port, random_token());
   out << "quorlen: viewing at " << server.url() << std::endl;

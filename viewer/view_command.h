@@ -20,6 +20,7 @@ struct ViewRequest {
   std::optional<std::string> output;  ///< -o: where "Render" writes
   std::optional<std::string> save;    ///< --save: where "Save" writes the settings
   std::uint16_t port = 0;             ///< 0: a free port the system chooses
+  std::optional<int> frame;           ///< --frame: the frame to open at (default: the shot's first, or 0)
   bool open_browser = true;
   /// The command line's input options, repeated in the render command the page offers.
   std::vector<std::string> input_arguments;

@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <quorlen/colour.h>
 #include <quorlen/errors.h>
+#include <quorlen/frames.h>
 #include <quorlen/images.h>
 #include <quorlen/lighting.h>
 #include <quorlen/preview.h>
@@ -113,9 +114,11 @@ ViewerState::ViewerState(std::unique_ptr<hosting::Session> session, hosting::Pas
       normal_space_(reading.normal_space),
       normal_flip_(reading.normal_flip),
       setup_(std::move(setup)) {
+  frame_ = setup_.frame;
+  if (setup_.frames.empty()) setup_.frames = {setup_.frame};
   const std::string source =
       setup_.settings_path ? fmt::format("settings file \"{}\"", *setup_.settings_path) : "settings";
-  commit(build(setup_.settings, source, frame_));
+  commit(build(setup_.settings, source, frame_, *session_));
   // The command reads the file opened while it holds what is shown.
   if (setup_.settings_path && setup_.settings_as_file && command_file() == *setup_.settings_path)
     command_holds_ = doc_;
@@ -123,7 +126,8 @@ ViewerState::ViewerState(std::unique_ptr<hosting::Session> session, hosting::Pas
 
 ViewerState::~ViewerState() = default;
 
-ViewerState::Built ViewerState::build(const json& given, const std::string& source, double frame) {
+ViewerState::Built ViewerState::build(const json& given, const std::string& source, double frame,
+                                      const hosting::Session& inputs) {
   if (!given.is_object())
     throw usage_error(fmt::format("{}: not a JSON object in the settings file's form", source));
   // The passes were read in one light space and normal encoding; a rig that says otherwise would be lit
@@ -164,9 +168,9 @@ ViewerState::Built ViewerState::build(const json& given, const std::string& sour
   built.rig = std::make_unique<hosting::RigSession>(session_->node().description(), unmuted(file), frame);
   std::array<std::shared_ptr<const ImageBuffer>, hosting::kInputCount> images;
   for (int slot = 0; slot < hosting::kInputCount; ++slot)
-    images[static_cast<std::size_t>(slot)] = session_->input(slot);
+    images[static_cast<std::size_t>(slot)] = inputs.input(slot);
   // The inputs held are in the node's convention already.
-  built.rig->set_inputs(session_->geometry(), images, hosting::LightSpace::node,
+  built.rig->set_inputs(inputs.geometry(), images, hosting::LightSpace::node,
                         hosting::NormalEncoding::signed_values);
   for (const auto& light : file.lights) {
     if (!light.mask) continue;
@@ -292,8 +296,45 @@ json ViewerState::apply(const json& settings, const std::optional<std::string>& 
   return node.panel();
 }
 
+json ViewerState::frame_info() const {
+  return {{"frame", frame_},
+          {"frames", setup_.frames},
+          {"first", *std::min_element(setup_.frames.begin(), setup_.frames.end())},
+          {"last", *std::max_element(setup_.frames.begin(), setup_.frames.end())}};
+}
+
+json ViewerState::set_frame(const json& body) {
+  if (!body.is_object() || !body.contains("frame") || !body["frame"].is_number_integer())
+    throw usage_error("\"frame\" must be a whole number");
+  const long long asked = body["frame"].get<long long>();
+  if (std::find(setup_.frames.begin(), setup_.frames.end(), asked) == setup_.frames.end())
+    throw usage_error(fmt::format("frame {} is outside the shot (frames {})", asked,
+                                  hosting::describe_frames(setup_.frames)));
+  const int frame = static_cast<int>(asked);
+  if (frame == frame_) return frame_info();
+  // Everything is made for the new frame before anything changes.
+  std::unique_ptr<hosting::Session> inputs;
+  if (setup_.read_frame) {
+    std::vector<std::string> warnings;
+    inputs = setup_.read_frame(frame, warnings);
+  }
+  const std::string source = "rig";
+  Built built = build(doc_, source, frame, inputs ? *inputs : *session_);
+  if (inputs) {
+    session_ = std::move(inputs);
+    reduced_.reset();
+    reduced_session_.reset();
+    reduced_images_ = {};
+    reduced_images_scale_ = 0;
+    session_generation_ = -1;
+  }
+  frame_ = frame;
+  commit(std::move(built));
+  return frame_info();
+}
+
 json ViewerState::set_rig(const json& file) {
-  commit(build(file, "rig", frame_));
+  commit(build(file, "rig", frame_, *session_));
   return doc_;
 }
 
@@ -324,6 +365,14 @@ json ViewerState::lights() {
     if (own) add(*own);
     return out;
   };
+  // A light's keys that the page has no controls for (shadow, spot, ...): kept as the file gives them.
+  const auto options_of = [](const json& entry) {
+    json out = json::array();
+    for (const auto& [key, value] : entry.items())
+      if (key != "name" && key != "knobs" && key != "mute" && key != "mask" && key != "maskInvert")
+        out.push_back(key);
+    return out;
+  };
   if (file_.is_rig()) {
     for (const auto& entry : doc_["lights"]) {
       const json* own = entry.contains("knobs") ? &entry["knobs"] : nullptr;
@@ -331,7 +380,8 @@ json ViewerState::lights() {
                       {"mute", entry.value("mute", false)},
                       {"mask", entry.contains("mask") ? entry["mask"] : json(nullptr)},
                       {"maskInvert", entry.value("maskInvert", false)},
-                      {"animated", animated_of(own)}});
+                      {"animated", animated_of(own)},
+                      {"options", options_of(entry)}});
     }
   } else {
     list.push_back({{"name", ""},
@@ -582,6 +632,8 @@ json ViewerState::render_output() {
   request.solo = file_.is_rig() ? solo_ : std::vector<std::string>{};
   request.mute.clear();
   request.dry_run = false;
+  request.settings.frame = frame_;
+  if (request.frames || frame_ != 0) request.frames = hosting::FrameList{{static_cast<int>(frame_)}};
   std::ostringstream ignored;
   hosting::run_render(request, session_->node().description(), ignored);
   return {{"path", *setup_.output}, {"render_ms", since_ms(start)}};
@@ -606,6 +658,8 @@ std::string ViewerState::command() {
   if (view_.display) line += " --display " + shell_quote(*view_.display);
   if (view_.view) line += " --view " + shell_quote(*view_.view);
   if (view_.look) line += " --look " + shell_quote(*view_.look);
+  // A shot renders the frame shown.
+  if ((setup_.request && setup_.request->frames) || frame_ != 0) line += fmt::format(" --frames {}", frame_);
   line += " -o " + shell_quote(setup_.output.value_or("relit.png"));
   return line;
 }

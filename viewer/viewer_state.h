@@ -10,6 +10,7 @@
 #include <quorlen/session.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -35,6 +36,12 @@ struct ViewSetup {
   bool settings_as_file = false;
   /// The request the inputs were read from (its output unused): "Render" renders it with the rig in memory.
   std::optional<hosting::RenderRequest> request;
+  /// The shot's frames (empty: the frame alone) and the frame the view opens at.
+  std::vector<int> frames;
+  int frame = 0;
+  /// Reads the inputs of a frame of the shot, as render reads them; unset when every frame reads the same
+  /// files.
+  std::function<std::unique_ptr<hosting::Session>(int frame, std::vector<std::string>& warnings)> read_frame;
 };
 
 /// The viewer's state: the settings in the file's form (one light, or a rig of named lights), a rig session
@@ -110,12 +117,19 @@ class ViewerState {
   /// "note": what to do first, or ""}.
   nlohmann::json command_reply();
 
+  /// The frame shown and the shot: {"frame", "frames": [...], "first", "last"}.
+  nlohmann::json frame_info() const;
+  /// Shows another frame of the shot ({"frame": N}): its inputs read again when they change with the frame,
+  /// keyframed knobs evaluated there. A frame outside the shot is a usage error and changes nothing.
+  nlohmann::json set_frame(const nlohmann::json& body);
+
   /// A number that changes with every change of a knob or of the rig.
   long generation() const { return generation_; }
 
  private:
   struct Built;
-  Built build(const nlohmann::json& doc, const std::string& source, double frame);
+  Built build(const nlohmann::json& doc, const std::string& source, double frame,
+              const hosting::Session& inputs);
   void commit(Built built);
   nlohmann::json& light_entry(const std::string& name);
   std::string command_file() const;

@@ -8,7 +8,7 @@ import sys
 import time
 import unittest
 
-from viewer_support import Viewer, run_quorlen
+from viewer_support import Viewer, make_shot, run_quorlen
 
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 DRIVER = shutil.which("chromedriver")
@@ -19,6 +19,7 @@ try:
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     webdriver = None
@@ -320,6 +321,95 @@ class RigPage(unittest.TestCase):
             self.driver.save_screenshot(shot)
 
     def test_5_the_page_reports_no_errors(self):
+        logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
+        self.assertEqual(logs, [])
+
+
+KEYED = {
+    "lights": [
+        {"name": "key", "knobs": {"lightType": "point", "_pointLightPos": [0.5, 2, 3],
+                                  "lightBrightness": {"keys": {"1001": 1, "1003": 3}}}},
+        {"name": "fill", "knobs": {"_parallelLightDir": [-1, 0.5, -1], "lightBrightness": 0.3}},
+    ],
+}
+
+
+class ShotPage(unittest.TestCase):
+    """A shot of three frames: the slider and the arrow keys move the frame shown (its inputs read again),
+    animated knobs are marked, a change sets a key at the frame and a key can be deleted."""
+
+    @classmethod
+    def setUpClass(cls):
+        import tempfile
+        cls.files = tempfile.TemporaryDirectory(prefix="viewer-shot-page-")
+        pattern = make_shot(cls.files.name)
+        if not pattern:
+            cls.files.cleanup()
+            raise unittest.SkipTest("oiiotool is not installed")
+        path = os.path.join(cls.files.name, "rig.json")
+        with open(path, "w") as f:
+            json.dump(KEYED, f)
+        cls.viewer = Viewer("--settings", path, "--frames", "1001-1003", inputs=("--passes", pattern),
+                            output="out.####.png")
+        cls.driver = start_browser(cls.viewer)
+        cls.driver.get(cls.viewer.url)
+        cls.wait = WebDriverWait(cls.driver, 15)
+        cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
+        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.viewer.stop()
+        cls.files.cleanup()
+
+    def frame(self):
+        return self.viewer.json("GET", "/api/frame")["frame"]
+
+    def brightness_field(self):
+        return self.driver.find_element(By.CSS_SELECTOR, '[data-knob="lightBrightness"] input[type=number]')
+
+    def mark(self):
+        return self.driver.find_element(By.CSS_SELECTOR, '[data-knob="lightBrightness"] .keymark')
+
+    def test_1_the_slider_and_the_arrow_keys(self):
+        self.assertTrue(self.driver.find_element(By.ID, "shot").is_displayed())
+        self.assertEqual(self.frame(), 1001)
+        self.assertEqual(self.mark().text, "◆")
+        before = self.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))[1]
+        slider = self.driver.find_element(By.ID, "frame-slider")
+        slider.send_keys(Keys.RIGHT)
+        self.wait.until(lambda d: self.frame() == 1002)
+        self.wait.until(lambda d: float(self.brightness_field().get_attribute("value")) == 2)
+        self.assertEqual(self.mark().text, "◇", "no key at 1002")
+        self.wait.until(lambda d: (d.execute_script(IMAGE_PIXELS, "preview") or [None, before])[1] != before)
+        # The arrow keys, anywhere but in a field.
+        self.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.RIGHT)
+        self.wait.until(lambda d: self.frame() == 1003)
+        self.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.LEFT)
+        self.wait.until(lambda d: self.frame() == 1002)
+        self.assertEqual(self.driver.find_element(By.ID, "frame-number").get_attribute("value"), "1002")
+
+    def test_2_a_change_sets_a_key_and_a_key_can_be_deleted(self):
+        self.wait.until(lambda d: self.frame() == 1002)
+        self.assertIn("a change sets a key", self.driver.find_element(By.ID, "knob-note").text)
+        field = self.brightness_field()
+        field.clear()
+        field.send_keys("5\n")
+        keys = lambda: self.viewer.json("GET", "/api/rig")["lights"][0]["knobs"]["lightBrightness"]["keys"]
+        self.wait.until(lambda d: keys() == {"1001": 1, "1002": 5, "1003": 3})
+        self.wait.until(lambda d: "key set at frame 1002" in d.find_element(By.ID, "message").text)
+        self.wait.until(lambda d: self.mark().text == "◆")
+        shot = os.environ.get("QUORLEN_VIEWER_SHOT_SCREENSHOT")
+        if shot:
+            time.sleep(0.5)
+            self.driver.save_screenshot(shot)
+        self.mark().click()
+        self.wait.until(lambda d: keys() == {"1001": 1, "1003": 3})
+        self.wait.until(lambda d: self.mark().text == "◇")
+        self.wait.until(lambda d: float(self.brightness_field().get_attribute("value")) == 2)
+
+    def test_3_the_page_reports_no_errors(self):
         logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(logs, [])
 

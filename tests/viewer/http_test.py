@@ -8,7 +8,7 @@ import signal
 import socket
 import unittest
 
-from viewer_support import PASSES, Viewer, ViewerTestCase, png_pixels, png_size, run_quorlen
+from viewer_support import PASSES, Viewer, ViewerTestCase, make_shot, png_pixels, png_size, run_quorlen
 
 CENTRE = {"x": 240, "y": 135}  # on the demo scene's sphere
 EMPTY = {"x": 0, "y": 0}  # background: P and N are zero
@@ -631,6 +631,146 @@ class OneLightBecomesARig(ViewerTestCase):
         self.viewer.json("POST", "/api/rig", rig)
         self.assertFalse(self.viewer.json("GET", "/api/lights")["rig"])
         self.assertEqual(self.viewer.json("GET", "/api/lights")["selected"], "")
+
+
+KEYED = {
+    "_surfaceSpecular": {"keys": {"1001": 0.1, "1003": 0.5}},
+    "lights": [
+        {"name": "key", "knobs": {"lightType": "point", "_pointLightPos": [0.5, 2, 3],
+                                  "lightBrightness": {"keys": {"1001": 1, "1003": 3}, "interpolation": "linear"}}},
+        {"name": "fill", "knobs": {"_parallelLightDir": [-1, 0.5, -1], "lightBrightness": 0.3}},
+    ],
+}
+
+
+class Shots(unittest.TestCase):
+    """A shot: frame patterns and --frames, the frame shown, keyframes evaluated there and keys set there."""
+
+    @classmethod
+    def setUpClass(cls):
+        import tempfile
+        cls.files = tempfile.TemporaryDirectory(prefix="viewer-shot-")
+        cls.pattern = make_shot(cls.files.name)
+        if not cls.pattern:
+            raise unittest.SkipTest("oiiotool is not installed")
+        cls.path = rig_file(cls.files.name, KEYED)
+        cls.viewer = Viewer("--settings", cls.path, "--frames", "1001-1003", "--frame", "1002",
+                            inputs=("--passes", cls.pattern), output="out.####.png")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.viewer.stop()
+        cls.files.cleanup()
+
+    def setUp(self):
+        self.viewer.json("POST", "/api/rig", KEYED)
+        self.viewer.json("POST", "/api/frame", {"frame": 1002})
+
+    def render(self, frame, *args):
+        out = os.path.join(self.viewer.dir.name, "command.png")
+        result = run_quorlen("render", "--passes", self.pattern, "--frames", str(frame), *args, "-o", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(out, "rb") as f:
+            return png_pixels(f.read())
+
+    def test_the_frame_shown_and_the_shot(self):
+        self.assertEqual(self.viewer.json("GET", "/api/frame"),
+                         {"frame": 1002, "frames": [1001, 1002, 1003], "first": 1001, "last": 1003})
+        for body, mentions in [({"frame": 1004}, "outside the shot"), ({"frame": 1000}, "1001-1003"),
+                               ({"frame": "1002"}, "whole number"), ({"frame": 1002.5}, "whole number"), ({}, "frame")]:
+            with self.subTest(body=body):
+                status, _, data = self.viewer.request("POST", "/api/frame", body)
+                self.assertEqual(status, 400, data)
+                self.assertIn(mentions, json.loads(data)["error"])
+                self.assertEqual(self.viewer.json("GET", "/api/frame")["frame"], 1002, "nothing changed")
+
+    def test_keyframes_are_evaluated_at_the_frame(self):
+        key = self.viewer.json("GET", "/api/panel?light=key")
+        self.assertAlmostEqual(self.viewer.knob("lightBrightness", key)["value"], 2.0, places=5)
+        self.assertAlmostEqual(self.viewer.knob("_surfaceSpecular", key)["value"][0], 0.3, places=5)
+        self.viewer.json("POST", "/api/frame", {"frame": 1003})
+        key = self.viewer.json("GET", "/api/panel?light=key")
+        self.assertEqual(self.viewer.knob("lightBrightness", key)["value"], 3)
+        lights = self.viewer.json("GET", "/api/lights")
+        self.assertEqual(lights["lights"][0]["animated"], {"lightBrightness": [1001, 1003], "_surfaceSpecular": [1001, 1003]})
+        self.assertEqual(lights["lights"][1]["animated"], {"_surfaceSpecular": [1001, 1003]})
+
+    def test_each_frame_reads_its_inputs_and_equals_the_command(self):
+        saved = self.viewer.save
+        with open(saved, "w") as f:
+            json.dump(self.viewer.json("GET", "/api/rig"), f)
+        previews = {}
+        for frame in (1001, 1002, 1003):
+            with self.subTest(frame=frame):
+                self.viewer.json("POST", "/api/frame", {"frame": frame})
+                _, _, preview = self.viewer.request("GET", "/api/preview.png")
+                previews[frame] = png_pixels(preview)
+                self.assertEqual(previews[frame], self.render(frame, "--settings", saved))
+                status, _, colour = self.viewer.request("GET", "/api/input.png?name=color")
+                self.assertEqual(status, 200)
+        self.assertNotEqual(previews[1001], previews[1002])
+        # The command the page gives renders the frame shown.
+        command = shlex.split(self.viewer.json("GET", "/api/command")["command"])
+        self.assertEqual(command[command.index("--frames") + 1], "1003")
+        # "Render" writes the frame shown through the output's pattern.
+        self.viewer.json("POST", "/api/render")
+        with open(os.path.join(self.viewer.dir.name, "out.1003.png"), "rb") as f:
+            self.assertEqual(png_pixels(f.read()), previews[1003])
+
+    def test_a_change_of_an_animated_knob_sets_a_key(self):
+        self.viewer.json("POST", "/api/knobs?light=key", {"lightBrightness": 5, "pointLightRadius": 40})
+        self.viewer.json("POST", "/api/knobs?light=fill", {"_surfaceSpecular": [0.9, 0.9, 0.9]})
+        rig = self.viewer.json("GET", "/api/rig")
+        self.assertEqual(rig["lights"][0]["knobs"]["lightBrightness"],
+                         {"keys": {"1001": 1, "1002": 5, "1003": 3}, "interpolation": "linear"})
+        self.assertEqual(rig["lights"][0]["knobs"]["pointLightRadius"], 40, "a knob without keys stays constant")
+        # A shared animation changed for one light becomes that light's own, with the new key.
+        self.assertEqual(rig["lights"][1]["knobs"]["_surfaceSpecular"],
+                         {"keys": {"1001": 0.1, "1002": [0.9, 0.9, 0.9], "1003": 0.5}})
+        self.assertEqual(rig["_surfaceSpecular"], KEYED["_surfaceSpecular"], "the shared one is unchanged")
+        # Elsewhere in the shot the keys interpolate.
+        self.viewer.json("POST", "/api/frame", {"frame": 1001})
+        self.assertEqual(self.viewer.knob("lightBrightness", self.viewer.json("GET", "/api/panel?light=key"))["value"], 1)
+
+
+class SavesKeepEverything(unittest.TestCase):
+    """Saving over the file that was opened keeps what the page did not change: keyframes, host options,
+    masks, and keys the page does not know (a light's shadow and spot options)."""
+
+    def test_save_over_the_opened_file(self):
+        import tempfile
+        with tempfile.TemporaryDirectory(prefix="viewer-save-") as d:
+            original = json.loads(json.dumps(KEYED))
+            original["lightSpace"] = "node"
+            original["lights"][0]["shadow"] = {"size": 0.1, "samples": 8}
+            original["lights"][1]["spot"] = {"direction": [0, -1, 0], "angle": 30, "penumbra": 5}
+            original["lights"][1]["mask"] = PASSES + ":G"
+            original["lights"][1]["maskInvert"] = True
+            original["lights"].append({"name": "rim", "mute": True, "knobs": {"_parallelLightDir": [0, 1, 1]}})
+            path = rig_file(d, original)
+            viewer = Viewer("--settings", path, "--frame", "1002", "--save", path, paths=False,
+                            inputs=("--passes", PASSES))
+            try:
+                reply = viewer.json("GET", "/api/command")
+                self.assertTrue(reply["saved"], "the file opened holds the rig shown")
+                self.assertEqual(viewer.json("GET", "/api/frame")["frame"], 1002)
+                # One light changed at one frame: an animated knob and a constant one.
+                viewer.json("POST", "/api/knobs?light=key", {"lightBrightness": 7, "_lightColor": [1, 0.5, 0.25]})
+                self.assertFalse(viewer.json("GET", "/api/command")["saved"])
+                self.assertEqual(viewer.json("POST", "/api/save")["path"], path)
+                self.assertTrue(viewer.json("GET", "/api/command")["saved"])
+                with open(path) as f:
+                    saved = json.load(f)
+                expected = json.loads(json.dumps(original))
+                expected["normalEncoding"] = "signed"
+                expected["lights"][0]["knobs"]["lightBrightness"]["keys"]["1002"] = 7
+                expected["lights"][0]["knobs"]["_lightColor"] = [1, 0.5, 0.25]
+                self.assertEqual(saved, expected)
+                # And the command reads it back as the page shows it.
+                result = run_quorlen("knobs", "--json", "--settings", path)
+                self.assertEqual(result.returncode, 0, result.stderr)
+            finally:
+                viewer.stop()
 
 
 if __name__ == "__main__":

@@ -135,3 +135,16 @@ class ViewerTestCase(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.viewer.stop()
+
+
+def make_shot(directory):
+    """passes.1001-1003.exr: the demo's passes, the colour halved at 1002; None without oiiotool."""
+    import shutil
+    import subprocess
+    if not shutil.which("oiiotool"):
+        return None
+    for frame in (1001, 1003):
+        shutil.copy(PASSES, os.path.join(directory, f"passes.{frame}.exr"))
+    subprocess.run(["oiiotool", PASSES, "--mulc", "0.5,0.5,0.5,1,1,1,1,1,1", "-o",
+                    os.path.join(directory, "passes.1002.exr")], check=True)
+    return os.path.join(directory, "passes.####.exr")

@@ -71,8 +71,14 @@ async function sendKnobs() {
   state.sending = true;
   try {
     const panel = await post(`/api/knobs?${lightQuery()}`, body);
+    const keyed = Object.keys(body).filter((k) => animatedHere()[k]);
+    if (keyed.length) {
+      showLights(await api('/api/lights'));
+      message(`key set at frame ${state.frame.frame}: ${keyed.join(', ')}`, 'ok');
+    } else {
+      message('');
+    }
     updatePanel(panel);
-    message('');
   } catch (e) {
     message(e.message, 'error');
     refreshPanel();
@@ -246,6 +252,12 @@ function buildPanel(panel) {
     const name = document.createElement('span');
     name.className = 'name';
     name.textContent = knob.label || knob.name;
+    const mark = document.createElement('button');
+    mark.type = 'button';
+    mark.className = 'keymark';
+    mark.hidden = true;
+    mark.addEventListener('click', () => deleteKey(knob.name));
+    name.append(mark);
     box.append(name);
     let update;
     if (knob.kind === 'enumeration') update = choiceControl(knob, box);
@@ -270,6 +282,7 @@ function updatePanel(panel) {
     const update = knob.name && updaters.get(knob.name);
     if (update) update(knob);
   }
+  markKeys();
 }
 
 async function refreshPanel() {
@@ -333,6 +346,13 @@ async function schedulePreview() {
       const thumbnail = $('result-thumbnail');
       if (thumbnail) thumbnail.getContext('2d').drawImage($('preview'), 0, 0, thumbnail.width, thumbnail.height);
     }
+  }
+  if (ok && !aloneShown() && state.lights && state.lights.rig && !state.dragging) {
+    // The thumbnail of the selected light alone: its layer of the beauty just rendered, not rendered again.
+    const thumbnail = document.querySelector('.alone-thumbnail');
+    const layer = new Image();
+    layer.onload = () => thumbnail && thumbnail.getContext('2d').drawImage(layer, 0, 0, thumbnail.width, thumbnail.height);
+    layer.src = `/api/preview.png?${common}&${lightQuery()}&n=${++state.previewCount}`;
   }
   if (ok && aloneShown()) {
     const url = `/api/preview.png?${common}&${lightQuery()}&n=${++state.previewCount}`;
@@ -518,6 +538,7 @@ async function pick(p) {
   try {
     const r = await post('/api/pick',
       { x: p.x, y: p.y, distance: isFinite(distance) ? distance : 1, light: selected() });
+    if (Object.keys(r.set).some((k) => animatedHere()[k])) showLights(await api('/api/lights'));
     updatePanel(r.panel);
     const [name, value] = Object.entries(r.set)[0];
     message(`${state.lights && state.lights.rig ? selected() + ': ' : ''}${name} = ${triple(value)}`, 'ok');
@@ -608,6 +629,13 @@ function showLights(lights) {
     down.addEventListener('click', () => moveLight(i, 1));
 
     li.append(name, mute, soloButton, up, down);
+    if (light.options && light.options.length) {
+      const kept = document.createElement('div');
+      kept.className = 'mask dim';
+      kept.textContent = `${light.options.join(', ')}: kept in the file and rendered by Render and the command; ` +
+        'not shown in the preview';
+      li.append(kept);
+    }
     if (light.mask) {
       const mask = document.createElement('div');
       mask.className = 'mask dim mono';
@@ -632,6 +660,7 @@ function showLights(lights) {
   if (document.activeElement !== field) field.value = lights.selected;
   field.placeholder = lights.rig ? '' : 'name it to make a rig';
   $('knobs-title').textContent = lights.rig ? `Knobs of ${lights.selected}` : 'Knobs';
+  markKeys();
   $('alone-caption').textContent = `${lightLabel(lights.selected)} alone`;
   const viewCaption = $('alone-view-caption');
   if (viewCaption) viewCaption.textContent = `${lightLabel(lights.selected)} alone`;
@@ -770,6 +799,122 @@ function setUpLights() {
   });
 }
 
+// ---- the shot: the frame shown, its keys ----------------------------------------------------------------
+
+function animatedHere() {
+  const lights = state.lights;
+  if (!lights) return {};
+  const light = lights.lights.find((l) => l.name === lights.selected);
+  return (light && light.animated) || {};
+}
+
+// Marks the selected light's animated knobs: ◆ where the frame shown has a key (a click deletes it), ◇
+// elsewhere (a change sets one).
+function markKeys() {
+  const animated = animatedHere();
+  const frame = state.frame ? state.frame.frame : 0;
+  for (const box of document.querySelectorAll('fieldset.knob')) {
+    const keys = animated[box.dataset.knob];
+    const mark = box.querySelector('.keymark');
+    box.classList.toggle('animated', !!keys);
+    if (!mark) continue;
+    mark.hidden = !keys;
+    if (!keys) continue;
+    const atKey = keys.includes(frame);
+    mark.textContent = atKey ? '◆' : '◇';
+    mark.classList.toggle('at-key', atKey);
+    mark.disabled = !atKey;
+    mark.title = atKey ? `animated: a key at frame ${frame}; click to delete it`
+                       : `animated (keys at ${keys.join(', ')}): a change sets a key at frame ${frame}`;
+  }
+  const count = Object.keys(animated).length;
+  $('knob-note').textContent = count
+    ? `◆ animated knobs: a change sets a key at frame ${frame}; knobs without keys stay constant`
+    : '';
+}
+
+function keyEntry(object, frame) {
+  return Object.keys(object.keys).find((k) => Number(k) === frame);
+}
+
+// Deletes the key at the frame shown: of the selected light's own animation, or of a copy of the shared
+// one made the light's own; the last key left becomes a constant.
+function deleteKey(knob) {
+  const frame = state.frame.frame;
+  editRig((rig) => {
+    let target = rig;
+    if (Array.isArray(rig.lights)) {
+      const light = rig.lights.find((l) => l.name === selected());
+      light.knobs = light.knobs || {};
+      if (!light.knobs[knob] && rig[knob]) light.knobs[knob] = JSON.parse(JSON.stringify(rig[knob]));
+      target = light.knobs;
+    }
+    const animated = target[knob];
+    const key = keyEntry(animated, frame);
+    if (key === undefined) return null;
+    delete animated.keys[key];
+    const left = Object.keys(animated.keys);
+    if (left.length === 1) target[knob] = animated.keys[left[0]];
+    return null;
+  }, `key at frame ${frame} of ${knob} deleted`);
+}
+
+function showFrame(info) {
+  state.frame = info;
+  const shot = info.frames.length > 1;
+  $('shot').hidden = !shot;
+  const slider = $('frame-slider');
+  slider.max = String(info.frames.length - 1);
+  slider.value = String(Math.max(0, info.frames.indexOf(info.frame)));
+  if (document.activeElement !== $('frame-number')) $('frame-number').value = info.frame;
+  $('frame-range').textContent = `${info.first}–${info.last} (${info.frames.length} frames)`;
+  markKeys();
+}
+
+async function goToFrame(frame) {
+  if (!state.frame || frame === state.frame.frame) return;
+  try {
+    showFrame(await post('/api/frame', { frame }));
+    // The inputs may have changed with the frame: their size, their thumbnails, the knobs' values.
+    state.info = await api('/api/info');
+    fitImages();
+    await refreshLights();
+    updatePanel(await api(`/api/panel?${lightQuery()}`));
+    markKeys();
+    for (const img of $('views').querySelectorAll('img'))
+      img.src = img.src.replace(/&f=[^&]*/, '') + `&f=${frame}`;
+    if (state.view !== 'result' && state.view !== 'alone') showView(state.view);
+    schedulePreview();
+  } catch (e) {
+    message(e.message, 'error');
+    if (state.frame) showFrame(state.frame);
+  }
+}
+
+function stepFrame(by) {
+  if (!state.frame) return;
+  const i = state.frame.frames.indexOf(state.frame.frame) + by;
+  if (i >= 0 && i < state.frame.frames.length) goToFrame(state.frame.frames[i]);
+}
+
+function setUpShot() {
+  $('frame-slider').addEventListener('input', () => goToFrame(state.frame.frames[Number($('frame-slider').value)]));
+  $('frame-previous').addEventListener('click', () => stepFrame(-1));
+  $('frame-next').addEventListener('click', () => stepFrame(1));
+  $('frame-number').addEventListener('change', () => goToFrame(Number($('frame-number').value)));
+  document.addEventListener('keydown', (e) => {
+    const t = e.target;
+    if (t && (t.tagName === 'INPUT' && t.type !== 'range' && t.type !== 'checkbox' || t.tagName === 'SELECT' ||
+              t.tagName === 'TEXTAREA'))
+      return;
+    if (t && t.type === 'range' && t.id !== 'frame-slider') return;
+    if (e.key === 'ArrowLeft' || e.key === 'ArrowRight') {
+      e.preventDefault();
+      stepFrame(e.key === 'ArrowLeft' ? -1 : 1);
+    }
+  });
+}
+
 // ---- buttons --------------------------------------------------------------------------------------------
 
 async function copyCommand() {
@@ -812,6 +957,8 @@ async function start() {
     buildPanel(panel);
     buildViews(state.info);
     setUpLights();
+    setUpShot();
+    showFrame(await api('/api/frame'));
     showLights(state.lights);
   } catch (e) {
     message(e.message, 'error');
