@@ -163,17 +163,10 @@ def test_write_refuses_bad_arrays_and_names_and_leaves_the_target_alone(tmp_path
         quorlen.write(target, good, dtype="double")
     with pytest.raises(quorlen.UsageError, match="int32 is not a sample type"):
         quorlen.write(target, good, dtype=np.int32)
-    with pytest.raises(quorlen.UsageError, match="no image format"):
-        quorlen.write(tmp_path / "x.unknown", good)
-    with pytest.raises(quorlen.UsageError, match="uint16"):
-        quorlen.write(tmp_path / "x.jpg", good, dtype="uint16")
     with pytest.raises(ValueError, match=r"expected an array of shape \(H, W, 3\) or \(H, W, 4\)"):
         quorlen.write(target, np.zeros((2, 2), np.float32))
-    with pytest.raises(ValueError, match="empty"):
-        quorlen.write(target, np.zeros((0, 2, 3), np.float32))
-    for bad in (np.zeros((1, 2, 3), bool), np.zeros((1, 2, 3), complex), np.full((1, 2, 3), 0.5, object)):
-        with pytest.raises(TypeError, match="holds no pixel values"):
-            quorlen.write(target, bad)
+    with pytest.raises(TypeError, match="holds no pixel values"):
+        quorlen.write(target, np.zeros((1, 2, 3), bool))
     with pytest.raises(TypeError, match="view"):
         quorlen.write(tmp_path / "x.png", good, view=3)
     with pytest.raises(quorlen.OutputError):

@@ -62,26 +62,5 @@ TEST(DisplayEncoder, CodesAreThoseOfEachPixelAloneHoweverPixelsAreGrouped) {
     }
 }
 
-TEST(DisplayEncoder, ARunKeepsItsOwnValueAtEveryLengthAndEdge) {
-  unsetenv("OCIO");
-  choose_colour_config(std::nullopt);
-  const DisplayEncoder encoder(
-      resolve_display_view(std::nullopt, std::string("ACES 1.0 - SDR Video"), std::nullopt));
-  // Runs at the start, in the middle and at the end, of lengths 1 to 3.
-  const std::vector<float> values = {0.1f, 0.1f, 0.1f, 2.0f, 0.5f, 0.5f, 4.0f, 4.0f};
-  std::vector<float> rgb;
-  for (float v : values) rgb.insert(rgb.end(), {v, v * 0.5f, 0.25f});
-  std::vector<std::uint8_t> codes(values.size() * 3);
-  encoder.codes8(rgb.data(), values.size(), 3, 0, 1, 2, codes.data());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    std::uint8_t one[3];
-    encoder.codes8(rgb.data() + 3 * i, 1, 3, 0, 1, 2, one);
-    EXPECT_EQ(std::vector<int>(codes.begin() + 3 * i, codes.begin() + 3 * i + 3),
-              std::vector<int>(one, one + 3))
-        << "pixel " << i;
-  }
-  EXPECT_LT(codes[0], codes[9]) << "0.1 and 2.0 kept apart";
-}
-
 }  // namespace
 }  // namespace quorlen::hosting

@@ -5,7 +5,6 @@
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfOutputFile.h>
 #include <OpenEXR/ImfStringAttribute.h>
-#include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 #include <quorlen/colour.h>
 
@@ -130,23 +129,6 @@ TEST_F(InputColourSpaceTest, OtherToolsTagsAndAliasesCountUnknownNamesLeaveTheRu
   write_exr(studio_tagged, "oiio:ColorSpace", colour_config().working_space);
   EXPECT_EQ(read_colour(studio_tagged, normal_).rgb, kPixels);
   choose_colour_config(std::nullopt);
-}
-
-TEST_F(InputColourSpaceTest, PngTaggedSrgbByTheImageLibraryIsATexture) {
-  const std::string png = dir_ / "albedo.png";
-  {
-    OIIO::ImageSpec layout(3, 1, 3, OIIO::TypeUInt8);
-    auto out = OIIO::ImageOutput::create(png);
-    ASSERT_TRUE(out && out->open(png, layout));
-    const unsigned char codes[9] = {255, 0, 0, 51, 153, 26, 128, 128, 128};
-    ASSERT_TRUE(out->write_image(OIIO::TypeUInt8, codes));
-    ASSERT_TRUE(out->close());
-  }
-  const Read read = read_colour(png, normal_);
-  EXPECT_EQ(read.space, "srgb_texture");
-  EXPECT_NE(read.report.find("from the file's metadata"), std::string::npos) << read.report;
-  // 128 / 255 decoded by the sRGB curve.
-  EXPECT_NEAR(read.rgb[6], 0.2158605f, 1e-5f);
 }
 
 }  // namespace
