@@ -38,7 +38,6 @@ Preview preview_codes(const ImageBuffer& image, PreviewKind kind, double exposur
   out.width = box.w();
   out.height = box.h();
   out.rgb.resize(static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height) * 3);
-  const int n = image.channel_count();
   const int c[3] = {image.channel_index(DD::Image::Chan_Red), image.channel_index(DD::Image::Chan_Green),
                     image.channel_index(DD::Image::Chan_Blue)};
   if (c[0] < 0 || c[1] < 0 || c[2] < 0) throw usage_error("a preview needs red, green and blue channels");
