@@ -54,7 +54,7 @@ class Page(unittest.TestCase):
         cls.viewer = Viewer(output="out.png")
         cls.driver = start_browser(cls.viewer)
         cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15)
+        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
         cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
         cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
 
@@ -200,7 +200,7 @@ class RigPage(unittest.TestCase):
         cls.viewer = Viewer("--settings", path, output="out.png")
         cls.driver = start_browser(cls.viewer)
         cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15)
+        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
         cls.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
         cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
 
@@ -353,7 +353,7 @@ class ShotPage(unittest.TestCase):
                             output="out.####.png")
         cls.driver = start_browser(cls.viewer)
         cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15)
+        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
         cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
         cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
 
@@ -412,6 +412,82 @@ class ShotPage(unittest.TestCase):
     def test_3_the_page_reports_no_errors(self):
         logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
         self.assertEqual(logs, [])
+
+
+class NarrowPage(unittest.TestCase):
+    """The page in a window 600 pixels wide: nothing wider than the window, the panel below the image and
+    never over it, whole zooms pixel for pixel, fit and 1:1, and the copied command readable in full."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.viewer = Viewer(output="out.png")
+        cls.driver = start_browser(cls.viewer, "600,900")
+        cls.driver.get(cls.viewer.url)
+        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
+        cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
+        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.viewer.stop()
+
+    def rect(self, element_id):
+        return self.driver.execute_script(
+            f"const r = document.getElementById('{element_id}').getBoundingClientRect();"
+            "return {left: r.left, right: r.right, top: r.top, bottom: r.bottom, width: r.width, height: r.height};")
+
+    def test_1_nothing_sideways_and_the_panel_below(self):
+        widths = self.driver.execute_script(
+            "return [document.documentElement.scrollWidth, document.documentElement.clientWidth];")
+        self.assertLessEqual(widths[0], widths[1], "no sideways scroll")
+        frame, panel, image = self.rect("frame"), self.rect("panel"), self.rect("preview")
+        self.assertGreaterEqual(panel["top"], frame["bottom"] - 0.5, "the panel is below the image")
+        self.assertLessEqual(image["right"], 600.5)
+        self.assertGreater(image["width"], 200)
+        for element_id in ["panel", "bar", "views", "status"]:
+            with self.subTest(element=element_id):
+                self.assertLessEqual(self.rect(element_id)["right"], 600.5)
+
+    def test_2_whole_zooms_fit_and_one_to_one(self):
+        img = self.driver.find_element(By.ID, "preview")
+        self.driver.find_element(By.ID, "zoom-1").click()
+        self.wait.until(lambda d: self.rect("preview")["width"] == 480)
+        self.assertEqual(self.rect("preview")["height"], 270)
+        self.driver.find_element(By.ID, "zoom-in").click()
+        self.wait.until(lambda d: self.rect("preview")["width"] == 960)
+        self.assertEqual(img.value_of_css_property("image-rendering"), "pixelated")
+        self.assertIn("200%", self.driver.find_element(By.ID, "zoom-level").text)
+        widths = self.driver.execute_script(
+            "return [document.documentElement.scrollWidth, document.documentElement.clientWidth];")
+        self.assertLessEqual(widths[0], widths[1], "the image scrolls in its own frame, not the page")
+        self.driver.find_element(By.ID, "zoom-fit").click()
+        self.wait.until(lambda d: self.rect("preview")["width"] < 600)
+        frame = self.rect("frame")
+        self.assertLessEqual(self.rect("preview")["width"], frame["width"])
+        self.assertLessEqual(self.rect("preview")["height"], frame["height"])
+        self.assertNotEqual(img.value_of_css_property("image-rendering"), "pixelated", "smaller than 1:1")
+        shot = os.environ.get("QUORLEN_VIEWER_NARROW_SCREENSHOT")
+        if shot:
+            self.driver.save_screenshot(shot)
+
+    def test_3_the_command_readable_in_full(self):
+        # The clipboard refused: the command is shown whole in a box, wrapped, and selected.
+        self.driver.execute_script(
+            "navigator.clipboard.writeText = () => Promise.reject(new Error('blocked'));")
+        self.driver.find_element(By.ID, "copy").click()
+        box = self.driver.find_element(By.ID, "command")
+        self.wait.until(lambda d: box.is_displayed() and box.get_attribute("value"))
+        command = self.viewer.json("GET", "/api/command")["command"]
+        self.assertEqual(box.get_attribute("value"), command)
+        sizes = self.driver.execute_script(
+            "const t = document.getElementById('command');"
+            "return [t.scrollWidth, t.clientWidth, t.scrollHeight, t.clientHeight, t.selectionStart, t.selectionEnd];")
+        self.assertLessEqual(sizes[0], sizes[1], "wrapped, not scrolled sideways")
+        self.assertLessEqual(sizes[2], sizes[3] + 1, "every line shown")
+        self.assertEqual((sizes[4], sizes[5]), (0, len(command)), "selected for copying by hand")
+        self.assertIn("clipboard", self.driver.find_element(By.ID, "message").text)
+        self.assertLessEqual(self.rect("command-box")["right"], 600.5)
 
 
 if __name__ == "__main__":

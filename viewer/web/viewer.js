@@ -19,6 +19,7 @@ const state = {
   lights: null,         // GET /api/lights: the list, the selected light, the soloed ones
   rig: null,            // GET /api/rig: the settings in the file's form
   beside: false,        // the selected light alone beside the beauty
+  zoom: 'fit',          // or whole screen pixels an image pixel
 };
 
 const selected = () => (state.lights ? state.lights.selected : '');
@@ -480,24 +481,59 @@ function buildViews(info) {
 
 // ---- the image's size on the page, and pixels under the pointer ------------------------------------------
 
-function fitImages() {
-  if (!state.info) return;
-  const frame = $('frame');
-  const W = frame.clientWidth, H = frame.clientHeight, w = state.info.width, h = state.info.height;
-  const split = frame.classList.contains('split');
+// The zoom: 'fit' (the window; a whole zoom when the image is smaller than it, so that its pixels stay
+// squares of equal size) or a whole number of screen pixels a pixel (1 is 1:1). Sizes are in CSS pixels,
+// so on a high-density screen 1:1 is one image pixel to one device pixel.
+function zoomFactor(frame) {
+  const w = state.info.width, h = state.info.height;
+  const dpr = window.devicePixelRatio || 1;
+  if (state.zoom !== 'fit') return state.zoom / dpr;
+  // Fractional sizes, as the layout has them (clientWidth rounds).
+  const box = frame.getBoundingClientRect();
+  const W = Math.min(box.width, frame.clientWidth), H = Math.min(box.height, frame.clientHeight);
   let k = Math.min(W / w, H / h);
-  if (split) {
+  if (frame.classList.contains('split')) {
     // Two images and their captions: side by side, or one above the other when that shows them larger.
     const caption = 18, gap = 8;
     const across = Math.min((W - gap) / 2 / w, (H - caption) / h);
     const stacked = Math.min(W / w, (H - gap - 2 * caption) / 2 / h);
     frame.classList.toggle('stacked', stacked > across);
-    k = Math.max(0.01, Math.max(across, stacked));
+    k = Math.max(across, stacked);
   }
+  const devicePixels = k * dpr;
+  return Math.max(0.01, devicePixels >= 1 ? Math.floor(devicePixels) / dpr : k);
+}
+
+function fitImages() {
+  if (!state.info) return;
+  const frame = $('frame');
+  const w = state.info.width, h = state.info.height;
+  if (state.zoom !== 'fit') frame.classList.toggle('stacked', false);
+  const k = zoomFactor(frame);
+  const devicePixels = k * (window.devicePixelRatio || 1);
+  frame.classList.toggle('enlarged', devicePixels > 1.0001);
   for (const img of [$('preview'), $('alone'), $('input-view')]) {
-    img.style.width = `${Math.max(1, Math.floor(w * k))}px`;
-    img.style.height = `${Math.max(1, Math.floor(h * k))}px`;
+    img.style.width = `${Math.max(1, Math.floor(w * k + 1e-6))}px`;
+    img.style.height = `${Math.max(1, Math.floor(h * k + 1e-6))}px`;
   }
+  $('zoom-level').textContent = `${Math.round(devicePixels * 100)}%${state.zoom === 'fit' ? ' (fit)' : ''}`;
+}
+
+// A new zoom keeps the point at the middle of the view where it was.
+function setZoom(zoom) {
+  const frame = $('frame');
+  const cx = (frame.scrollLeft + frame.clientWidth / 2) / Math.max(1, frame.scrollWidth);
+  const cy = (frame.scrollTop + frame.clientHeight / 2) / Math.max(1, frame.scrollHeight);
+  state.zoom = zoom;
+  fitImages();
+  frame.scrollLeft = cx * frame.scrollWidth - frame.clientWidth / 2;
+  frame.scrollTop = cy * frame.scrollHeight - frame.clientHeight / 2;
+}
+
+function stepZoom(by) {
+  const dpr = window.devicePixelRatio || 1;
+  const now = state.zoom === 'fit' ? Math.max(1, Math.round(zoomFactor($('frame')) * dpr)) : state.zoom;
+  setZoom(Math.min(32, Math.max(1, now + by)));
 }
 
 function pixelAt(event) {
@@ -917,19 +953,26 @@ function setUpShot() {
 
 // ---- buttons --------------------------------------------------------------------------------------------
 
+// The command in a box that shows it whole, wrapped, whatever the clipboard allows.
 async function copyCommand() {
   try {
     const { command, note } = await api('/api/command');
     const field = $('command');
     field.value = command;
-    field.hidden = false;
-    field.select();
+    $('command-box').hidden = false;
+    field.style.height = 'auto';
+    field.style.height = `${Math.min(field.scrollHeight + 4, window.innerHeight * 0.3)}px`;
+    let copied = false;
     try {
       await navigator.clipboard.writeText(command);
-      message(note ? `command copied; ${note}` : 'command copied', 'ok');
+      copied = true;
     } catch (e) {
-      message(note ? `select the command below and copy it; ${note}` : 'select the command below and copy it', 'ok');
+      field.focus();
+      field.select();
     }
+    const said = copied ? 'command copied' : 'the clipboard is not available here: the command is selected below';
+    $('command-note').textContent = note || '';
+    message(said, 'ok');
   } catch (e) {
     message(e.message, 'error');
   }
@@ -974,6 +1017,11 @@ async function start() {
   $('save').title = info.save ? `write the settings (the whole rig) to ${info.save}` : $('save').title;
   button('render', '/api/render', (r) => message(`rendered ${r.path} in ${r.render_ms.toFixed(0)} ms`, 'ok'));
   $('copy').addEventListener('click', copyCommand);
+  $('command-close').addEventListener('click', () => ($('command-box').hidden = true));
+  $('zoom-fit').addEventListener('click', () => setZoom('fit'));
+  $('zoom-1').addEventListener('click', () => setZoom(1));
+  $('zoom-in').addEventListener('click', () => stepZoom(1));
+  $('zoom-out').addEventListener('click', () => stepZoom(-1));
 
   const exposureChanged = (fromSlider) => {
     if (fromSlider) $('exposure-value').value = $('exposure').value;
@@ -1003,6 +1051,7 @@ async function start() {
     });
   }
   window.addEventListener('resize', fitImages);
+  new ResizeObserver(fitImages).observe($('frame'));
   fitImages();
   schedulePreview();
 }
