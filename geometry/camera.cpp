@@ -14,13 +14,6 @@ Vec3 linear(const std::array<double, 4>& r) { return {r[0], r[1], r[2]}; }
 
 }  // namespace
 
-double length(const Vec3& a) { return std::sqrt(dot(a, a)); }
-
-Vec3 normalized(const Vec3& a) {
-  const double l = length(a);
-  return l > 0.0 ? a * (1.0 / l) : a;
-}
-
 double Camera::depth(const Vec3& x) const { return row_dot(rows[2], x); }
 
 Camera::Projected Camera::project(const Vec3& x) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <optional>
 #include <string>
 
@@ -56,8 +57,11 @@ inline Vec3 cross(const Vec3& a, const Vec3& b) {
 inline Vec3 operator-(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 inline Vec3 operator+(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
 inline Vec3 operator*(const Vec3& a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
-double length(const Vec3& a);
+inline double length(const Vec3& a) { return std::sqrt(dot(a, a)); }
 /// `a` of unit length; zero stays zero.
-Vec3 normalized(const Vec3& a);
+inline Vec3 normalized(const Vec3& a) {
+  const double l = length(a);
+  return l > 0.0 ? a * (1.0 / l) : a;
+}
 
 }  // namespace quorlen::geometry

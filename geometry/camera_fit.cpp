@@ -296,11 +296,6 @@ std::optional<Vec3> view_from_normals(const Rows& m, const Grid3* normals) {
 
 }  // namespace
 
-bool is_surface(const float* p) {
-  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]) &&
-         (p[0] != 0.0f || p[1] != 0.0f || p[2] != 0.0f);
-}
-
 CameraFit fit_camera(const Grid3& position, const Grid3* normals) {
   CameraFit fit;
   const std::vector<Point> raw = fit_points(position);

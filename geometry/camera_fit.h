@@ -1,6 +1,7 @@
 /// \file camera_fit.h  The camera recovered from P alone: which pixel sees which point.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -25,7 +26,10 @@ struct Grid3 {
 };
 
 /// Whether a sample of P shows a surface: finite and not all zero (renderers leave the background 0).
-bool is_surface(const float* p);
+inline bool is_surface(const float* p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]) &&
+         (p[0] != 0.0f || p[1] != 0.0f || p[2] != 0.0f);
+}
 
 struct CameraFit {
   std::optional<Camera> camera;  ///< none when no camera fits

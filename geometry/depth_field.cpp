@@ -1,6 +1,8 @@
 /// \file depth_field.cpp  Depths seen, the window in which each pixel hides a point, and their pyramid.
 #include "geometry/depth_field.h"
 
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -15,9 +17,15 @@ DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthR
   constexpr float kInf = std::numeric_limits<float>::infinity();
   const std::size_t count = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
   depth_.assign(count, kInf);
-  Vec3 lo{INFINITY, INFINITY, INFINITY}, hi{-INFINITY, -INFINITY, -INFINITY};
-  nearest_depth_ = INFINITY;
-  for (int j = 0; j < height_; ++j)
+  // Lines side by side; each line's extremes kept apart and combined after, which min and max allow in any
+  // order.
+  struct Extremes {
+    Vec3 lo{INFINITY, INFINITY, INFINITY}, hi{-INFINITY, -INFINITY, -INFINITY};
+    double nearest = INFINITY;
+  };
+  std::vector<Extremes> lines(static_cast<std::size_t>(std::max(0, height_)));
+  tbb::parallel_for(0, height_, [&](int j) {
+    Extremes& e = lines[static_cast<std::size_t>(j)];
     for (int i = 0; i < width_; ++i) {
       const float* p = position.at(i, j);
       if (!is_surface(p)) continue;
@@ -25,14 +33,22 @@ DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthR
       const double d = camera.depth(x);
       if (!(d > 0.0) && camera.projection == Projection::pinhole) continue;
       depth_[static_cast<std::size_t>(j) * width_ + i] = static_cast<float>(d);
-      nearest_depth_ = std::min(nearest_depth_, d);
-      for (int k = 0; k < 3; ++k) {
-        lo[static_cast<std::size_t>(k)] =
-            std::min(lo[static_cast<std::size_t>(k)], x[static_cast<std::size_t>(k)]);
-        hi[static_cast<std::size_t>(k)] =
-            std::max(hi[static_cast<std::size_t>(k)], x[static_cast<std::size_t>(k)]);
+      e.nearest = std::min(e.nearest, d);
+      for (std::size_t k = 0; k < 3; ++k) {
+        e.lo[k] = std::min(e.lo[k], x[k]);
+        e.hi[k] = std::max(e.hi[k], x[k]);
       }
     }
+  });
+  Vec3 lo{INFINITY, INFINITY, INFINITY}, hi{-INFINITY, -INFINITY, -INFINITY};
+  nearest_depth_ = INFINITY;
+  for (const Extremes& e : lines) {
+    nearest_depth_ = std::min(nearest_depth_, e.nearest);
+    for (std::size_t k = 0; k < 3; ++k) {
+      lo[k] = std::min(lo[k], e.lo[k]);
+      hi[k] = std::max(hi[k], e.hi[k]);
+    }
+  }
   extent_ = std::isfinite(lo[0]) ? length(hi - lo) : 0.0;
   if (!std::isfinite(nearest_depth_)) nearest_depth_ = 0.0;
 
@@ -43,7 +59,7 @@ DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthR
     if (i < 0 || j < 0 || i >= width_ || j >= height_) return kInf;
     return depth_[static_cast<std::size_t>(j) * width_ + i];
   };
-  for (int j = 0; j < height_; ++j)
+  tbb::parallel_for(0, height_, [&](int j) {
     for (int i = 0; i < width_; ++i) {
       const float d = at(i, j);
       if (!std::isfinite(d)) continue;
@@ -59,9 +75,10 @@ DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthR
       near0[k] = static_cast<float>(key(near));
       far0[k] = static_cast<float>(key(std::max(near, dd + thickness)));
     }
+  });
   const auto keep = [&](const std::vector<float>& n, const std::vector<float>& f) {
     std::vector<std::array<float, 2>> both(n.size());
-    for (std::size_t k = 0; k < n.size(); ++k) both[k] = {n[k], f[k]};
+    tbb::parallel_for(std::size_t{0}, n.size(), [&](std::size_t k) { both[k] = {n[k], f[k]}; });
     windows_.push_back(std::move(both));
   };
   keep(near0, far0);
@@ -72,13 +89,15 @@ DepthField::DepthField(const Camera& camera, const Grid3& position, const DepthR
     const int pw = widths_.back(), ph = heights_.back();
     const int w = (pw + 1) / 2, h = (ph + 1) / 2;
     std::vector<float> n(static_cast<std::size_t>(w) * h, kInf), f(static_cast<std::size_t>(w) * h, -kInf);
-    for (int y = 0; y < ph; ++y)
-      for (int x = 0; x < pw; ++x) {
-        const std::size_t from = static_cast<std::size_t>(y) * pw + x;
-        const std::size_t to = static_cast<std::size_t>(y / 2) * w + x / 2;
-        n[to] = std::min(n[to], pn[from]);
-        f[to] = std::max(f[to], pf[from]);
-      }
+    tbb::parallel_for(0, h, [&](int row) {
+      for (int y = 2 * row; y < std::min(ph, 2 * row + 2); ++y)
+        for (int x = 0; x < pw; ++x) {
+          const std::size_t from = static_cast<std::size_t>(y) * pw + x;
+          const std::size_t to = static_cast<std::size_t>(row) * w + x / 2;
+          n[to] = std::min(n[to], pn[from]);
+          f[to] = std::max(f[to], pf[from]);
+        }
+    });
     keep(n, f);
     pn = std::move(n);
     pf = std::move(f);
@@ -91,8 +110,6 @@ double DepthField::bias(int i, int j) const {
   if (rules_.bias) return *rules_.bias;
   return DepthRules::kRelativeBias * relative_scale(i, j);
 }
-
-double DepthField::key(double depth) const { return orthographic_ ? depth : -1.0 / depth; }
 
 double DepthField::relative_scale(int i, int j) const {
   const double d = depth(i, j);

@@ -32,7 +32,7 @@ class DepthField {
   int level_height(int level) const { return heights_[static_cast<std::size_t>(level)]; }
   /// Depths are compared as keys, which grow with the depth and, along a segment of the picture, change
   /// linearly: -1 / depth for a pinhole camera, the depth itself for an orthographic one.
-  double key(double depth) const;
+  double key(double depth) const { return orthographic_ ? depth : -1.0 / depth; }
   /// Of the pixels of cell (cx, cy) at `level`: the least key a point must exceed to be hidden by one of
   /// them, +inf without a surface.
   float near(int level, int cx, int cy) const { return window(level, cx, cy)[0]; }
@@ -46,6 +46,8 @@ class DepthField {
   float depth(int i, int j) const { return depth_[static_cast<std::size_t>(j) * width_ + i]; }
   /// The bias at pixel (i, j): how far along its shadow ray a march starts.
   double bias(int i, int j) const;
+  /// What the defaults' shares are of at pixel (i, j): its depth (orthographic: half the scene's size).
+  double scale(int i, int j) const { return relative_scale(i, j); }
   /// The diagonal of the surface pixels' bounding box and the least depth seen.
   double extent() const { return extent_; }
   double nearest_depth() const { return nearest_depth_; }

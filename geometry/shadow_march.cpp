@@ -110,8 +110,8 @@ float visibility(const Camera& camera, const DepthField& field, const Grid3& pos
   const double reach = light.point ? length(centre) : 0.0;
   if (light.point && !(reach > 0.0)) return 1.0f;
   const Vec3 toward = normalized(centre);
-  Vec3 e1, e2;
-  basis(toward, e1, e2);
+  Vec3 e1{}, e2{};
+  if (soft) basis(toward, e1, e2);
   const double spin = soft ? turn(position.origin_x + i, position.origin_y + j) : 0.0;
   const double spread = light.point ? 0.5 * light.size : std::tan(0.5 * light.angle * kPi / 180.0);
   // A parallel light's rays go on until they leave the frame; this long is beyond any surface seen.

@@ -6,7 +6,11 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
+
+#include "geometry/shadow_lattice.h"
 
 namespace quorlen::hosting {
 namespace {
@@ -71,8 +75,16 @@ std::unique_ptr<LightFactor> LightFactor::make(Node& node, const RigLight& light
 float LightFactor::at(int x, int y) const {
   const DD::Image::Box& box = frame_.position.box();
   const int i = x - box.x(), j = y - box.y();
+  const auto marched = [&](int a, int b) {
+    return geometry::visibility(*frame_.camera, *field_, frame_.grid, *shadow_, a, b);
+  };
+  return factor(i, j, marched);
+}
+
+float LightFactor::factor(int i, int j, const std::function<float(int, int)>& lattice) const {
   float factor = 1.0f;
-  if (shadow_) factor = geometry::visibility(*frame_.camera, *field_, frame_.grid, *shadow_, i, j);
+  if (shadow_)
+    factor = geometry::shared_visibility(*frame_.camera, *field_, frame_.grid, *shadow_, i, j, lattice);
   if (spot_) {
     const float* p = frame_.grid.at(i, j);
     if (geometry::is_surface(p))
@@ -83,15 +95,45 @@ float LightFactor::at(int x, int y) const {
 
 void LightFactor::apply(DD::Image::ImageBuffer& out) const {
   const DD::Image::Box& box = out.box();
+  const DD::Image::Box& frame = frame_.position.box();
   const int rgb[3] = {out.channel_index(DD::Image::Chan_Red), out.channel_index(DD::Image::Chan_Green),
                       out.channel_index(DD::Image::Chan_Blue)};
+  // Black stays black whatever the factor (always finite): no rays for it.
+  const auto black = [&](int x, int y) {
+    return out.at(x, y, rgb[0]) == 0.0f && out.at(x, y, rgb[1]) == 0.0f && out.at(x, y, rgb[2]) == 0.0f;
+  };
+  // The lattice pixels the band's lit pixels look at, marched once each, their lines side by side.
+  const int width = frame_.grid.width;
+  const int first = (box.y() - frame.y()) - (box.y() - frame.y()) % 2;
+  const int rows =
+      shadow_ ? std::max(0, (std::min(box.t() - frame.y(), frame_.grid.height - 1) - first) / 2 + 1) : 0;
+  std::vector<float> lattice(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width), 1.0f);
+  std::vector<char> wanted(lattice.size(), 0);
+  const auto slot = [&](int i, int j) {
+    return static_cast<std::size_t>((j - first) / 2) * static_cast<std::size_t>(width) +
+           static_cast<std::size_t>(i);
+  };
+  if (shadow_) {
+    int around[4][2];
+    for (int y = box.y(); y < box.t(); ++y)
+      for (int x = box.x(); x < box.r(); ++x) {
+        if (black(x, y)) continue;
+        const int count = geometry::lattice_neighbours(frame_.grid, x - frame.x(), y - frame.y(), around);
+        for (int k = 0; k < count; ++k) wanted[slot(around[k][0], around[k][1])] = 1;
+      }
+    tbb::parallel_for(0, rows, [&](int row) {
+      const int j = first + 2 * row;
+      for (int i = 0; i < width; i += 2)
+        if (wanted[slot(i, j)])
+          lattice[slot(i, j)] = geometry::visibility(*frame_.camera, *field_, frame_.grid, *shadow_, i, j);
+    });
+  }
+  const auto from_lattice = [&](int i, int j) { return lattice[slot(i, j)]; };
   tbb::parallel_for(tbb::blocked_range<int>(box.y(), box.t()), [&](const tbb::blocked_range<int>& lines) {
     for (int y = lines.begin(); y < lines.end(); ++y)
       for (int x = box.x(); x < box.r(); ++x) {
-        // Black stays black whatever the factor (always finite): no rays for it.
-        if (out.at(x, y, rgb[0]) == 0.0f && out.at(x, y, rgb[1]) == 0.0f && out.at(x, y, rgb[2]) == 0.0f)
-          continue;
-        const float f = at(x, y);
+        if (black(x, y)) continue;
+        const float f = factor(x - frame.x(), y - frame.y(), from_lattice);
         if (f == 1.0f) continue;
         for (int c : rgb) out.at(x, y, c) = out.at(x, y, c) * f;
       }

@@ -5,6 +5,7 @@
 #include <quorlen/node.h>
 #include <quorlen/rig.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -26,12 +27,15 @@ class LightFactor {
 
   /// The factor at pixel (x, y) of the frame's data window: visibility times the cone, in float.
   float at(int x, int y) const;
-  /// Multiplies red, green and blue of `out` by the factor, in place; lines in parallel, each pixel on its
-  /// own, so any split gives the same result.
+  /// Multiplies red, green and blue of `out` by the factor, in place: the shadow's lattice pixels (see
+  /// shadow_lattice.h) the band's pixels need marched first, then the lines; every pixel's value is a
+  /// function of the pixel and the frame alone, so any split gives the same result.
   void apply(DD::Image::ImageBuffer& out) const;
 
  private:
   LightFactor(const FrameCamera& frame) : frame_(frame) {}
+  /// The factor at pixel (i, j) of the frame's P, the shadow's lattice from `lattice`.
+  float factor(int i, int j, const std::function<float(int, int)>& lattice) const;
 
   const FrameCamera& frame_;
   const geometry::DepthField* field_ = nullptr;

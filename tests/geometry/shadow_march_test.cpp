@@ -7,6 +7,7 @@
 
 #include "geometry/camera_fit.h"
 #include "geometry/shadow_agreement.h"
+#include "geometry/shadow_lattice.h"
 #include "geometry/synthetic_scene.h"
 
 namespace quorlen::geometry {
@@ -100,6 +101,43 @@ TEST(ShadowMarch, SoftLightsFadeAcrossTheEdgeAndNoWhereElse) {
   }
   EXPECT_GT(between, 200);
   EXPECT_LT(far_differs, 20);
+}
+
+TEST(ShadowMarch, TheLatticeSharesOnlyWhatItsPixelsAgreeOn) {
+  const Scene scene(320, 180);
+  for (const ShadowLight& light :
+       {ShadowLight{.point = true, .position = {2.5, 4.5, 4.0}},
+        ShadowLight{.point = true, .position = {2.5, 4.5, 4.0}, .size = 0.6, .samples = 8}}) {
+    const auto marched = [&](int i, int j) {
+      return visibility(scene.camera, scene.field, scene.grid, light, i, j);
+    };
+    long long differ = 0, shared = 0;
+    for (int j = 0; j < 180; ++j)
+      for (int i = 0; i < 320; ++i) {
+        const float exact = marched(i, j);
+        // A lattice that answers 0.3 everywhere (no share of 8 rays) shows which pixels took its value rather
+        // than marching.
+        const float probe = shared_visibility(scene.camera, scene.field, scene.grid, light, i, j,
+                                              [](int, int) { return 0.3f; });
+        if (on_lattice(i, j)) continue;
+        if (probe == 0.3f) {
+          ++shared;
+          // Never across a depth step: every lattice neighbour is on the pixel's surface.
+          int around[4][2];
+          const int count = lattice_neighbours(scene.grid, i, j, around);
+          for (int k = 0; k < count; ++k)
+            ASSERT_LE(std::abs(scene.field.depth(around[k][0], around[k][1]) - scene.field.depth(i, j)),
+                      kLatticeContinuity * scene.field.depth(i, j) + 1e-6);
+        } else {
+          ASSERT_EQ(probe, exact) << "a pixel it does not share is marched";
+        }
+        differ += shared_visibility(scene.camera, scene.field, scene.grid, light, i, j, marched) != exact;
+      }
+    std::printf("lattice: %lld of %d pixels off the lattice shared, %lld differ from their own march\n",
+                shared, 320 * 180 * 3 / 4, differ);
+    EXPECT_GT(shared, 320 * 180 * 3 / 8);
+    EXPECT_LT(differ, 320 * 180 / 1000);
+  }
 }
 
 TEST(ShadowMarch, OccludersTheCameraDidNotSeeCastNothing) {
