@@ -490,6 +490,116 @@ class NarrowPage(unittest.TestCase):
         self.assertLessEqual(self.rect("command-box")["right"], 600.5)
 
 
+class HistoryPage(unittest.TestCase):
+    """Undo and redo (Ctrl+Z, Ctrl+Shift+Z) of knob changes, a drag, the lights' edits and the solo; the
+    compare wipe of an input over the result."""
+
+    @classmethod
+    def setUpClass(cls):
+        import tempfile
+        cls.files = tempfile.TemporaryDirectory(prefix="viewer-history-")
+        path = os.path.join(cls.files.name, "rig.json")
+        with open(path, "w") as f:
+            json.dump(RIG, f)
+        cls.viewer = Viewer("--settings", path, output="out.png")
+        cls.driver = start_browser(cls.viewer)
+        cls.driver.get(cls.viewer.url)
+        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
+        cls.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
+        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.viewer.stop()
+        cls.files.cleanup()
+
+    def rig(self):
+        return self.viewer.json("GET", "/api/rig")
+
+    def brightness(self, light=0):
+        return self.rig()["lights"][light]["knobs"].get("lightBrightness")
+
+    def keys(self, *keys):
+        chain = ActionChains(self.driver).key_down(Keys.CONTROL)
+        for k in keys:
+            chain = chain.key_down(k)
+        for k in reversed(keys):
+            chain = chain.key_up(k)
+        chain.key_up(Keys.CONTROL).perform()
+
+    def undo(self):
+        self.keys("z")
+
+    def redo(self):
+        self.keys(Keys.SHIFT, "z")
+
+    def test_1_knob_changes_one_step_each(self):
+        field = self.driver.find_element(By.CSS_SELECTOR, '[data-knob="lightBrightness"] input[type=number]')
+        field.clear()
+        field.send_keys("0.9\n")
+        self.wait.until(lambda d: self.brightness() == 0.9)
+        field.clear()
+        field.send_keys("0.7\n")
+        self.wait.until(lambda d: self.brightness() == 0.7)
+        self.undo()
+        self.wait.until(lambda d: self.brightness() == 0.9)
+        self.undo()
+        self.wait.until(lambda d: self.brightness() == 1.5)
+        self.wait.until(lambda d: float(d.find_element(
+            By.CSS_SELECTOR, '[data-knob="lightBrightness"] input[type=number]').get_attribute("value")) == 1.5)
+        self.redo()
+        self.wait.until(lambda d: self.brightness() == 0.9)
+        self.redo()
+        self.wait.until(lambda d: self.brightness() == 0.7)
+
+    def test_2_a_drag_is_one_step(self):
+        before = self.brightness()
+        slider = self.driver.find_element(By.CSS_SELECTOR, '[data-knob="lightBrightness"] input[type=range]')
+        ActionChains(self.driver).click_and_hold(slider).move_by_offset(-20, 0).move_by_offset(-20, 0) \
+            .move_by_offset(-20, 0).release().perform()
+        self.wait.until(lambda d: self.brightness() != before)
+        time.sleep(0.5)
+        self.undo()
+        self.wait.until(lambda d: self.brightness() == before)
+
+    def test_3_lights_and_solo(self):
+        self.driver.find_element(By.ID, "light-add").click()
+        self.wait.until(lambda d: len(self.rig()["lights"]) == 4)
+        self.driver.find_element(By.CSS_SELECTOR, 'li.light[data-light="rim"] button.solo').click()
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["solo"] == ["rim"])
+        self.undo()
+        self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["solo"] == [])
+        self.undo()
+        self.wait.until(lambda d: len(self.rig()["lights"]) == 3)
+        self.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
+        self.driver.find_element(By.ID, "redo").click()
+        self.wait.until(lambda d: len(self.rig()["lights"]) == 4)
+        self.driver.find_element(By.ID, "undo").click()
+        self.wait.until(lambda d: len(self.rig()["lights"]) == 3)
+
+    def test_4_compare_wipes_an_input_over_the_result(self):
+        compare = self.driver.find_element(By.ID, "compare")
+        self.assertFalse(compare.is_displayed())
+        Select(self.driver.find_element(By.ID, "compare-with")).select_by_value("color")
+        self.wait.until(lambda d: compare.is_displayed())
+        self.wait.until(lambda d: "name=color" in compare.get_attribute("src"))
+        self.assertEqual(compare.value_of_css_property("clip-path"), "inset(0px 50% 0px 0px)")
+        self.assertEqual(compare.size, self.driver.find_element(By.ID, "preview").size)
+        self.driver.find_element(By.ID, "compare-toggle").click()
+        self.wait.until(lambda d: compare.value_of_css_property("clip-path") == "inset(0px 0% 0px 0px)")
+        self.driver.find_element(By.ID, "compare-toggle").click()
+        self.wait.until(lambda d: not compare.is_displayed())
+        shot = os.environ.get("QUORLEN_VIEWER_COMPARE_SCREENSHOT")
+        if shot:
+            self.driver.find_element(By.ID, "compare-toggle").click()
+            self.driver.save_screenshot(shot)
+
+    def test_5_the_page_reports_no_errors(self):
+        logs = [e for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
+        self.assertEqual(logs, [])
+
+
 if __name__ == "__main__":
     missing = [name for name, found in [("chromium", CHROMIUM), ("chromedriver", DRIVER),
                                         ("python3-selenium", webdriver)] if not found]

@@ -20,6 +20,9 @@ const state = {
   rig: null,            // GET /api/rig: the settings in the file's form
   beside: false,        // the selected light alone beside the beauty
   zoom: 'fit',          // or whole screen pixels an image pixel
+  undo: [],             // snapshots ({rig, solo} as JSON) to go back to, the latest last
+  redo: [],
+  gesture: null,        // the control being dragged: its changes are one step
 };
 
 const selected = () => (state.lights ? state.lights.selected : '');
@@ -60,6 +63,10 @@ function srgbByteToLinear(b) {
 }
 
 function change(name, value, dragging) {
+  // A drag of one control is one step of the history; any other change is a step of its own.
+  const gesture = dragging ? `${selected()}/${name}` : null;
+  if (!gesture || gesture !== state.gesture) remember();
+  state.gesture = gesture;
   state.pending[name] = value;
   state.dragging = !!dragging;
   sendKnobs();
@@ -87,7 +94,10 @@ async function sendKnobs() {
     state.sending = false;
   }
   if (Object.keys(state.pending).length) sendKnobs();
-  else schedulePreview();
+  else {
+    schedulePreview();
+    await refreshCurrent();
+  }
 }
 
 function makeNumber(value, range, onChange) {
@@ -309,6 +319,7 @@ function previewScale() {
 
 function settle() {
   state.dragging = false;
+  state.gesture = null;
   schedulePreview();
 }
 
@@ -363,6 +374,7 @@ async function schedulePreview() {
     if (ok && thumbnail) thumbnail.getContext('2d').drawImage($('alone'), 0, 0, thumbnail.width, thumbnail.height);
   }
   state.previewBusy = false;
+  showCompare();
   if (!ok) message('the preview could not be rendered', 'error');
   if (state.view === 'color') showView('color');
   if (state.previewAgain) schedulePreview();
@@ -432,6 +444,7 @@ function showView(name) {
   }
   for (const b of $('views').querySelectorAll('button')) b.classList.toggle('active', b.dataset.view === name);
   fitImages();
+  if ($('compare-with')) showCompare();
   if (changed && !isInput) schedulePreview();
 }
 
@@ -512,7 +525,7 @@ function fitImages() {
   const k = zoomFactor(frame);
   const devicePixels = k * (window.devicePixelRatio || 1);
   frame.classList.toggle('enlarged', devicePixels > 1.0001);
-  for (const img of [$('preview'), $('alone'), $('input-view')]) {
+  for (const img of [$('preview'), $('alone'), $('input-view'), $('compare')]) {
     img.style.width = `${Math.max(1, Math.floor(w * k + 1e-6))}px`;
     img.style.height = `${Math.max(1, Math.floor(h * k + 1e-6))}px`;
   }
@@ -571,10 +584,12 @@ async function hover(p) {
 
 async function pick(p) {
   const distance = Number($('distance').value);
+  remember();
   try {
     const r = await post('/api/pick',
       { x: p.x, y: p.y, distance: isFinite(distance) ? distance : 1, light: selected() });
     if (Object.keys(r.set).some((k) => animatedHere()[k])) showLights(await api('/api/lights'));
+    refreshCurrent();
     updatePanel(r.panel);
     const [name, value] = Object.entries(r.set)[0];
     message(`${state.lights && state.lights.rig ? selected() + ': ' : ''}${name} = ${triple(value)}`, 'ok');
@@ -709,6 +724,7 @@ async function refreshLights() {
 }
 
 async function chooseLights(choice) {
+  if (choice.solo) remember();
   try {
     showLights(await post('/api/lights', choice));
     schedulePreview();
@@ -731,6 +747,7 @@ async function selectLight(name) {
 // Changes the rig in the file's form and sends it whole; the server takes it all or refuses it all.
 // `edit` may return the light to select afterwards.
 async function editRig(edit, done) {
+  remember();
   try {
     const rig = JSON.parse(JSON.stringify(await api('/api/rig')));
     const select = edit(rig);
@@ -951,6 +968,122 @@ function setUpShot() {
   });
 }
 
+// ---- undo and redo: every change of the rig, its knobs and the solo, kept until the page closes ----------
+
+function snapshot() {
+  return { rig: state.rig, solo: state.lights ? state.lights.solo.slice() : [] };
+}
+
+// The state before a change, remembered as one step (the rig as last fetched: refreshCurrent() keeps it).
+function remember() {
+  if (!state.rig) return;
+  const now = JSON.stringify(snapshot());
+  const top = state.undo[state.undo.length - 1];
+  if (top !== now) state.undo.push(now);
+  state.redo = [];
+  showHistory();
+}
+
+async function refreshCurrent() {
+  try {
+    state.rig = await api('/api/rig');
+  } catch (e) {
+    // The next change says what is wrong.
+  }
+}
+
+function showHistory() {
+  $('undo').disabled = state.undo.length === 0;
+  $('redo').disabled = state.redo.length === 0;
+  $('undo').title = `undo (Ctrl+Z): ${state.undo.length} step${state.undo.length === 1 ? '' : 's'}`;
+  $('redo').title = `redo (Ctrl+Shift+Z): ${state.redo.length} step${state.redo.length === 1 ? '' : 's'}`;
+}
+
+async function restore(from, to, what) {
+  if (!from.length) {
+    message(`nothing to ${what}`, 'ok');
+    return;
+  }
+  await new Promise((resolve) => {
+    // Changes still being sent are part of the state to leave.
+    const wait = () => (state.sending || Object.keys(state.pending).length ? setTimeout(wait, 20) : resolve());
+    wait();
+  });
+  await refreshCurrent();
+  const target = JSON.parse(from.pop());
+  to.push(JSON.stringify(snapshot()));
+  try {
+    state.rig = await post('/api/rig', target.rig);
+    // A field left focused by the change undone shows the value restored.
+    if (document.activeElement && $('panel').contains(document.activeElement)) document.activeElement.blur();
+    showLights(await post('/api/lights', { solo: target.solo }));
+    updatePanel(await api(`/api/panel?${lightQuery()}`));
+    message(`${what} done`, 'ok');
+    schedulePreview();
+  } catch (e) {
+    message(e.message, 'error');
+  }
+  showHistory();
+}
+
+const undo = () => restore(state.undo, state.redo, 'undo');
+const redo = () => restore(state.redo, state.undo, 'redo');
+
+function setUpHistory() {
+  $('undo').addEventListener('click', undo);
+  $('redo').addEventListener('click', redo);
+  document.addEventListener('keydown', (e) => {
+    if (!(e.ctrlKey || e.metaKey) || e.altKey) return;
+    const t = e.target;
+    // Text being typed keeps the browser's own undo.
+    if (t && (t.tagName === 'TEXTAREA' || (t.tagName === 'INPUT' && t.type === 'text'))) return;
+    const key = e.key.toLowerCase();
+    if (key === 'z' && !e.shiftKey) {
+      e.preventDefault();
+      undo();
+    } else if ((key === 'z' && e.shiftKey) || key === 'y') {
+      e.preventDefault();
+      redo();
+    }
+  });
+  showHistory();
+}
+
+// ---- compare: an input over the result, wiped from the left ---------------------------------------------
+
+function showCompare() {
+  const name = $('compare-with').value;
+  const img = $('compare');
+  const amount = Number($('wipe').value);
+  $('wipe').disabled = !name;
+  $('compare-toggle').disabled = !name;
+  img.hidden = !name || amount <= 0 || state.view !== 'result';
+  $('wipe-line').hidden = img.hidden || amount >= 100;
+  if (img.hidden) return;
+  img.style.clipPath = `inset(0 ${100 - amount}% 0 0)`;
+  $('wipe-line').style.left = `${amount}%`;
+  const src = `/api/input.png?name=${name}&exposure=${name === 'color' ? exposure() : 0}` +
+              `&c=${state.colourCount || 0}&f=${state.frame ? state.frame.frame : 0}`;
+  if (img.getAttribute('src') !== src) img.src = src;
+}
+
+function setUpCompare(info) {
+  const select = $('compare-with');
+  fillSelect(select, [''].concat(info.inputs), info.inputs.includes('color') ? '' : '',
+             (name) => name ? (name === 'color' ? 'color (the passes\u2019 beauty)' : name) : '(nothing)');
+  select.addEventListener('change', () => {
+    if (select.value && Number($('wipe').value) === 0) $('wipe').value = '50';
+    showCompare();
+  });
+  $('wipe').addEventListener('input', showCompare);
+  $('compare-toggle').addEventListener('click', () => {
+    if (!select.value) return;
+    $('wipe').value = Number($('wipe').value) >= 100 ? '0' : '100';
+    showCompare();
+  });
+  showCompare();
+}
+
 // ---- buttons --------------------------------------------------------------------------------------------
 
 // The command in a box that shows it whole, wrapped, whatever the clipboard allows.
@@ -1001,6 +1134,8 @@ async function start() {
     buildViews(state.info);
     setUpLights();
     setUpShot();
+    setUpHistory();
+    setUpCompare(state.info);
     showFrame(await api('/api/frame'));
     showLights(state.lights);
   } catch (e) {
