@@ -566,7 +566,13 @@ class HistoryPage(unittest.TestCase):
     def test_3_lights_and_solo(self):
         self.driver.find_element(By.ID, "light-add").click()
         self.wait.until(lambda d: len(self.rig()["lights"]) == 4)
-        self.driver.find_element(By.CSS_SELECTOR, 'li.light[data-light="rim"] button.solo').click()
+        def solo(d):
+            try:
+                d.find_element(By.CSS_SELECTOR, 'li.light[data-light="rim"] button.solo').click()
+                return True
+            except StaleElementReferenceException:  # the list is drawn again after every change
+                return False
+        self.wait.until(solo)
         self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["solo"] == ["rim"])
         self.undo()
         self.wait.until(lambda d: self.viewer.json("GET", "/api/lights")["solo"] == [])

@@ -130,7 +130,7 @@ function floatControl(knob, box) {
     field.value = numberText(Number(slider.value));
     change(knob.name, Number(slider.value), true);
   });
-  slider.addEventListener('change', () => settle());
+  slider.addEventListener('change', () => endGesture());
   row.append(slider, field);
   box.append(row);
   return (k) => {
@@ -160,7 +160,7 @@ function tripleControl(knob, box, colour) {
       fields.forEach((f, i) => (f.value = numberText(value[i])));
       change(knob.name, value, true);
     });
-    swatch.addEventListener('change', () => settle());
+    swatch.addEventListener('change', () => endGesture());
     row.append(swatch);
   }
   box.append(row);
@@ -317,9 +317,14 @@ function previewScale() {
   return Math.min(1, Math.max(0.1, 480 / state.info.width));
 }
 
+// A drag ends when the control is let go (not when it pauses): its changes were one step of the history.
+function endGesture() {
+  state.gesture = null;
+  settle();
+}
+
 function settle() {
   state.dragging = false;
-  state.gesture = null;
   schedulePreview();
 }
 
