@@ -108,26 +108,25 @@ void LightFactor::apply(DD::Image::ImageBuffer& out) const {
   const int rows =
       shadow_ ? std::max(0, (std::min(box.t() - frame.y(), frame_.grid.height - 1) - first) / 2 + 1) : 0;
   std::vector<float> lattice(static_cast<std::size_t>(rows) * static_cast<std::size_t>(width), 1.0f);
-  std::vector<char> wanted(lattice.size(), 0);
   const auto slot = [&](int i, int j) {
     return static_cast<std::size_t>((j - first) / 2) * static_cast<std::size_t>(width) +
            static_cast<std::size_t>(i);
   };
-  if (shadow_) {
-    int around[4][2];
-    for (int y = box.y(); y < box.t(); ++y)
-      for (int x = box.x(); x < box.r(); ++x) {
-        if (black(x, y)) continue;
-        const int count = geometry::lattice_neighbours(frame_.grid, x - frame.x(), y - frame.y(), around);
-        for (int k = 0; k < count; ++k) wanted[slot(around[k][0], around[k][1])] = 1;
-      }
+  if (shadow_)
     tbb::parallel_for(0, rows, [&](int row) {
       const int j = first + 2 * row;
-      for (int i = 0; i < width; i += 2)
-        if (wanted[slot(i, j)])
+      for (int i = 0; i < width; i += 2) {
+        // Wanted by a lit pixel of the band next to it (the pixels that look at it, see
+        // lattice_neighbours()).
+        bool wanted = false;
+        for (int y = std::max(frame.y() + j - 1, box.y()); y <= std::min(frame.y() + j + 1, box.t() - 1); ++y)
+          for (int x = std::max(frame.x() + i - 1, box.x()); x <= std::min(frame.x() + i + 1, box.r() - 1);
+               ++x)
+            wanted = wanted || !black(x, y);
+        if (wanted)
           lattice[slot(i, j)] = geometry::visibility(*frame_.camera, *field_, frame_.grid, *shadow_, i, j);
+      }
     });
-  }
   const auto from_lattice = [&](int i, int j) { return lattice[slot(i, j)]; };
   tbb::parallel_for(tbb::blocked_range<int>(box.y(), box.t()), [&](const tbb::blocked_range<int>& lines) {
     for (int y = lines.begin(); y < lines.end(); ++y)
