@@ -337,7 +337,7 @@ struct HttpServer::Impl {
     if (path == "/api/pick") {
       only(post, "POST");
       const json body = parse_body(req);
-      double distance = 0;
+      std::optional<double> distance;  // none: a tenth of the scene's size
       if (body.contains("distance")) {
         if (!body["distance"].is_number())
           throw HttpFailure{http::status::bad_request, "\"distance\" must be a number"};

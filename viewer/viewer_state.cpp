@@ -95,6 +95,41 @@ hosting::RigFile unmuted(hosting::RigFile file) {
   return file;
 }
 
+// A tenth of the scene's size: the diagonal of the box holding the middle 90% of the surface positions
+// along each axis (far background and stray samples left out), to 2 significant digits; 1 without P.
+double scene_distance(const hosting::Session& session) {
+  const auto p = session.input(hosting::kPosition);
+  if (!p) return 1.0;
+  const Box& box = p->box();
+  const int c[3] = {p->channel_index(Chan_Red), p->channel_index(Chan_Green), p->channel_index(Chan_Blue)};
+  // About 200000 samples at most, spread evenly.
+  const long long pixels = static_cast<long long>(box.w()) * box.h();
+  const int step = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(pixels) / 200000.0)));
+  std::vector<float> axis[3];
+  for (int y = box.y(); y < box.t(); y += step)
+    for (int x = box.x(); x < box.r(); x += step) {
+      const float v[3] = {p->at(x, y, c[0]), p->at(x, y, c[1]), p->at(x, y, c[2])};
+      if ((v[0] == 0 && v[1] == 0 && v[2] == 0) || !std::isfinite(v[0]) || !std::isfinite(v[1]) ||
+          !std::isfinite(v[2]))
+        continue;  // no surface
+      for (int k = 0; k < 3; ++k) axis[k].push_back(v[k]);
+    }
+  if (axis[0].size() < 2) return 1.0;
+  double squared = 0;
+  for (auto& values : axis) {
+    const auto at = [&](double q) {
+      auto nth = values.begin() + static_cast<std::ptrdiff_t>(q * static_cast<double>(values.size() - 1));
+      std::nth_element(values.begin(), nth, values.end());
+      return static_cast<double>(*nth);
+    };
+    const double lo = at(0.05), hi = at(0.95);
+    squared += (hi - lo) * (hi - lo);
+  }
+  const double distance = 0.1 * std::sqrt(squared);
+  if (!(distance > 0) || !std::isfinite(distance)) return 1.0;
+  return std::stod(fmt::format("{:.2g}", distance));
+}
+
 std::string mask_key(const std::string& mask, double frame) { return mask + "@" + frame_key(frame); }
 
 }  // namespace
@@ -119,6 +154,7 @@ ViewerState::ViewerState(std::unique_ptr<hosting::Session> session, hosting::Pas
   const std::string source =
       setup_.settings_path ? fmt::format("settings file \"{}\"", *setup_.settings_path) : "settings";
   commit(build(setup_.settings, source, frame_, *session_));
+  distance_ = scene_distance(*session_);
   // The command reads the file opened while it holds what is shown.
   if (setup_.settings_path && setup_.settings_as_file && command_file() == *setup_.settings_path)
     command_holds_ = doc_;
@@ -262,6 +298,7 @@ json ViewerState::info() {
           {"settings", setup_.settings_path ? json(*setup_.settings_path) : json(nullptr)},
           {"rig", file_.is_rig()},
           {"frame", frame_},
+          {"distance", distance_},
           {"generation", generation_}};
 }
 
@@ -321,6 +358,7 @@ json ViewerState::set_frame(const json& body) {
   const std::string source = "rig";
   Built built = build(doc_, source, frame, inputs ? *inputs : *session_);
   if (inputs) {
+    distance_ = scene_distance(*inputs);
     session_ = std::move(inputs);
     reduced_.reset();
     reduced_session_.reset();
@@ -558,6 +596,20 @@ std::string ViewerState::input_png(int slot, double scale, double exposure) {
   const hosting::PreviewKind kind = slot == hosting::kNormal  ? hosting::PreviewKind::normals
                                     : slot == hosting::kColor ? hosting::PreviewKind::colour
                                                               : hosting::PreviewKind::positions;
+  if (kind == hosting::PreviewKind::normals && space_ == hosting::LightSpace::world) {
+    // The session holds world normals as the node reads them, z negated: shown as the file holds them.
+    ImageBuffer file(image->box(), {Chan_Red, Chan_Green, Chan_Blue});
+    const int c[3] = {image->channel_index(Chan_Red), image->channel_index(Chan_Green),
+                      image->channel_index(Chan_Blue)};
+    const Box& b = image->box();
+    for (int y = b.y(); y < b.t(); ++y)
+      for (int x = b.x(); x < b.r(); ++x) {
+        file.at(x, y, 0) = image->at(x, y, c[0]);
+        file.at(x, y, 1) = image->at(x, y, c[1]);
+        file.at(x, y, 2) = -image->at(x, y, c[2]);
+      }
+    return hosting::preview_png(file, kind, exposure);
+  }
   if (kind != hosting::PreviewKind::colour) return hosting::preview_png(*image, kind, exposure);
   hosting::PreviewView view = view_;
   view.exposure = exposure;
@@ -600,11 +652,12 @@ json ViewerState::set_colour(const json& choice) {
 
 hosting::Surface ViewerState::surface(int x, int y) { return hosting::surface_at(*session_, x, y, space_); }
 
-json ViewerState::pick(int x, int y, double distance, const std::optional<std::string>& light) {
+json ViewerState::pick(int x, int y, std::optional<double> distance,
+                       const std::optional<std::string>& light) {
   const std::string name = light_named(light);
   const hosting::Surface s = surface(x, y);
-  const json settings =
-      hosting::light_facing(rig_->light(name), s, space_, distance, fmt::format("pixel {}, {}", x, y));
+  const json settings = hosting::light_facing(rig_->light(name), s, space_, distance.value_or(distance_),
+                                              fmt::format("pixel {}, {}", x, y));
   json panel_now = apply(settings, name);
   return {{"P", s.position}, {"N", s.normal}, {"set", settings}, {"panel", panel_now}, {"light", name}};
 }

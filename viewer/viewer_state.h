@@ -86,7 +86,8 @@ class ViewerState {
   std::string preview_png(double scale, double exposure, double& render_ms,
                           const std::optional<std::string>& light = {});
   /// Input `slot` for viewing: colour through the chosen view with the exposure, normals as 0.5 n + 0.5,
-  /// positions spread over their range (data shown as it is).
+  /// positions spread over their range (data shown as it is; world-space normals as the file holds them, not
+  /// with the z the node is given).
   std::string input_png(int slot, double scale, double exposure);
 
   /// The colour config in use and the view chosen: {"config", "displays": {DISPLAY: [VIEW, ...]}, "looks",
@@ -102,7 +103,11 @@ class ViewerState {
   /// Places a light for the surface at (x, y): the point light `distance` along the normal, the parallel
   /// light shining straight at it. Returns the surface, the values set and the light's new panel; refuses
   /// pixels without a surface.
-  nlohmann::json pick(int x, int y, double distance, const std::optional<std::string>& light = {});
+  nlohmann::json pick(int x, int y, std::optional<double> distance = {},
+                      const std::optional<std::string>& light = {});
+  /// The distance a click places a point light at when none is given: a tenth of the scene's size, the
+  /// diagonal of the box holding the middle 90% of P's surface samples along each axis (1 without P).
+  double default_distance() const { return distance_; }
 
   /// Every knob's value of a light in the settings file's form.
   nlohmann::json settings(const std::optional<std::string>& light = {});
@@ -151,6 +156,7 @@ class ViewerState {
   ViewSetup setup_;
   long generation_ = 0;
   double frame_ = 0;
+  double distance_ = 1.0;
 
   nlohmann::json doc_;                        ///< the settings in the file's form
   hosting::RigFile file_;                     ///< doc_ as hosting reads it

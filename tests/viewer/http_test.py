@@ -337,6 +337,28 @@ class Picking(ViewerTestCase):
 class WorldSpacePicking(ViewerTestCase):
     viewer_args = ("--light-space", "world", "--set", "lightType=point")
 
+    def test_the_normal_view_shows_the_normals_as_the_file_holds_them(self):
+        # A node-space view gives the node the file's normals unchanged; a world-space one negates their z
+        # for the node, and still shows them as the file holds them.
+        node = Viewer(paths=False)
+        try:
+            _, _, as_file = node.request("GET", "/api/input.png?name=normal")
+        finally:
+            node.stop()
+        _, _, shown = self.viewer.request("GET", "/api/input.png?name=normal")
+        self.assertEqual(png_pixels(shown), png_pixels(as_file))
+        _, _, small = self.viewer.request("GET", "/api/input.png?name=normal&scale=0.25")
+        self.assertEqual(png_size(small), (120, 68))
+
+    def test_the_click_distance_defaults_to_a_tenth_of_the_scene(self):
+        info = self.viewer.json("GET", "/api/info")
+        # The demo scene: the middle 90% of its surface positions span a box 24 units across.
+        self.assertEqual(info["distance"], 2.4)
+        r = self.viewer.json("POST", "/api/pick", CENTRE)
+        position, _ = expected_light(r["P"], r["N"], info["distance"], node_space=False)
+        for a, b in zip(self.viewer.knob("_pointLightPos", r["panel"])["value"], position):
+            self.assertAlmostEqual(a, b, places=5)
+
     def test_world_space_places_the_light_along_the_normal_itself(self):
         r = self.viewer.json("POST", "/api/pick", dict(CENTRE, distance=3))
         position, _ = expected_light(r["P"], r["N"], 3, node_space=False)

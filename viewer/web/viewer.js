@@ -538,6 +538,15 @@ function fitImages() {
 }
 
 // A new zoom keeps the point at the middle of the view where it was.
+// The click distance: a tenth of the scene's size, until it is edited.
+function showDistance(info) {
+  if (state.distanceEdited) return;
+  $('distance').value = info.distance;
+  $('distance').parentElement.title =
+    `How far from the clicked surface the point light is placed, in P's units (default ${info.distance}: ` +
+    'a tenth of the diagonal of the box holding the middle 90% of the surface positions)';
+}
+
 function setZoom(zoom) {
   const frame = $('frame');
   const cx = (frame.scrollLeft + frame.clientWidth / 2) / Math.max(1, frame.scrollWidth);
@@ -935,6 +944,7 @@ async function goToFrame(frame) {
     showFrame(await post('/api/frame', { frame }));
     // The inputs may have changed with the frame: their size, their thumbnails, the knobs' values.
     state.info = await api('/api/info');
+    showDistance(state.info);
     fitImages();
     await refreshLights();
     updatePanel(await api(`/api/panel?${lightQuery()}`));
@@ -1148,6 +1158,8 @@ async function start() {
     return;
   }
   const info = state.info;
+  showDistance(info);
+  $('distance').addEventListener('change', () => (state.distanceEdited = true));
   $('size').textContent = `${info.width}×${info.height} · ${info.light_space} space`;
   $('save').disabled = !info.save;
   $('save').title = info.save ? `write the settings to ${info.save}` : 'start quorlen view with --save FILE.json';
