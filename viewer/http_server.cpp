@@ -123,8 +123,8 @@ code{background:#2a2c30;padding:1px 4px;border-radius:3px}h1{font-size:20px;colo
 <p><code>quorlen view</code> printed the address to open when it started, as its first line:</p>
 <p><code>quorlen: viewing at http://127.0.0.1:PORT/?token=...</code></p>
 <p>Open that address (the token is exchanged for a cookie, so later visits in this browser need it only
-once). Through an SSH tunnel, keep the token and change only the host and port:
-<code>http://127.0.0.1:9000/?token=...</code>.</p>
+once). Through an SSH tunnel (<code>ssh -L 9000:127.0.0.1:PORT host</code>), keep the token and use the
+tunnel's port: <code>http://127.0.0.1:9000/?token=...</code>.</p>
 </body></html>
 )";
 
