@@ -12,8 +12,9 @@
 
 namespace quorlen::viewer {
 
-/// Bodies above this many bytes are refused (413): settings and clicks are small.
-inline constexpr std::size_t kBodyLimit = 64 * 1024;
+/// Bodies above this many bytes are refused (413): knob values and clicks are small, and a whole rig with
+/// the keys of a long shot (sent back whole by the page's undo) stays well under it.
+inline constexpr std::size_t kBodyLimit = 1024 * 1024;
 
 /// A token of 128 random bits from std::random_device, as 32 hexadecimal digits.
 std::string random_token();

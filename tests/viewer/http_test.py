@@ -133,12 +133,12 @@ class Refusals(ViewerTestCase):
         self.assertEqual((status, headers["Content-Type"]), (403, "application/json"))
 
     def test_large_bodies_are_413_and_the_server_goes_on(self):
-        status, headers, data = self.viewer.request("POST", "/api/knobs", body=" " * (65 * 1024))
+        status, headers, data = self.viewer.request("POST", "/api/knobs", body=" " * (1025 * 1024))
         self.assert_refused(status, headers, data, 413)
         # Without the token a large body is still just forbidden.
-        self.assert_refused(*self.viewer.request("POST", "/api/knobs", body=" " * (65 * 1024), auth=False))
+        self.assert_refused(*self.viewer.request("POST", "/api/knobs", body=" " * (1025 * 1024), auth=False))
         # Chunked bodies are counted too.
-        chunk = b"x" * 70000
+        chunk = b"x" * (1024 * 1024 + 100)
         answer = raw_request(self.viewer.port, (
             f"POST /api/knobs HTTP/1.1\r\nHost: {self.viewer.host}\r\nAuthorization: Bearer {self.viewer.token}\r\n"
             f"Transfer-Encoding: chunked\r\n\r\n{len(chunk):x}\r\n").encode() + chunk + b"\r\n0\r\n\r\n")
@@ -625,6 +625,16 @@ class Rigs(unittest.TestCase):
         self.assertEqual(muted, alone)
         _, _, half = self.viewer.request("GET", "/api/preview.png?light=rim&scale=0.5")
         self.assertEqual(png_size(half), (240, 135))
+
+    def test_a_rig_with_the_keys_of_a_long_shot(self):
+        rig = json.loads(json.dumps(THREE_LIGHTS))
+        for i, light in enumerate(rig["lights"]):
+            light["knobs"]["lightBrightness"] = {"keys": {str(1001 + f): 0.5 + (f % 7) * 0.125 + i
+                                                          for f in range(0, 2400)}}
+        body = json.dumps(rig)
+        self.assertGreater(len(body), 64 * 1024)
+        self.viewer.json("POST", "/api/rig", rig)
+        self.assertEqual(self.viewer.json("GET", "/api/rig")["lights"], rig["lights"])
 
     def test_every_light_muted_is_black(self):
         rig = self.viewer.json("GET", "/api/rig")
