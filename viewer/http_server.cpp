@@ -6,6 +6,7 @@
 #include <quorlen/inputs.h>
 #include <quorlen/interrupt.h>
 
+#include <array>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/beast/core.hpp>
@@ -436,12 +437,33 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void close() {
+    // The answer is sent; what the client still sends (the rest of a refused body) is read and dropped
+    // for a short while, so that closing with it unread does not reset the connection and lose the answer.
     beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(std::chrono::seconds(2));
+    drain();
   }
 
+  void drain() {
+    stream_.async_read_some(asio::buffer(scratch_),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                              self->drained_ += n;
+                              if (ec || self->drained_ > kDrainLimit) {
+                                beast::error_code ignored;
+                                self->stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+                                self->stream_.socket().close(ignored);
+                                return;
+                              }
+                              self->drain();
+                            });
+  }
+
+  static constexpr std::size_t kDrainLimit = 16 * 1024 * 1024;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_{8192};
+  std::array<char, 16384> scratch_{};
+  std::size_t drained_ = 0;
   std::optional<http::request_parser<http::string_body>> parser_;
   HttpServer::Impl& server_;
 };
