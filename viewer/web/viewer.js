@@ -723,7 +723,7 @@ function showLights(lights) {
   $('light-delete').disabled = !lights.rig || count < 2;
   const field = $('light-name');
   if (document.activeElement !== field) field.value = lights.selected;
-  field.placeholder = lights.rig ? '' : 'name it to make a rig';
+  field.placeholder = lights.rig ? '' : 'to make a rig';
   $('knobs-title').textContent = lights.rig ? `Knobs of ${lights.selected}` : 'Knobs';
   markKeys();
   $('alone-caption').textContent = `${lightLabel(lights.selected)} alone`;
