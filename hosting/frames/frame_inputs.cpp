@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "geometry/normal_frames.h"
 #include "hosting/colour/display_encoder.h"
+#include "hosting/frames/normal_frame.h"
 #include "hosting/images/layer_mapping.h"
 #include "text/strings.h"
 
@@ -238,16 +238,7 @@ BandInputs FrameInputs::read_band(int y0, int y1) {
     if (slot == kNormal) {
       note_signs(*image);
       const Box area = reader->geometry().data.intersected(band.box);
-      if (normal_axes_ || normal_flip_ != NormalFlip{}) {
-        transform_normals(*image, area, LightSpace::node, normal_encoding_);
-        for (int y = area.y(); y < area.t(); ++y)
-          geometry::normals_to_world(&image->at(area.x(), y, 0),
-                                     static_cast<std::size_t>(std::max(0, area.w())), image->channel_count(),
-                                     normal_flip_, normal_axes_ ? &*normal_axes_ : nullptr);
-        transform_normals(*image, area, light_space_, NormalEncoding::signed_values);
-      } else {
-        transform_normals(*image, area, light_space_, normal_encoding_);
-      }
+      read_normals(*image, area, light_space_, normal_encoding_, normal_flip_, normal_axes_);
     }
     band.images[static_cast<std::size_t>(slot)] = std::move(image);
   });

@@ -14,6 +14,7 @@
 #include "hosting/frames/frame_camera.h"
 #include "hosting/frames/frame_pattern.h"
 #include "hosting/frames/frame_pipeline.h"
+#include "hosting/frames/normal_frame.h"
 #include "hosting/frames/run_warnings.h"
 #include "hosting/images/codecs.h"
 #include "hosting/images/image_writer.h"
@@ -105,19 +106,12 @@ void refuse_output_target(const RenderRequest& request, const FrameSources& sour
 }
 
 PassReading pass_reading(const RenderRequest& request, int frame) {
-  PassReading reading;
-  if (!request.light_space || !request.normal_encoding || !request.normal_space || !request.normal_flip) {
-    const RigFile rig = rig_of(settings_at(request, frame));
-    reading.light_space = rig.light_space.value_or(LightSpace::node);
-    reading.normal_encoding = rig.normal_encoding.value_or(NormalEncoding::signed_values);
-    reading.normal_space = rig.normal_space.value_or(NormalSpace::world);
-    reading.normal_flip = rig.normal_flip.value_or(NormalFlip{});
-  }
-  if (request.light_space) reading.light_space = *request.light_space;
-  if (request.normal_encoding) reading.normal_encoding = *request.normal_encoding;
-  if (request.normal_space) reading.normal_space = *request.normal_space;
-  if (request.normal_flip) reading.normal_flip = *request.normal_flip;
-  return reading;
+  const PassChoices given{request.light_space, request.normal_encoding, request.normal_space,
+                          request.normal_flip};
+  // The settings file is read only when the command line leaves something to it.
+  if (given.light_space && given.normal_encoding && given.normal_space && given.normal_flip)
+    return pass_reading(RigFile{}, given);
+  return pass_reading(rig_of(settings_at(request, frame)), given);
 }
 
 void check_request(const RenderRequest& request) {
@@ -252,14 +246,8 @@ StageTimes run_render(const RenderRequest& request, const DD::Image::Op::Descrip
     std::vector<std::string> warnings;
     FrameInputs inputs(sources, warnings);
     std::unique_ptr<FrameCamera> camera;
-    if (frame_p || show_camera) {
-      camera = frame_camera(sources, inputs.geometry());
-      if (sources.normal_space == NormalSpace::camera) camera->require("--normal-space camera");
-    }
-    if (sources.normal_space == NormalSpace::camera)
-      inputs.set_normal_frame(sources.normal_flip, camera->camera->axes());
-    else if (sources.normal_flip != NormalFlip{})
-      inputs.set_normal_frame(sources.normal_flip, std::nullopt);
+    if (frame_p || show_camera) camera = frame_camera(sources, inputs.geometry());
+    inputs.set_normal_frame(sources.normal_flip, normal_axes(sources.normal_space, camera.get()));
     std::vector<std::unique_ptr<LightFactor>> factors;
     const auto make_factors = [&] {
       for (std::size_t i = 0; i < lights.nodes.size(); ++i)

@@ -208,4 +208,14 @@ LightSetting light_setting(const RigFile& rig, const KnobSetting& set) {
                                 near.empty() ? "" : fmt::format("; did you mean \"{}\"?", near)));
 }
 
+PassReading pass_reading(const RigFile& rig, const PassChoices& given) {
+  PassReading reading;
+  reading.light_space = given.light_space.value_or(rig.light_space.value_or(LightSpace::node));
+  reading.normal_encoding =
+      given.normal_encoding.value_or(rig.normal_encoding.value_or(NormalEncoding::signed_values));
+  reading.normal_space = given.normal_space.value_or(rig.normal_space.value_or(NormalSpace::world));
+  reading.normal_flip = given.normal_flip.value_or(rig.normal_flip.value_or(NormalFlip{}));
+  return reading;
+}
+
 }  // namespace quorlen::hosting

@@ -43,10 +43,10 @@ Node& RigSession::light(std::string_view name) {
 
 void RigSession::set_inputs(const ImageGeometry& geometry,
                             std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images,
-                            LightSpace space, NormalEncoding encoding) {
+                            const PassReading& reading) {
   // A session checks and converts the images as it would for one light; its node is not used.
   Session checked(nodes_.front().node->description());
-  checked.set_inputs(geometry, std::move(images), space, encoding);
+  checked.set_inputs(geometry, std::move(images), reading);
   for (int slot = 0; slot < kInputCount; ++slot)
     images_[static_cast<std::size_t>(slot)] = checked.input(slot);
   geometry_ = geometry;

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 
+#include "hosting/frames/frame_camera.h"
 #include "hosting/frames/frame_inputs.h"
+#include "hosting/frames/normal_frame.h"
 #include "hosting/frames/region_renderer.h"
 
 namespace quorlen::hosting {
@@ -18,8 +20,14 @@ Session::Session(const DD::Image::Op::Description& description) : node_(descript
 
 Session::~Session() = default;
 
-void Session::read_inputs(const FrameSources& sources, std::vector<std::string>& warnings) {
+void Session::read_inputs(const FrameSources& given, std::vector<std::string>& warnings) {
+  FrameSources sources = given;
+  const bool camera_space = sources.normal_space == NormalSpace::camera;
+  if (camera_space) sources.frame_pixel_bytes = frame_camera_pixel_bytes(0);
   FrameInputs inputs(sources, warnings);
+  std::unique_ptr<FrameCamera> camera;
+  if (camera_space) camera = frame_camera(sources, inputs.geometry());
+  inputs.set_normal_frame(sources.normal_flip, normal_axes(sources.normal_space, camera.get()));
   const Box& data = inputs.geometry().data;
   BandInputs read = inputs.read_band(data.y(), data.t());
   geometry_ = inputs.geometry();
@@ -27,8 +35,10 @@ void Session::read_inputs(const FrameSources& sources, std::vector<std::string>&
   alpha_ = std::move(read.alpha);
 }
 
-void Session::set_inputs(const ImageGeometry& geometry,
-                         std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images) {
+namespace {
+
+void check_images(const ImageGeometry& geometry,
+                  const std::array<std::shared_ptr<const ImageBuffer>, kInputCount>& images) {
   if (!images[kNormal]) throw usage_error("no normal input");
   for (int slot = 0; slot < kInputCount; ++slot) {
     const auto& image = images[static_cast<std::size_t>(slot)];
@@ -42,6 +52,13 @@ void Session::set_inputs(const ImageGeometry& geometry,
         throw usage_error(fmt::format("the {} input has no red, green and blue channels",
                                       kInputLabels[static_cast<std::size_t>(slot)]));
   }
+}
+
+}  // namespace
+
+void Session::set_inputs(const ImageGeometry& geometry,
+                         std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images) {
+  check_images(geometry, images);
   // A render without a colour input reads black, as a streamed one does.
   if (!images[kColor])
     images[kColor] = std::make_shared<const ImageBuffer>(
@@ -53,14 +70,23 @@ void Session::set_inputs(const ImageGeometry& geometry,
 }
 
 void Session::set_inputs(const ImageGeometry& geometry,
-                         std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images, LightSpace space,
-                         NormalEncoding encoding) {
-  if (images[kNormal] && (space != LightSpace::node || encoding != NormalEncoding::signed_values)) {
+                         std::array<std::shared_ptr<const ImageBuffer>, kInputCount> images,
+                         const PassReading& reading) {
+  check_images(geometry, images);
+  const bool plain = reading.light_space == LightSpace::node &&
+                     reading.normal_encoding == NormalEncoding::signed_values &&
+                     reading.normal_space == NormalSpace::world && reading.normal_flip == NormalFlip{};
+  if (!plain) {
+    std::unique_ptr<FrameCamera> camera;
+    if (reading.normal_space == NormalSpace::camera && images[kPosition])
+      camera = frame_camera_of(*images[kPosition], geometry);
+    const std::optional<NormalAxes> axes = normal_axes(reading.normal_space, camera.get());
     // A copy of a view would view the same samples, so the samples are copied one by one.
     const ImageBuffer& given = *images[kNormal];
     auto converted = std::make_shared<ImageBuffer>(given.box(), given.channels());
     std::copy(given.data(), given.data() + given.size(), converted->data());
-    transform_normals(*converted, converted->box(), space, encoding);
+    read_normals(*converted, converted->box(), reading.light_space, reading.normal_encoding,
+                 reading.normal_flip, axes);
     images[kNormal] = std::move(converted);
   }
   set_inputs(geometry, std::move(images));

@@ -73,6 +73,14 @@ struct PassReading {
 };
 PassReading pass_reading(const RenderRequest& request, int frame);
 
+/// The reading a front end names, each member unset where it leaves the choice to the settings file.
+struct PassChoices {
+  std::optional<LightSpace> light_space;
+  std::optional<NormalEncoding> normal_encoding;
+  std::optional<NormalSpace> normal_space;
+  std::optional<NormalFlip> normal_flip;
+};
+
 /// The frames to render: the list, or one frame (number 0, paths unchanged) without --frames. Throws a
 /// usage error when patterns and --frames do not go together (an output without a pattern would be
 /// overwritten by every frame; a pattern without --frames names no file).

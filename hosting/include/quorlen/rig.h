@@ -5,6 +5,7 @@
 
 #include <quorlen/inputs.h>
 #include <quorlen/node.h>
+#include <quorlen/render.h>
 
 #include <array>
 #include <memory>
@@ -61,6 +62,10 @@ struct RigFile {
 /// The rig `settings` give: the file's (a frame pattern in its path already substituted), the values given
 /// in memory over its shared ones, or none (one light of defaults). Throws a usage error.
 RigFile rig_of(const NodeSettings& settings);
+
+/// How passes are read for `rig`: each choice `given`, else the file's, else node space, signed, world
+/// normals and no flip, as a render of the file reads them.
+PassReading pass_reading(const RigFile& rig, const PassChoices& given);
 
 /// The top-level keys that are not knobs.
 inline constexpr std::array<std::string_view, 5> kRigFileKeys = {"lights", "lightSpace", "normalEncoding",

@@ -4,6 +4,7 @@
 
 #include <quorlen/inputs.h>
 #include <quorlen/node.h>
+#include <quorlen/render.h>
 #include <quorlen/rig.h>
 
 #include <array>
@@ -32,10 +33,17 @@ class RigSession {
   /// Light `name`'s node; throws a usage error naming the lights (and the nearest) for another name.
   Node& light(std::string_view name);
 
-  /// The inputs, as Session::set_inputs takes them (the normal image read in `space` and `encoding`).
+  /// The inputs, as Session::set_inputs takes them (the normal image read with `reading`; a front end
+  /// honouring the file's choices passes pass_reading(rig(), its own)).
   void set_inputs(const ImageGeometry& geometry,
                   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images,
-                  LightSpace space, NormalEncoding encoding);
+                  const PassReading& reading);
+  /// The same in `space` and `encoding`, world-space normals and no flip.
+  void set_inputs(const ImageGeometry& geometry,
+                  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images,
+                  LightSpace space, NormalEncoding encoding) {
+    set_inputs(geometry, std::move(images), PassReading{space, encoding});
+  }
   /// Light `name`'s mask over the data window (its red channel), instead of the file's; null returns to
   /// the file's. Throws a usage error for a light without a mask in the file when `image` is null.
   void set_mask(std::string_view name, std::shared_ptr<const DD::Image::ImageBuffer> image);

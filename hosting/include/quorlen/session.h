@@ -30,9 +30,10 @@ class Session {
   Node& node() { return node_; }
 
   /// Reads every connected input whole, by the rules of a render (the output takes the colour input's
-  /// windows, or the normal input's; other inputs are read where they overlap and are zero elsewhere), and
-  /// keeps them instead of the inputs held so far. Size differences are added to `warnings`. Throws a
-  /// usage error when an input cannot be read; the inputs held so far stay then.
+  /// windows, or the normal input's; other inputs are read where they overlap and are zero elsewhere; the
+  /// normals in `sources`' spaces and flips, camera space with the P file's camera), and keeps them instead
+  /// of the inputs held so far. Size differences are added to `warnings`. Throws a usage or input error
+  /// when an input cannot be read or no camera fits P; the inputs held so far stay then.
   void read_inputs(const FrameSources& sources, std::vector<std::string>& warnings);
 
   /// Keeps images already in memory: each covers `geometry.data` and holds at least red, green and blue
@@ -40,11 +41,19 @@ class Session {
   /// Throws a usage error when there is no normal image or an image's box is not the data window.
   void set_inputs(const ImageGeometry& geometry,
                   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images);
-  /// The same, the normal image read in `space` and `encoding` as a file's would be: converted in a copy
-  /// when they are not the node's own, so the caller's pixels are never written.
+  /// The same, the normal image read as a file's would be with `reading`: converted in a copy when it is
+  /// not the node's own, so the caller's pixels are never written. Camera-space normals are turned with
+  /// the camera fitted to the P image (arrays have no header); throws a usage error without a P image and
+  /// an input error when no camera fits it, as a render does.
   void set_inputs(const ImageGeometry& geometry,
                   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images,
-                  LightSpace space, NormalEncoding encoding);
+                  const PassReading& reading);
+  /// The same in `space` and `encoding`, world-space normals and no flip.
+  void set_inputs(const ImageGeometry& geometry,
+                  std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images,
+                  LightSpace space, NormalEncoding encoding) {
+    set_inputs(geometry, std::move(images), PassReading{space, encoding});
+  }
 
   /// Lets go of the inputs held, so images owned elsewhere (views) may go away.
   void clear_inputs() {
