@@ -225,6 +225,21 @@ ViewedInputs viewed_inputs(const py::object& normal, const py::object& color, co
 
 // The knob calls of a node, shared by Node and a rig's lights. Unknown names are a KeyError with the
 // suggestion, values the knob refuses a ValueError; the node is unchanged either way.
+// The reading the keywords name, in the command's words; None leaves the choice to the settings file.
+quorlen::hosting::PassChoices pass_choices(const std::optional<std::string>& light_space,
+                                           const std::optional<std::string>& normal_encoding,
+                                           const std::optional<std::string>& normal_space,
+                                           const std::optional<std::string>& normal_flip) {
+  namespace h = quorlen::hosting;
+  h::PassChoices choices;
+  if (light_space) choices.light_space = h::light_space_named(*light_space, "light_space");
+  if (normal_encoding)
+    choices.normal_encoding = h::normal_encoding_named(*normal_encoding, "normal_encoding");
+  if (normal_space) choices.normal_space = h::normal_space_named(*normal_space, "normal_space");
+  if (normal_flip) choices.normal_flip = h::normal_flip_named(*normal_flip, "normal_flip");
+  return choices;
+}
+
 namespace knob_calls {
 
 void require_knob(quorlen::hosting::Node& node, const std::string& name) {
@@ -329,13 +344,14 @@ class PyNode {
   }
 
   py::array_t<float> render(const py::object& normal, const py::object& color, const py::object& position,
-                            const py::object& noise_position, int threads, const std::string& light_space,
-                            const std::string& normal_encoding, const py::object& colorspaces, bool alpha) {
-    using quorlen::hosting::LightSpace;
-    using quorlen::hosting::NormalEncoding;
-    const LightSpace space = quorlen::hosting::light_space_named(light_space, "light_space");
-    const NormalEncoding encoding =
-        quorlen::hosting::normal_encoding_named(normal_encoding, "normal_encoding");
+                            const py::object& noise_position, int threads,
+                            const std::optional<std::string>& light_space,
+                            const std::optional<std::string>& normal_encoding, const py::object& colorspaces,
+                            bool alpha, const std::optional<std::string>& normal_space,
+                            const std::optional<std::string>& normal_flip) {
+    // A lone node has no settings file: what is not named is read as the command reads it by default.
+    const quorlen::hosting::PassReading reading = quorlen::hosting::pass_reading(
+        quorlen::hosting::RigFile{}, pass_choices(light_space, normal_encoding, normal_space, normal_flip));
     if (threads < 0)
       throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
     const auto spaces = colour_spaces_of(colorspaces);
@@ -348,7 +364,7 @@ class PyNode {
       prepare_colour(viewed, spaces, alpha);
       std::lock_guard<std::mutex> lock(mutex_);
       try {
-        session_.set_inputs(geometry, std::move(images), space, encoding);
+        session_.set_inputs(geometry, std::move(images), reading);
         out = session_.render(threads);
       } catch (...) {
         session_.clear_inputs();
@@ -449,11 +465,14 @@ class PyRig {
   }
 
   py::object render(const py::object& normal, const py::object& color, const py::object& position,
-                    const py::object& noise_position, int threads, const std::string& light_space,
-                    const std::string& normal_encoding, const py::dict& masks, bool layers,
-                    const std::vector<std::string>& solo, const py::object& colorspaces, bool alpha) {
-    const auto space = quorlen::hosting::light_space_named(light_space, "light_space");
-    const auto encoding = quorlen::hosting::normal_encoding_named(normal_encoding, "normal_encoding");
+                    const py::object& noise_position, int threads,
+                    const std::optional<std::string>& light_space,
+                    const std::optional<std::string>& normal_encoding, const py::dict& masks, bool layers,
+                    const std::vector<std::string>& solo, const py::object& colorspaces, bool alpha,
+                    const std::optional<std::string>& normal_space,
+                    const std::optional<std::string>& normal_flip) {
+    const quorlen::hosting::PassReading reading = quorlen::hosting::pass_reading(
+        rig_.rig(), pass_choices(light_space, normal_encoding, normal_space, normal_flip));
     if (threads < 0)
       throw py::value_error(fmt::format("threads: {} is negative (0 uses every core)", threads));
     const auto spaces = colour_spaces_of(colorspaces);
@@ -478,7 +497,7 @@ class PyRig {
       py::gil_scoped_release release;
       std::lock_guard<std::mutex> lock(mutex_);
       try {
-        rig_.set_inputs(viewed.geometry, viewed.images, space, encoding);
+        rig_.set_inputs(viewed.geometry, viewed.images, reading);
         for (const auto& [name, array] : mask_arrays) {
           const std::size_t channels = array.ndim() == 3 ? static_cast<std::size_t>(array.shape(2)) : 1;
           const std::vector<DD::Image::Channel> which(kRGBA.begin(),
@@ -739,8 +758,9 @@ PYBIND11_MODULE(_quorlen, m) {
       .def("accepts", &PyNode::accepts)
       .def("render", &PyNode::render, py::arg("normal"), py::arg("color") = py::none(),
            py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
-           py::arg("light_space") = "node", py::arg("normal_encoding") = "signed",
-           py::arg("colorspaces") = py::none(), py::arg("alpha") = false);
+           py::arg("light_space") = py::none(), py::arg("normal_encoding") = py::none(),
+           py::arg("colorspaces") = py::none(), py::arg("alpha") = false,
+           py::arg("normal_space") = py::none(), py::arg("normal_flip") = py::none());
 
   py::class_<PyRig>(m, "_Rig")
       .def(py::init<const std::string&, const std::optional<std::string>&,
@@ -760,10 +780,11 @@ PYBIND11_MODULE(_quorlen, m) {
       .def("panel_json", &PyRig::panel_json)
       .def("render", &PyRig::render, py::arg("normal"), py::arg("color") = py::none(),
            py::arg("P") = py::none(), py::arg("noiseP") = py::none(), py::arg("threads") = 0,
-           py::arg("light_space") = "node", py::arg("normal_encoding") = "signed",
+           py::arg("light_space") = py::none(), py::arg("normal_encoding") = py::none(),
            py::arg("masks") = py::dict(), py::arg("layers") = false,
            py::arg("solo") = std::vector<std::string>{}, py::arg("colorspaces") = py::none(),
-           py::arg("alpha") = false);
+           py::arg("alpha") = false, py::arg("normal_space") = py::none(),
+           py::arg("normal_flip") = py::none());
 
   m.def("read", &read_layer, py::arg("path"), py::arg("layer") = py::none());
   m.def("write", &write_array, py::arg("path"), py::arg("array"), py::arg("dtype"), py::arg("compression"),

@@ -164,12 +164,15 @@ class Node:
             return _python_value(value) if not isinstance(value, str) else value
         return {name: restored(value) for name, value in json.loads(self._node.settings_json()).items()}
 
-    def render(self, normal, color=None, P=None, noiseP=None, threads=0, *, light_space="node",
-               normal_encoding="signed", colorspaces=None, alpha=False):
+    def render(self, normal, color=None, P=None, noiseP=None, threads=0, *, light_space=None,
+               normal_encoding=None, colorspaces=None, alpha=False, normal_space=None, normal_flip=None):
         """Relights arrays of shape (H, W, 3) or (H, W, 4) (the first three channels are read) and
         returns a new float32 array (H, W, 4) whose alpha is 0. C-contiguous float32 arrays are read
-        in place; others are converted once. ``threads`` 0 uses every core. ``light_space`` and
-        ``normal_encoding`` are the command's ``--light-space`` and ``--normal-encoding``.
+        in place; others are converted once. ``threads`` 0 uses every core. ``light_space``,
+        ``normal_encoding``, ``normal_space`` and ``normal_flip`` are the command's ``--light-space``,
+        ``--normal-encoding``, ``--normal-space`` and ``--normal-flip`` ("x,y,z" or a sequence of axis
+        letters); unset, node, signed, world and none (a rig's light: its file's). Camera-space normals are
+        turned with the camera fitted to ``P``.
 
         ``colorspaces`` is the command's ``--colorspace``: ``{"color": NAME}`` names the colour array's
         space in the colour config, converted to the working space (in a copy) before the render. Without
@@ -178,7 +181,8 @@ class Node:
         inputs are data and take no colour space. With ``alpha=True`` the colour array's fourth channel
         becomes the output's alpha, as the command carries the colour input's alpha."""
         return self._node.render(normal, color, P, noiseP, threads, light_space, normal_encoding,
-                                 _colour_spaces(colorspaces), bool(alpha))
+                                 _colour_spaces(colorspaces), bool(alpha), normal_space,
+                                 _flip_words(normal_flip))
 
     def _repr_html_(self):
         rows = []
@@ -220,9 +224,9 @@ class _LightHandle:
         raise AttributeError(call)
 
     def render(self, normal, color, P, noiseP, threads, light_space, normal_encoding, colorspaces=None,
-               alpha=False):
+               alpha=False, normal_space=None, normal_flip=None):
         return self._rig.render(normal, color, P, noiseP, threads, light_space, normal_encoding, {}, False,
-                                [self._name], colorspaces, alpha)
+                                [self._name], colorspaces, alpha, normal_space, normal_flip)
 
 
 class Rig:
@@ -258,17 +262,35 @@ class Rig:
         return len(self.lights())
 
     def render(self, normal, color=None, P=None, noiseP=None, layers=False, *, masks=None, solo=(), threads=0,
-               light_space=None, normal_encoding=None, colorspaces=None, alpha=False):
+               light_space=None, normal_encoding=None, colorspaces=None, alpha=False, normal_space=None,
+               normal_flip=None):
         """Renders the rig on arrays as ``Node.render`` does: the beauty (H, W, 4) float32, or with
         ``layers=True`` a dict of ``"beauty"`` and each rendered light's name to its (H, W, 4) layer.
         ``masks`` maps light names to arrays (H, W) or (H, W, C) whose first channel replaces the file's
-        mask; masks named in the file and not given are read from it. ``light_space`` and
-        ``normal_encoding`` default to the file's, else node and signed. ``colorspaces`` and ``alpha``
-        are ``Node.render``'s (the alpha goes to the beauty and to every layer)."""
-        space = light_space or self._rig.light_space or "node"
-        encoding = normal_encoding or self._rig.normal_encoding or "signed"
-        return self._rig.render(normal, color, P, noiseP, int(threads), space, encoding, dict(masks or {}),
-                                bool(layers), list(solo), _colour_spaces(colorspaces), bool(alpha))
+        mask; masks named in the file and not given are read from it. ``light_space``,
+        ``normal_encoding``, ``normal_space`` and ``normal_flip`` default to the file's (``lightSpace``,
+        ``normalEncoding``, ``normalSpace``, ``normalFlip``), else node, signed, world and none.
+        ``colorspaces`` and ``alpha`` are ``Node.render``'s (the alpha goes to the beauty and to every
+        layer)."""
+        return self._rig.render(normal, color, P, noiseP, int(threads), light_space, normal_encoding,
+                                dict(masks or {}), bool(layers), list(solo), _colour_spaces(colorspaces),
+                                bool(alpha), normal_space, _flip_words(normal_flip))
+
+
+def _flip_words(flip):
+    """normal_flip as the command's --normal-flip takes it: "x,z" as it is, a sequence of axis letters
+    joined (empty: none)."""
+    if flip is None or isinstance(flip, str):
+        return flip
+    try:
+        axes = list(flip)
+    except TypeError:
+        raise TypeError(f"normal_flip: {type(flip).__name__} is not \"x,y,z\" or a sequence of axis letters") \
+            from None
+    for axis in axes:
+        if not isinstance(axis, str):
+            raise TypeError(f"normal_flip: {axis!r} is not an axis letter (x, y or z)")
+    return ",".join(axes) if axes else "none"
 
 
 def _json_settings(settings):
