@@ -72,6 +72,9 @@ def test_rig_honours_the_files_choices_unless_given(scene):
     assert same_bits(quorlen.read(path), out["beauty"][..., :3])
     for name in ("key", "rim"):
         assert same_bits(quorlen.read(path, name), out[name][..., :3]), name
+    # render_files takes the reading from its settings, a dict here, as the command takes it from the file.
+    quorlen.render_files(dir / "files.exr", passes=dir / "camera.exr", settings=rig_dict)
+    assert same_bits(quorlen.read(dir / "files.exr"), out["beauty"][..., :3])
     # A light's own render, without keywords, reads the passes as the file says too.
     assert same_bits(rig["key"].render(Nc, P=P), out["key"])
 
