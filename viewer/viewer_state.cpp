@@ -306,6 +306,10 @@ json ViewerState::apply(const json& settings, const std::optional<std::string>& 
   if (!settings.is_object()) throw usage_error("the knob values must be a JSON object");
   const std::string name = light_named(light);
   hosting::Node& node = rig_->light(name);
+  // One light's sessions take the same change, instead of all the knobs before their next render.
+  const bool session_in_sync = !file_.is_rig() && session_generation_ == generation_;
+  const bool reduced_in_sync =
+      !file_.is_rig() && reduced_session_ && reduced_session_generation_ == generation_;
   node.apply(settings);  // all or nothing
   // The file's form follows: the node's own form of each value (choices by their labels), a key at the
   // current frame for a knob the file animates.
@@ -330,6 +334,14 @@ json ViewerState::apply(const json& settings, const std::optional<std::string>& 
     }
   }
   ++generation_;
+  if (session_in_sync) {
+    session_->node().apply(settings);
+    session_generation_ = generation_;
+  }
+  if (reduced_in_sync) {
+    reduced_session_->node().apply(settings);
+    reduced_session_generation_ = generation_;
+  }
   return node.panel();
 }
 
