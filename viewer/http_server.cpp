@@ -310,8 +310,11 @@ struct HttpServer::Impl {
     if (path == "/api/preview.png") {
       only(get, "GET");
       double render_ms = 0;
+      const double width = number_in(query, "width", 0);
+      if (width != std::floor(width) || width < 0 || width > 100000)
+        throw HttpFailure{http::status::bad_request, "width must be a whole number of pixels"};
       std::string bytes = state.preview_png(number_in(query, "scale", 1.0), number_in(query, "exposure", 0.0),
-                                            render_ms, light);
+                                            render_ms, light, static_cast<int>(width));
       return png(req, std::move(bytes), render_ms);
     }
     if (path == "/api/input.png") {

@@ -586,13 +586,20 @@ const ImageBuffer& ViewerState::rendered(double scale, const std::optional<std::
 }
 
 std::string ViewerState::preview_png(double scale, double exposure, double& render_ms,
-                                     const std::optional<std::string>& light) {
+                                     const std::optional<std::string>& light, int width) {
   if (!(scale > 0.0 && scale <= 1.0)) throw usage_error("scale must be a number above 0 and at most 1");
   // Checked before a render that an exposure it cannot show would waste.
   hosting::PreviewView view = view_;
   view.exposure = exposure;
   hosting::preview_codes(ImageBuffer(Box(0, 0, 1, 1), {Chan_Red, Chan_Green, Chan_Blue}), view);
+  if (width < 0) throw usage_error("width must be a whole number above 0");
   const ImageBuffer& image = rendered(scale, light, render_ms);
+  const Box& box = image.box();
+  if (width > 0 && width < box.w()) {
+    const int height =
+        std::max(1, static_cast<int>(std::lround(static_cast<double>(box.h()) * width / box.w())));
+    return hosting::preview_png(hosting::preview_codes(*reduced_copy(image, box, width, height), view));
+  }
   return hosting::preview_png(hosting::preview_codes(image, view));
 }
 

@@ -82,9 +82,10 @@ class ViewerState {
   /// solo honoured), or with `light` that light alone (times its mask, muted or not), rendered at `scale`
   /// (0 < scale <= 1) of the full resolution, multiplied by 2^`exposure`, encoded to 8-bit through the
   /// chosen view as `render` writes a PNG. `render_ms` receives the time the render took (0 when an earlier
-  /// render of the same state was reused).
+  /// render of the same state was reused). A `width` above 0 and below the render's shrinks the picture to
+  /// it (nearest pixels) before it is encoded: a thumbnail of a render made anyway.
   std::string preview_png(double scale, double exposure, double& render_ms,
-                          const std::optional<std::string>& light = {});
+                          const std::optional<std::string>& light = {}, int width = 0);
   /// Input `slot` for viewing: colour through the chosen view with the exposure, normals as 0.5 n + 0.5,
   /// positions spread over their range (data shown as it is; world-space normals as the file holds them, not
   /// with the z the node is given).

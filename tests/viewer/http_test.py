@@ -625,6 +625,12 @@ class Rigs(unittest.TestCase):
         self.assertEqual(muted, alone)
         _, _, half = self.viewer.request("GET", "/api/preview.png?light=rim&scale=0.5")
         self.assertEqual(png_size(half), (240, 135))
+        # A thumbnail of it: the same render shrunk to a width before it is encoded.
+        _, headers, thumb = self.viewer.request("GET", "/api/preview.png?light=rim&scale=0.5&width=96")
+        self.assertEqual(png_size(thumb), (96, 54))
+        self.assertEqual(headers["Server-Timing"], "render;dur=0.00", "the render of the same state reused")
+        status, _, data = self.viewer.request("GET", "/api/preview.png?width=1.5")
+        self.assertEqual(status, 400, data)
 
     def test_a_rig_with_the_keys_of_a_long_shot(self):
         rig = json.loads(json.dumps(THREE_LIGHTS))

@@ -369,7 +369,8 @@ async function schedulePreview() {
     const thumbnail = document.querySelector('.alone-thumbnail');
     const layer = new Image();
     layer.onload = () => thumbnail && thumbnail.getContext('2d').drawImage(layer, 0, 0, thumbnail.width, thumbnail.height);
-    layer.src = `/api/preview.png?${common}&${lightQuery()}&n=${++state.previewCount}`;
+    // Shrunk by the server: the layer is encoded at the thumbnail's size.
+    if (thumbnail) layer.src = `/api/preview.png?${common}&${lightQuery()}&width=${thumbnail.width}&n=${++state.previewCount}`;
   }
   if (ok && aloneShown()) {
     const url = `/api/preview.png?${common}&${lightQuery()}&n=${++state.previewCount}`;
