@@ -120,6 +120,40 @@ TEST(ViewerState, SettingsRebuildTheSameNode) {
   EXPECT_EQ(other->panel(), viewer->panel());
 }
 
+TEST(ViewerState, ARigIsReplacedWholeOrNotAtAll) {
+  auto viewer = make_viewer();
+  viewer->set_rig({{"lights",
+                    {{{"name", "key"}, {"knobs", {{"lightType", "point"}, {"_pointLightPos", {0.5, 2, 4}}}}},
+                     {{"name", "fill"}, {"knobs", {{"lightBrightness", 0.3}}}}}}});
+  viewer->apply({{"lightBrightness", 0.5}}, "fill");
+  EXPECT_EQ(viewer->rig()["lights"][1]["knobs"]["lightBrightness"], 0.5);
+  double ms = 0;
+  const std::string beauty = viewer->preview_png(1.0, 0.0, ms);
+  const std::string key = viewer->preview_png(1.0, 0.0, ms, "key");
+  EXPECT_EQ(ms, 0.0) << "the light's layer of the beauty";
+  EXPECT_NE(key, beauty);
+  const nlohmann::json rig = viewer->rig();
+  const long generation = viewer->generation();
+  for (const nlohmann::json& bad :
+       {nlohmann::json{{"lights", nlohmann::json::array()}},
+        nlohmann::json{{"lights", {{{"name", "a"}}, {{"name", "a"}}}}},
+        nlohmann::json{{"lights", {{{"name", "a"}, {"knobs", {{"noSuchKnob", 1}}}}}}},
+        nlohmann::json{{"lightSpace", "world"}}, nlohmann::json::array()}) {
+    EXPECT_THROW(viewer->set_rig(bad), hosting::Error) << bad.dump();
+    EXPECT_EQ(viewer->rig(), rig);
+    EXPECT_EQ(viewer->generation(), generation);
+  }
+  EXPECT_THROW(viewer->apply({{"lightBrightness", 1}}, "rim"), hosting::Error);
+  EXPECT_THROW(viewer->set_frame({{"frame", 5}}), hosting::Error) << "outside the shot";
+  EXPECT_EQ(viewer->preview_png(1.0, 0.0, ms), beauty);
+  EXPECT_EQ(ms, 0.0);
+  // Reduced previews of a rig, and back to one light.
+  EXPECT_FALSE(viewer->preview_png(0.5, 0.0, ms, "fill").empty());
+  viewer->set_rig({{"lightBrightness", 0.25}});
+  EXPECT_FALSE(viewer->lights()["rig"]);
+  EXPECT_FALSE(viewer->preview_png(0.5, 0.0, ms).empty());
+}
+
 TEST(ViewerState, TheCommandSurvivesTheShell) {
   for (const std::string word :
        {"plain.exr", "with space.exr", "it's.exr", "$HOME", "a\"b", "", "x|z", "*"}) {
