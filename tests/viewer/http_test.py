@@ -610,6 +610,18 @@ class Rigs(unittest.TestCase):
         with open(self.viewer.output, "rb") as f:
             self.assertEqual(png_pixels(f.read()), png_pixels(soloed))
 
+    def test_shadows_and_spots_equal_the_render_command(self):
+        rig = {"lights": [
+            {"name": "key", "knobs": {"lightType": "point", "_pointLightPos": [-2.5, 3, 3.5]}, "shadow": {"size": 0.2}},
+            {"name": "spot", "knobs": {"lightType": "point", "_pointLightPos": [2, 3, 4]},
+             "spot": {"direction": [-0.3, -0.6, 0.5], "angle": 25, "penumbra": 5}}]}
+        self.viewer.json("POST", "/api/rig", rig)
+        self.assertEqual(self.viewer.json("GET", "/api/lights")["lights"][0]["options"], ["shadow"])
+        _, _, preview = self.viewer.request("GET", "/api/preview.png")
+        with open(self.viewer.save, "w") as f:
+            json.dump(self.viewer.json("GET", "/api/rig"), f)
+        self.assertEqual(png_pixels(preview), self.render("--settings", self.viewer.save))
+
     def test_one_light_alone(self):
         with open(self.viewer.save, "w") as f:
             json.dump(self.viewer.json("GET", "/api/rig"), f)

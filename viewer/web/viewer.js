@@ -698,8 +698,7 @@ function showLights(lights) {
     if (light.options && light.options.length) {
       const kept = document.createElement('div');
       kept.className = 'mask dim';
-      kept.textContent = `${light.options.join(', ')}: kept in the file and rendered by Render and the command; ` +
-        'not shown in the preview';
+      kept.textContent = `${light.options.join(', ')}: as the file gives them (no controls here)`;
       li.append(kept);
     }
     if (light.mask) {
