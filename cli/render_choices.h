@@ -12,7 +12,7 @@ namespace quorlen::cli {
 /// read (light space, normal encoding), writing into `request`.
 void add_input_options(CLI::App& app, hosting::RenderRequest& request);
 
-/// The normal input's space and flipped axes (render only: they need the whole frame's P).
+/// The normal input's space and flipped axes (camera space needs the whole frame's P for its camera).
 void add_normal_options(CLI::App& render, hosting::RenderRequest& request);
 
 /// The output's alpha, data type and compression, writing into `request`.

@@ -47,6 +47,7 @@ Command add_view_command(CLI::App& app) {
       "view", "Relight interactively in the browser: a live preview, knobs and lights placed by clicking");
   view->fallthrough();
   add_input_options(*view, o->request.render);
+  add_normal_options(*view, o->request.render);
   o->settings.add_to(*view);
   view->add_option("-o,--output", o->request.output,
                    "Where the page's Render button writes the full frame; the format follows the extension")
