@@ -299,7 +299,29 @@ json ViewerState::info() {
           {"rig", file_.is_rig()},
           {"frame", frame_},
           {"distance", distance_},
+          {"camera", camera()},
           {"generation", generation_}};
+}
+
+json ViewerState::camera() {
+  const auto p = session_->input(hosting::kPosition);
+  if (!p) return nullptr;
+  if (p != camera_p_) {
+    const hosting::CameraReport c = hosting::camera_of(*p, session_->geometry());
+    camera_ = {{"found", c.found},
+               {"projection", c.projection},
+               {"origin", c.origin},
+               {"residual", c.residual},
+               {"points", c.points},
+               {"line", c.line},
+               {"rows", c.found ? json(c.rows) : json(nullptr)}};
+    // The rows count pixels of the display window; the pictures show the data window.
+    const auto& g = session_->geometry();
+    camera_["origin_x"] = g.data.x() - g.display.x();
+    camera_["origin_y"] = g.data.y() - g.display.y();
+    camera_p_ = p;
+  }
+  return camera_;
 }
 
 json ViewerState::apply(const json& settings, const std::optional<std::string>& light) {
@@ -384,7 +406,10 @@ json ViewerState::set_frame(const json& body) {
 }
 
 json ViewerState::set_rig(const json& file) {
-  commit(build(file, "rig", frame_, *session_));
+  Built built = build(file, "rig", frame_, *session_);
+  // Refused now rather than by every preview after it.
+  built.rig->check_options();
+  commit(std::move(built));
   return doc_;
 }
 

@@ -2,6 +2,7 @@
 /// lights' knobs, previews, picking, saving and rendering. The server calls it from one thread.
 #pragma once
 
+#include <quorlen/camera.h>
 #include <quorlen/lighting.h>
 #include <quorlen/preview.h>
 #include <quorlen/render.h>
@@ -58,8 +59,12 @@ class ViewerState {
 
   /// The light's panel: every declaration with its value and availability.
   nlohmann::json panel(const std::optional<std::string>& light = {});
-  /// The image's size, the connected inputs and which buttons have somewhere to write.
+  /// The image's size, the connected inputs, which buttons have somewhere to write and the camera found
+  /// for P (null without P).
   nlohmann::json info();
+  /// The camera of the frame shown, as shadows find it: {"found", "projection", "origin", "residual",
+  /// "points", "line", "rows", "origin_x", "origin_y"}; null without a P input.
+  nlohmann::json camera();
   /// Applies knob values in the settings file's forms to a light, all or nothing; returns its new panel.
   /// A knob the file animates gets a key at the current frame; any other is set in the light's own knobs
   /// (at the top of the file for one light).
@@ -168,6 +173,9 @@ class ViewerState {
   long structure_ = 0;                           ///< changes with every new rig session
   /// Masks read, by their "FILE:CHANNEL" (pattern substituted): edits of the rig keep them.
   std::map<std::string, std::shared_ptr<const DD::Image::ImageBuffer>> masks_;
+  // The camera of the P image it was found for: fitting it costs a few milliseconds a frame.
+  std::shared_ptr<const DD::Image::ImageBuffer> camera_p_;
+  nlohmann::json camera_;
 
   // The reduced copy for one scale, its knobs brought up to date before each render.
   std::unique_ptr<hosting::RigSession> reduced_;

@@ -2,6 +2,7 @@
 #include "hosting/frames/frame_camera.h"
 
 #include <fmt/format.h>
+#include <quorlen/camera.h>
 #include <quorlen/errors.h>
 
 #include "geometry/normal_frames.h"
@@ -142,6 +143,25 @@ std::unique_ptr<FrameCamera> frame_camera_of(const DD::Image::ImageBuffer& posit
   c.camera = c.fit.camera;
   if (c.camera) c.origin = "fitted to P";
   return made;
+}
+
+}  // namespace quorlen::hosting
+
+namespace quorlen::hosting {
+
+CameraReport camera_of(const DD::Image::ImageBuffer& position, const ImageGeometry& geometry) {
+  const std::unique_ptr<FrameCamera> c = frame_camera_of(position, geometry);
+  CameraReport r;
+  r.found = c->camera.has_value();
+  r.origin = c->origin;
+  r.residual = c->fit.residual;
+  r.points = c->fit.points;
+  r.line = c->describe();
+  if (c->camera) {
+    r.projection = projection_word(*c->camera);
+    r.rows = c->camera->rows;
+  }
+  return r;
 }
 
 }  // namespace quorlen::hosting

@@ -34,6 +34,10 @@ geometry::Vec3 vector_knob(Node& node, const char* name) {
 
 }  // namespace
 
+std::string spot_on_parallel(std::string_view who) {
+  return fmt::format("{}: \"spot\" needs a point light (lightType point); this one is parallel", who);
+}
+
 std::unique_ptr<LightFactor> LightFactor::make(Node& node, const RigLight& light, FrameCamera& frame,
                                                std::string_view who) {
   if (!light.shadow && !light.spot) return nullptr;
@@ -43,9 +47,7 @@ std::unique_ptr<LightFactor> LightFactor::make(Node& node, const RigLight& light
   // input relates to P (see docs/shadows.md).
   f->position_ = point ? vector_knob(node, "_pointLightPos") : geometry::Vec3{};
   if (light.spot) {
-    if (!point)
-      throw usage_error(
-          fmt::format("{}: \"spot\" needs a point light (lightType point); this one is parallel", who));
+    if (!point) throw usage_error(spot_on_parallel(who));
     f->spot_ =
         geometry::SpotCone{{light.spot->direction[0], light.spot->direction[1], light.spot->direction[2]},
                            light.spot->angle,

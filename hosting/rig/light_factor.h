@@ -44,6 +44,9 @@ class LightFactor {
   geometry::Vec3 position_{};
 };
 
+/// The refusal of a spot on a parallel light.
+std::string spot_on_parallel(std::string_view who);
+
 /// Whether `light` needs the whole frame's P.
 inline bool needs_frame_p(const RigLight* light) { return light && (light->shadow || light->spot); }
 

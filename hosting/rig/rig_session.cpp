@@ -88,6 +88,20 @@ void RigSession::clear_inputs() {
   masks_.clear();
 }
 
+void RigSession::check_options() {
+  std::unique_ptr<FrameCamera> camera;
+  for (const LightNode& n : nodes_) {
+    if (!needs_frame_p(n.light)) continue;
+    const std::string who = fmt::format("light \"{}\"", n.name);
+    if (n.light->spot && n.node->value_text("lightType") == "parallel")
+      throw usage_error(spot_on_parallel(who));
+    if (!images_[kPosition]) throw usage_error(who + ": shadows and spots need a P input");
+    if (!n.light->shadow) continue;
+    if (!camera) camera = frame_camera_of(*images_[kPosition], geometry_);
+    camera->require(who + ": shadow");
+  }
+}
+
 RigSession::Result RigSession::render(int threads, const std::vector<std::string>& solo, double frame) {
   if (!images_[kNormal]) throw usage_error("no inputs to render: connect a normal input first");
   const std::vector<bool> kept = rig_.is_rig() ? lights_kept(rig_, solo, {}) : std::vector<bool>{true};

@@ -617,10 +617,65 @@ class Rigs(unittest.TestCase):
              "spot": {"direction": [-0.3, -0.6, 0.5], "angle": 25, "penumbra": 5}}]}
         self.viewer.json("POST", "/api/rig", rig)
         self.assertEqual(self.viewer.json("GET", "/api/lights")["lights"][0]["options"], ["shadow"])
+        _, _, unshadowed = self.viewer.request("GET", "/api/preview.png?light=key")
+        # Edited as the page edits them: options added to the rig and sent whole, then saved by Save.
+        rig = self.viewer.json("GET", "/api/rig")
+        rig["lights"][0]["shadow"] = {"size": 0.2, "samples": 24, "bias": 0.01, "maxDistance": 8}
+        rig["lights"].append({"name": "sun", "knobs": {"_parallelLightDir": [-0.6, 1, -0.4]},
+                              "shadow": {"angle": 2, "thickness": 0.5}})
+        self.viewer.json("POST", "/api/rig", rig)
         _, _, preview = self.viewer.request("GET", "/api/preview.png")
-        with open(self.viewer.save, "w") as f:
-            json.dump(self.viewer.json("GET", "/api/rig"), f)
+        _, _, shadowed = self.viewer.request("GET", "/api/preview.png?light=key")
+        self.assertNotEqual(png_pixels(shadowed), png_pixels(unshadowed), "the options change the light")
+        self.assertEqual(self.viewer.json("POST", "/api/save")["path"], self.viewer.save)
+        with open(self.viewer.save) as f:
+            saved = json.load(f)
+        self.assertEqual(saved["lights"][2]["shadow"], {"angle": 2, "thickness": 0.5})
         self.assertEqual(png_pixels(preview), self.render("--settings", self.viewer.save))
+
+    def test_bad_shadows_and_spots_are_refused(self):
+        def with_light(**entry):
+            rig = self.viewer.json("GET", "/api/rig")
+            rig["lights"][0].update(entry)
+            return rig
+        # A spot needs a point light (the fill is parallel), as the command says when it renders.
+        rig = self.viewer.json("GET", "/api/rig")
+        rig["lights"][1]["spot"] = {"direction": [0, -1, 0], "angle": 30}
+        self.assert_400("POST", "/api/rig", rig, 'light "fill"', "spot", "needs a point light")
+        self.assert_400("POST", "/api/rig", with_light(shadow={"sise": 1}), 'light "key"', 'did you mean "size"')
+        self.assert_400("POST", "/api/rig", with_light(shadow={"samples": 0}), "samples")
+        self.assert_400("POST", "/api/rig", with_light(shadow={"size": "big"}), "size")
+        self.assert_400("POST", "/api/rig", with_light(spot={"direction": [0, 0, 0], "angle": 30}), "direction")
+        self.assert_400("POST", "/api/rig", with_light(spot={"direction": [0, -1, 0], "angle": 30, "penumbra": 40}),
+                        "penumbra")
+        # Still serving, and the rig takes good values after the refusals.
+        self.viewer.json("POST", "/api/rig", with_light(shadow=True, spot={"direction": [0, -1, 0], "angle": 30}))
+        status, _, _ = self.viewer.request("GET", "/api/preview.png?scale=0.25")
+        self.assertEqual(status, 200)
+
+    def test_the_camera_is_the_one_the_command_finds(self):
+        camera = self.viewer.json("GET", "/api/info")["camera"]
+        self.assertTrue(camera["found"])
+        self.assertEqual(camera["projection"], "pinhole")
+        self.assertEqual(camera["origin"], "fitted to P")
+        self.assertLess(camera["residual"], 0.5)
+        dry = run_quorlen("render", "--passes", PASSES, "--settings", self.path, "-o",
+                          os.path.join(self.viewer.dir.name, "dry.exr"), "--dry-run")
+        self.assertEqual(dry.returncode, 0, dry.stderr)
+        self.assertIn(f"camera  {camera['line']}\n", dry.stdout)
+        # The rows put a surface's P at its pixel's centre: what the page's light marker relies on.
+        for x, y in ((240, 135), (100, 200), (400, 60)):
+            pixel = self.viewer.json("GET", f"/api/pixel?x={x}&y={y}")
+            if not pixel["surface"]:
+                continue
+            p = pixel["P"] + [1]
+            r = camera["rows"]
+            depth = sum(a * b for a, b in zip(r[2], p))
+            self.assertGreater(depth, 0)
+            u = sum(a * b for a, b in zip(r[0], p)) / depth - camera["origin_x"]
+            v = sum(a * b for a, b in zip(r[1], p)) / depth - camera["origin_y"]
+            self.assertAlmostEqual(u, x + 0.5, delta=0.05, msg=(x, y))
+            self.assertAlmostEqual(v, y + 0.5, delta=0.05, msg=(x, y))
 
     def test_one_light_alone(self):
         with open(self.viewer.save, "w") as f:
@@ -661,6 +716,69 @@ class Rigs(unittest.TestCase):
         self.viewer.json("POST", "/api/rig", rig)
         _, _, black = self.viewer.request("GET", "/api/preview.png")
         self.assertEqual(set(png_pixels(black)[2]), {0})
+
+
+def write_png(path, width, height, pixel):
+    """An 8-bit RGB PNG of pixel(x, y) -> (r, g, b)."""
+    import struct
+    import zlib
+    rows = b"".join(b"\0" + bytes(c for x in range(width) for c in pixel(x, y)) for y in range(height))
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+class NoCamera(unittest.TestCase):
+    """P of random values: no camera fits it, so shadows are refused with the command's words."""
+
+    @classmethod
+    def setUpClass(cls):
+        import random
+        import tempfile
+        cls.files = tempfile.TemporaryDirectory(prefix="viewer-nocamera-")
+        noise = random.Random(26)
+        p = os.path.join(cls.files.name, "p.png")
+        n = os.path.join(cls.files.name, "n.png")
+        write_png(p, 64, 48, lambda x, y: [noise.randrange(1, 256) for _ in range(3)])
+        write_png(n, 64, 48, lambda x, y: (128, 128, 255))
+        cls.inputs = ("--normal", n, "--P", p)
+        cls.viewer = Viewer(inputs=cls.inputs)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.viewer.stop()
+        cls.files.cleanup()
+
+    def test_the_camera_is_missing_and_shadows_are_refused(self):
+        camera = self.viewer.json("GET", "/api/info")["camera"]
+        self.assertFalse(camera["found"])
+        self.assertIsNone(camera["rows"])
+        self.assertTrue(camera["line"].startswith("none: no camera fits P"), camera["line"])
+        before = self.viewer.json("GET", "/api/rig")
+        rig = {"lights": [{"name": "key", "knobs": {"lightType": "point", "_pointLightPos": [0, 0, 2]},
+                           "shadow": True}]}
+        status, _, data = self.viewer.request("POST", "/api/rig", rig)
+        self.assertEqual(status, 400, data)
+        error = json.loads(data)["error"]
+        self.assertIn('light "key": shadow: no camera fits P', error)
+        self.assertNotIn("\n", error)
+        self.assertEqual(self.viewer.json("GET", "/api/rig"), before, "nothing changed")
+        # The command refuses the same rig with the same line.
+        settings = os.path.join(self.files.name, "rig.json")
+        with open(settings, "w") as f:
+            json.dump(rig, f)
+        result = run_quorlen("render", *self.inputs, "--settings", settings, "-o",
+                             os.path.join(self.files.name, "out.exr"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(error, result.stderr)
+        # A spot needs no camera, and the server goes on serving.
+        rig["lights"][0].pop("shadow")
+        rig["lights"][0]["spot"] = {"direction": [0, 0, -1], "angle": 40}
+        self.viewer.json("POST", "/api/rig", rig)
+        status, _, _ = self.viewer.request("GET", "/api/preview.png")
+        self.assertEqual(status, 200)
 
 
 class OneLightBecomesARig(ViewerTestCase):

@@ -54,6 +54,11 @@ class RigSession {
   /// Lets go of the inputs and masks held.
   void clear_inputs();
 
+  /// Refuses what render() would refuse of the lights' shadows and spots with the inputs held: a spot on a
+  /// parallel light, either without a P input, a shadow when no camera fits P. Throws a usage or input error
+  /// with render()'s words; a front end calls it to refuse an edit instead of every render after it.
+  void check_options();
+
   struct Result {
     DD::Image::ImageBuffer beauty;                                       ///< red, green, blue, alpha
     std::vector<std::pair<std::string, DD::Image::ImageBuffer>> layers;  ///< each rendered light's RGBA
