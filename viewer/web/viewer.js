@@ -294,6 +294,8 @@ function updatePanel(panel) {
     if (update) update(knob);
   }
   markKeys();
+  showOptions();
+  showMarker();
 }
 
 async function refreshPanel() {
@@ -695,10 +697,16 @@ function showLights(lights) {
     down.addEventListener('click', () => moveLight(i, 1));
 
     li.append(name, mute, soloButton, up, down);
-    if (light.options && light.options.length) {
+    const options = light.options || [];
+    const shown = [];
+    if (options.includes('shadow')) shown.push('casts shadows');
+    if (options.includes('spot')) shown.push('spot');
+    const others = options.filter((o) => o !== 'shadow' && o !== 'spot');
+    if (others.length) shown.push(`${others.join(', ')}: as the file gives them (no controls here)`);
+    if (shown.length) {
       const kept = document.createElement('div');
       kept.className = 'mask dim';
-      kept.textContent = `${light.options.join(', ')}: as the file gives them (no controls here)`;
+      kept.textContent = shown.join(' · ');
       li.append(kept);
     }
     if (light.mask) {
@@ -729,6 +737,222 @@ function showLights(lights) {
   $('alone-caption').textContent = `${lightLabel(lights.selected)} alone`;
   const viewCaption = $('alone-view-caption');
   if (viewCaption) viewCaption.textContent = `${lightLabel(lights.selected)} alone`;
+  showOptions();
+}
+
+// ---- a light's shadow and spot: kept in the rig's file form and sent whole, like every rig edit ---------
+
+// The defaults a shadow option takes when unset, as the render documents them.
+const SHADOW_OPTIONS = [
+  { key: 'size', label: 'size', point: true, hint: '0 (hard)', min: 0 },
+  { key: 'angle', label: 'angle °', parallel: true, hint: '0 (hard)', min: 0, max: 90 },
+  { key: 'samples', label: 'samples', hint: '16', min: 1, max: 256, step: 1 },
+  { key: 'thickness', label: 'thickness', hint: '10% of depth', min: 0 },
+  { key: 'bias', label: 'bias', hint: '0.2% of depth', min: 0 },
+  { key: 'maxDistance', label: 'max distance', hintPoint: 'to the light', hintParallel: "to the frame's edge", min: 0 },
+];
+
+function selectedEntry(rig) {
+  if (!rig) return null;
+  if (!Array.isArray(rig.lights)) return rig;
+  return rig.lights.find((l) => l.name === selected()) || null;
+}
+
+function isParallel() {
+  const knob = state.panel && state.panel.knobs.find((k) => k.name === 'lightType');
+  if (!knob) return false;
+  const word = Array.isArray(knob.entries) ? knob.entries[knob.value] : knob.value;
+  return String(word) === 'parallel';
+}
+
+// Edits the selected light's entry (a view of one light becomes a rig of it, as a name does).
+function editOptions(edit, done) {
+  editRig((rig) => {
+    const lights = asRig(rig, uniqueName('light'));
+    const entry = lights[indexOfSelected(rig)];
+    edit(entry);
+    return entry.name;
+  }, done);
+}
+
+function optionRow(label, control) {
+  const row = document.createElement('label');
+  row.className = 'option';
+  const name = document.createElement('span');
+  name.textContent = label;
+  row.append(name, control);
+  return row;
+}
+
+function showOptions() {
+  const shadowBox = $('shadow-box');
+  const spotBox = $('spot-box');
+  if (!shadowBox) return;
+  showMarker();
+  shadowBox.textContent = '';
+  spotBox.textContent = '';
+  const entry = selectedEntry(state.rig) || {};
+  const parallel = isParallel();
+  const camera = state.info && state.info.camera;
+  const noCamera = !camera || !camera.found;
+  const shadow = entry.shadow;
+  const on = shadow === true || (shadow && typeof shadow === 'object');
+  const toggle = document.createElement('input');
+  toggle.type = 'checkbox';
+  toggle.id = 'shadow-on';
+  toggle.checked = !!on;
+  toggle.disabled = noCamera && !on;
+  toggle.addEventListener('change', () =>
+    editOptions((e) => {
+      if (toggle.checked) e.shadow = true;
+      else delete e.shadow;
+    }, toggle.checked ? 'shadow on' : 'shadow off'));
+  shadowBox.append(optionRow('cast shadows', toggle));
+  if (noCamera) {
+    const why = document.createElement('div');
+    why.className = 'why';
+    why.id = 'shadow-why';
+    why.textContent = camera
+      ? `shadows are unavailable: ${camera.line.replace(/^none: /, '')}`
+      : 'shadows are unavailable: they need a P input to find the camera';
+    shadowBox.append(why);
+  }
+  if (on) {
+    const values = shadow === true ? {} : shadow;
+    for (const o of SHADOW_OPTIONS) {
+      if ((o.point && parallel) || (o.parallel && !parallel)) continue;
+      const field = document.createElement('input');
+      field.type = 'number';
+      field.step = o.step || 'any';
+      if (o.min !== undefined) field.min = o.min;
+      if (o.max !== undefined) field.max = o.max;
+      field.dataset.option = o.key;
+      field.placeholder = o.hint || (parallel ? o.hintParallel : o.hintPoint);
+      field.title = `${o.label}: empty for the default (${field.placeholder})`;
+      if (values[o.key] !== undefined) field.value = values[o.key];
+      field.addEventListener('change', () =>
+        editOptions((e) => {
+          const object = e.shadow === true || !e.shadow ? {} : e.shadow;
+          if (field.value.trim() === '') delete object[o.key];
+          else object[o.key] = Number(field.value);
+          e.shadow = Object.keys(object).length ? object : true;
+        }, `shadow ${o.key} set`));
+      shadowBox.append(optionRow(o.label, field));
+    }
+  }
+  const spot = entry.spot;
+  const spotToggle = document.createElement('input');
+  spotToggle.type = 'checkbox';
+  spotToggle.id = 'spot-on';
+  spotToggle.checked = !!spot;
+  spotToggle.disabled = parallel && !spot;
+  spotToggle.title = parallel ? 'a spot needs a point light' : 'narrow the point light to a cone';
+  spotToggle.addEventListener('change', () =>
+    editOptions((e) => {
+      if (spotToggle.checked) e.spot = { direction: [0, -1, 0], angle: 30, penumbra: 0 };
+      else delete e.spot;
+    }, spotToggle.checked ? 'spot on' : 'spot off'));
+  spotBox.append(optionRow('spot', spotToggle));
+  if (parallel && !spot) {
+    const why = document.createElement('div');
+    why.className = 'why';
+    why.textContent = 'a spot needs a point light';
+    spotBox.append(why);
+  }
+  if (spot && typeof spot === 'object') {
+    const direction = document.createElement('input');
+    direction.type = 'text';
+    direction.dataset.option = 'direction';
+    direction.value = Array.isArray(spot.direction) ? spot.direction.join(', ') : '';
+    direction.title = 'from the light towards what it lights, in P\'s space';
+    direction.addEventListener('change', () =>
+      editOptions((e) => {
+        e.spot.direction = direction.value.split(',').map((t) => Number(t.trim()));
+      }, 'spot direction set'));
+    spotBox.append(optionRow('direction', direction));
+    for (const [key, label, hint] of [['angle', 'angle °', ''], ['penumbra', 'penumbra °', '0']]) {
+      const field = document.createElement('input');
+      field.type = 'number';
+      field.step = 'any';
+      field.dataset.option = key;
+      field.placeholder = hint;
+      if (spot[key] !== undefined) field.value = spot[key];
+      field.addEventListener('change', () =>
+        editOptions((e) => {
+          if (field.value.trim() === '') delete e.spot[key];
+          else e.spot[key] = Number(field.value);
+        }, `spot ${key} set`));
+      spotBox.append(optionRow(label, field));
+    }
+  }
+}
+
+// ---- where the selected point light is: projected through the camera found for P -----------------------
+
+function knobValue(name) {
+  const knob = state.panel && state.panel.knobs.find((k) => k.name === name);
+  if (!knob) return null;
+  const v = Array.isArray(knob.value) ? knob.value : String(knob.value).split(/[ ,]+/);
+  const out = v.map(Number);
+  return out.length === 3 && out.every(Number.isFinite) ? out : null;
+}
+
+// Pixel position (from the image's top left) and whether the light is in front of the camera.
+function projectLight(camera, p) {
+  const r = camera.rows;
+  const dot = (row) => row[0] * p[0] + row[1] * p[1] + row[2] * p[2] + row[3];
+  const depth = dot(r[2]);
+  if (camera.projection === 'orthographic') return { u: dot(r[0]), v: dot(r[1]), front: true };
+  if (Math.abs(depth) < 1e-12) return null;
+  return { u: dot(r[0]) / depth, v: dot(r[1]) / depth, front: depth > 0 };
+}
+
+function showMarker() {
+  const marker = $('light-marker');
+  if (!marker) return;
+  const camera = state.info && state.info.camera;
+  const position = !isParallel() && knobValue('_pointLightPos');
+  const seen = camera && camera.found && position && projectLight(camera, position);
+  marker.hidden = !seen;
+  if (!seen) return;
+  const w = state.info.width, h = state.info.height;
+  const ox = camera.origin_x || 0, oy = camera.origin_y || 0;
+  let u = seen.u - ox, v = seen.v - oy;
+  const inside = seen.front && u >= 0 && v >= 0 && u <= w && v <= h;
+  marker.classList.toggle('edge', !inside);
+  marker.title = `${lightLabel(selected())} at ${triple(position)}${seen.front ? '' : ' (behind the camera)'}`;
+  if (inside) {
+    marker.style.left = `${(100 * u) / w}%`;
+    marker.style.top = `${(100 * v) / h}%`;
+    marker.style.transform = 'translate(-50%, -50%)';
+    return;
+  }
+  // Off the picture: an arrow on its edge, on the way from the middle towards the light (a point behind a
+  // pinhole camera projects mirrored through the middle, so the way is turned round).
+  let dx = u - w / 2, dy = v - h / 2;
+  if (!seen.front) [dx, dy] = [-dx, -dy];
+  if (dx === 0 && dy === 0) dy = 1;
+  const t = Math.min(Math.abs(dx) > 0 ? w / 2 / Math.abs(dx) : Infinity, Math.abs(dy) > 0 ? h / 2 / Math.abs(dy) : Infinity);
+  // Just inside the edge, so that the whole arrowhead shows.
+  u = w / 2 + dx * t * 0.97;
+  v = h / 2 + dy * t * 0.97;
+  marker.style.left = `${(100 * u) / w}%`;
+  marker.style.top = `${(100 * v) / h}%`;
+  marker.style.transform = `translate(-50%, -50%) rotate(${Math.atan2(dy, dx)}rad)`;
+}
+
+function showCamera(info) {
+  const c = info.camera;
+  const line = $('camera-line');
+  if (!line) return;
+  if (!c) line.textContent = 'no P: no camera';
+  else if (!c.found) line.textContent = 'no camera fits P';
+  else {
+    const r = Number(c.residual);
+    const residual = r < 0.001 ? r.toExponential(1) : r.toPrecision(2);
+    line.textContent = `camera: ${c.projection}, ${c.origin.startsWith('fitted') ? 'fitted' : 'from header'}, ${residual} px`;
+  }
+  line.title = c ? `camera  ${c.line}` : '';
 }
 
 async function refreshLights() {
@@ -761,6 +985,8 @@ async function selectLight(name) {
 // Changes the rig in the file's form and sends it whole; the server takes it all or refuses it all.
 // `edit` may return the light to select afterwards.
 async function editRig(edit, done) {
+  const steps = state.undo.length;
+  const redo = state.redo;
   remember();
   try {
     const rig = JSON.parse(JSON.stringify(await api('/api/rig')));
@@ -773,6 +999,10 @@ async function editRig(edit, done) {
     message(done || '', 'ok');
     schedulePreview();
   } catch (e) {
+    // A refused edit changed nothing, so it is no step of the history.
+    state.undo.length = steps;
+    state.redo = redo;
+    showHistory();
     message(e.message, 'error');
     refreshLights().catch(() => {});
   }
@@ -945,6 +1175,8 @@ async function goToFrame(frame) {
     // The inputs may have changed with the frame: their size, their thumbnails, the knobs' values.
     state.info = await api('/api/info');
     showDistance(state.info);
+    showCamera(state.info);
+    showMarker();
     fitImages();
     await refreshLights();
     updatePanel(await api(`/api/panel?${lightQuery()}`));
@@ -1142,6 +1374,7 @@ function button(id, path, done) {
 async function start() {
   try {
     state.info = await api('/api/info');
+    showCamera(state.info);
     await refreshLights();
     const panel = await api(`/api/panel?${lightQuery()}`);
     state.panel = panel;
