@@ -332,7 +332,21 @@ json ViewerState::apply(const json& settings, const std::optional<std::string>& 
   const bool session_in_sync = !file_.is_rig() && session_generation_ == generation_;
   const bool reduced_in_sync =
       !file_.is_rig() && reduced_session_ && reduced_session_generation_ == generation_;
+  // A light type the light's spot cannot take is refused now, not by every preview after it.
+  const bool retyped = settings.contains("lightType");
+  const json previous = retyped ? node.settings() : json();
   node.apply(settings);  // all or nothing
+  if (retyped) {
+    try {
+      rig_->check_options();
+    } catch (...) {
+      json back = json::object();
+      for (const auto& [key, value] : settings.items())
+        if (previous.contains(key)) back[key] = previous[key];
+      node.apply(back);
+      throw;
+    }
+  }
   // The file's form follows: the node's own form of each value (choices by their labels), a key at the
   // current frame for a knob the file animates.
   const json now = node.settings();

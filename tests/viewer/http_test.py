@@ -648,6 +648,12 @@ class Rigs(unittest.TestCase):
         self.assert_400("POST", "/api/rig", with_light(spot={"direction": [0, 0, 0], "angle": 30}), "direction")
         self.assert_400("POST", "/api/rig", with_light(spot={"direction": [0, -1, 0], "angle": 30, "penumbra": 40}),
                         "penumbra")
+        # A knob change that leaves a spot on a parallel light is refused the same way.
+        self.viewer.json("POST", "/api/rig", with_light(spot={"direction": [0, -1, 0], "angle": 30}))
+        panel = self.viewer.json("GET", "/api/panel?light=key")
+        self.assert_400("POST", "/api/knobs?light=key", {"lightType": "parallel", "lightBrightness": 0.5},
+                        "needs a point light")
+        self.assertEqual(self.viewer.json("GET", "/api/panel?light=key"), panel)
         # Still serving, and the rig takes good values after the refusals.
         self.viewer.json("POST", "/api/rig", with_light(shadow=True, spot={"direction": [0, -1, 0], "angle": 30}))
         status, _, _ = self.viewer.request("GET", "/api/preview.png?scale=0.25")
