@@ -17,7 +17,7 @@ struct ShadowLight {
   double size = 0;   ///< a point light's diameter in P's units: 0 casts hard shadows
   double angle = 0;  ///< a parallel light's angular diameter in degrees: 0 casts hard shadows
   int samples = 16;  ///< rays a pixel when the light has a size
-  std::optional<double> max_distance;  ///< how far from the surface occluders are looked for
+  std::optional<double> max_distance = std::nullopt;  ///< how far from the surface occluders are looked for
 };
 
 /// The share of the light's rays from pixel (i, j) of `position` that reach it, 0 to 1: 1 without a surface.

@@ -57,7 +57,10 @@ OutputPlan plan_output(const std::string& path, const OutputOptions& options) {
   }
   if (format.empty())
     throw usage_error(fmt::format("cannot write \"{}\": no image format is known for its extension", path));
-  OutputPlan plan{path, format, OutputEncoding::srgb8_rgb};
+  OutputPlan plan;
+  plan.path = path;
+  plan.format_name = format;
+  plan.encoding = OutputEncoding::srgb8_rgb;
   plan.type = checked_type(path, format, options);
   const bool floats = plan.type == DataType::float32 || plan.type == DataType::half;
   if (floats && (plan.format_name == "openexr" || plan.format_name == "tiff"))

@@ -264,7 +264,7 @@ TEST_F(HostileInput, SmallFilesClaimingHugeImagesCostWhatTheyHold) {
                 file->close());
     write_bytes(claimed, exr_with_data_window(slurp(made), 0, 0, c.width - 1, c.height - 1));
     ASSERT_LT(slurp(claimed).size(), 4096u);
-    for (const std::vector<std::string> extra : {std::vector<std::string>{}, {"--dry-run"}}) {
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--dry-run"}}) {
       std::vector<std::string> args{"render", "--normal", claimed, "--color", claimed, "-o", dir / "out.exr"};
       args.insert(args.end(), extra.begin(), extra.end());
       const RunResult r = run_quorlen(args, scratch, kSmallBudget);
@@ -286,7 +286,7 @@ TEST_F(HostileInput, AFrameWhoseBandsWouldNotFitTheMemoryLimitIsRefusedBeforeRea
   // Genuine, but wide: one line of 300000 pixels takes 12 MiB in every band once read, rendered and written.
   const std::string wide = dir / "wide.exr";
   write_image(wide, 300000, 2, {constant_layer({"R", "G", "B"}, {0, 0, -1}, 300000, 2)});
-  for (const std::vector<std::string> extra : {std::vector<std::string>{}, {"--dry-run"}}) {
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--dry-run"}}) {
     std::vector<std::string> args{"render", "--normal", wide, "-o", dir / "out.exr", "--max-memory", "8"};
     args.insert(args.end(), extra.begin(), extra.end());
     const RunResult r = run_quorlen(args, scratch);

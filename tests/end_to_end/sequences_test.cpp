@@ -169,8 +169,11 @@ TEST_F(Sequences, AnimatedSettingsGiveEachFrameWhatSetWouldAndSetStillOverrides)
   const RunResult knobs = run_quorlen({"knobs", "--settings", dir / "anim.json", "--frame", "2"}, scratch);
   ASSERT_EQ(knobs.code, 0) << knobs.err;
   EXPECT_TRUE(contains(knobs.out, " 0.5,0,-1 ")) << knobs.out;
-  for (const auto& line : lines_of(knobs.out))
-    if (contains(line, " lightType ")) EXPECT_TRUE(contains(line, " point ")) << line;
+  for (const auto& line : lines_of(knobs.out)) {
+    if (contains(line, " lightType ")) {
+      EXPECT_TRUE(contains(line, " point ")) << line;
+    }
+  }
 }
 
 TEST_F(Sequences, AFrameWhoseOutputIsADirectoryStopsBeforeItsInputsAreRead) {

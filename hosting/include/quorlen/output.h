@@ -13,15 +13,15 @@ enum class DataType { half, float32, uint8, uint16 };
 
 /// The choices; empty ones take the format's default.
 struct OutputOptions {
-  std::optional<DataType> type;
-  std::optional<std::string> compression;  ///< one of kExrCompressions, EXR only
+  std::optional<DataType> type = std::nullopt;
+  std::optional<std::string> compression = std::nullopt;  ///< one of kExrCompressions, EXR only
   /// Names of the colour config in use (colour.h): the space float outputs are written in (default: the
   /// working space), and the display, view and look integer outputs are shown through (default: the
   /// config's default display and its default view, no look).
-  std::optional<std::string> colour_space;
-  std::optional<std::string> display;
-  std::optional<std::string> view;
-  std::optional<std::string> look;
+  std::optional<std::string> colour_space = std::nullopt;
+  std::optional<std::string> display = std::nullopt;
+  std::optional<std::string> view = std::nullopt;
+  std::optional<std::string> look = std::nullopt;
 };
 
 /// The EXR compressions by name; "zip" is the default.

@@ -49,8 +49,11 @@ TEST(SettingsForm, TheKnobsTableAndHintsForAWordOfAName) {
   const auto rows = node.knob_rows();
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows.size(), node.knob_names().size());
-  for (const auto& row : rows)
-    if (row.name == "lightType") EXPECT_EQ(row.accepts.rfind("one of parallel", 0), 0u) << row.accepts;
+  for (const auto& row : rows) {
+    if (row.name == "lightType") {
+      EXPECT_EQ(row.accepts.rfind("one of parallel", 0), 0u) << row.accepts;
+    }
+  }
   try {
     node.value_text("brightness");
     FAIL() << "found a knob named brightness";
