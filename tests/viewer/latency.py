@@ -2,10 +2,12 @@
 new state, on one kept-alive connection; the median and quartiles of the pair's wall-clock time.
 
     QUORLEN_BIN=build/bin/quorlen python3 tests/viewer/latency.py PASSES.exr [--lights N] [--scale S]
-        [--noise] [--count N]
+        [--noise] [--shadow] [--count N]
 
 With --lights N > 1 the viewer opens a rig of N lights (point, parallel, parallel with a mask) and every
-change is a knob of the second light, so the whole beauty is rendered again each time. Not a test: the
+change is a knob of the second light, so the whole beauty is rendered again each time. With --shadow it
+opens one point light casting hard shadows (the passes' own space) and every change moves the light, so
+the shadow is marched again each time. Not a test: the
 figures go to docs/performance.md."""
 import argparse
 import http.client
@@ -37,6 +39,7 @@ def main():
     parser.add_argument("--lights", type=int, default=1)
     parser.add_argument("--scale", type=float, default=1.0)
     parser.add_argument("--noise", action="store_true")
+    parser.add_argument("--shadow", action="store_true")
     parser.add_argument("--count", type=int, default=40)
     a = parser.parse_args()
     with tempfile.TemporaryDirectory() as d:
@@ -48,6 +51,12 @@ def main():
                 json.dump(rig(a.lights, a.passes), f)
             args = ["--settings", path]
             light = "?light=fill"
+        elif a.shadow:
+            path = os.path.join(d, "rig.json")
+            with open(path, "w") as f:
+                json.dump({"lightSpace": "world", "lights": [{"name": "key", "shadow": True, "knobs": {
+                    "lightType": "point", "_pointLightPos": [2.5, 4.5, 4], "pointLightRadius": 20}}]}, f)
+            args = ["--settings", path, "--light-space", "world"]
         viewer = Viewer(*args, inputs=("--passes", a.passes), paths=False)
         try:
             c = http.client.HTTPConnection("127.0.0.1", viewer.port, timeout=60)
@@ -65,12 +74,14 @@ def main():
             times, renders = [], []
             for i in range(a.count):
                 start = time.perf_counter()
-                send("POST", "/api/knobs" + light, {"lightBrightness": 0.5 + 0.01 * (i % 50)})
+                change = ({"_pointLightPos": [2.5 + 0.01 * (i % 50), 4.5, 4]} if a.shadow
+                          else {"lightBrightness": 0.5 + 0.01 * (i % 50)})
+                send("POST", "/api/knobs" + light, change)
                 r, _ = send("GET", f"/api/preview.png?scale={a.scale}")
                 times.append((time.perf_counter() - start) * 1000)
                 renders.append(float(r.headers["Server-Timing"].split("dur=")[1]))
             q = statistics.quantiles(times, n=4)
-            print(f"lights {a.lights} scale {a.scale} noise {int(a.noise)}: knob to preview median "
+            print(f"lights {a.lights} scale {a.scale} noise {int(a.noise)} shadow {int(a.shadow)}: knob to preview median "
                   f"{statistics.median(times):.1f} ms (quartiles {q[0]:.1f}-{q[2]:.1f}), render median "
                   f"{statistics.median(renders):.1f} ms, {a.count} changes")
         finally:
