@@ -7,6 +7,7 @@
 #include <quorlen/errors.h>
 #include <quorlen/frames.h>
 #include <quorlen/images.h>
+#include <quorlen/keyframes.h>
 #include <quorlen/lighting.h>
 #include <quorlen/preview.h>
 #include <quorlen/rig.h>
@@ -14,7 +15,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -43,34 +43,6 @@ double since_ms(std::chrono::steady_clock::time_point start) {
 
 int scaled(int length, double scale) {
   return std::max(1, static_cast<int>(std::lround(static_cast<double>(length) * scale)));
-}
-
-bool is_animated(const json& value) { return value.is_object() && value.contains("keys"); }
-
-std::optional<double> frame_number(const std::string& text) {
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
-
-// A frame as a key of the file: whole frames without a point.
-std::string frame_key(double frame) {
-  if (frame == std::floor(frame) && std::abs(frame) < 1e15)
-    return fmt::format("{}", static_cast<long long>(frame));
-  return fmt::format("{}", frame);
-}
-
-// Sets the key at `frame` of an animated value, replacing a key written another way for the same frame.
-void set_key(json& animated, double frame, const json& value) {
-  json& keys = animated["keys"];
-  for (auto it = keys.begin(); it != keys.end(); ++it)
-    if (frame_number(it.key()) == frame) {
-      it.value() = value;
-      return;
-    }
-  keys[frame_key(frame)] = value;
 }
 
 // Each pixel of the reduced copy takes the samples at the nearest full-resolution pixel, so positions and
@@ -130,7 +102,7 @@ double scene_distance(const hosting::Session& session) {
   return std::stod(fmt::format("{:.2g}", distance));
 }
 
-std::string mask_key(const std::string& mask, double frame) { return mask + "@" + frame_key(frame); }
+std::string mask_key(const std::string& mask, double frame) { return mask + "@" + hosting::key_text(frame); }
 
 }  // namespace
 
@@ -361,9 +333,9 @@ json ViewerState::apply(const json& settings, const std::optional<std::string>& 
     const json* source = target->contains(key)                  ? &(*target)[key]
                          : file_.is_rig() && doc_.contains(key) ? &doc_[key]
                                                                 : nullptr;
-    if (source && is_animated(*source)) {
+    if (source && hosting::is_animated(*source)) {
       json animated = *source;
-      set_key(animated, frame_, value);
+      hosting::set_key(animated, frame_, value);
       (*target)[key] = std::move(animated);
     } else {
       (*target)[key] = std::move(value);
@@ -433,16 +405,11 @@ json ViewerState::lights() {
     json out = json::object();
     const auto add = [&](const json& values) {
       for (const auto& [key, value] : values.items()) {
-        if (!is_animated(value)) {
+        if (!hosting::is_animated(value)) {
           out.erase(key);
           continue;
         }
-        std::vector<double> frames;
-        if (value["keys"].is_object())
-          for (const auto& [text, v] : value["keys"].items())
-            if (const auto f = frame_number(text)) frames.push_back(*f);
-        std::sort(frames.begin(), frames.end());
-        out[key] = frames;
+        out[key] = hosting::key_frames(value);
       }
     };
     json shared = json::object();

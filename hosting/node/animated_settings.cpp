@@ -3,9 +3,9 @@
 
 #include <fmt/format.h>
 #include <quorlen/errors.h>
+#include <quorlen/keyframes.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -22,14 +22,6 @@ struct Key {
   nlohmann::json value;
   std::vector<double> numbers;  // number knobs: one per component
 };
-
-std::optional<double> frame_number(const std::string& text) {
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-    return std::nullopt;
-  return value;
-}
 
 // The components of a number knob's key value, or an empty vector when it is not numbers.
 std::vector<double> numbers_of(const nlohmann::json& value, int components) {
@@ -103,7 +95,7 @@ nlohmann::json value_at(DD::Image::Op& op, const std::string& name, const nlohma
   const int components = std::max(1, knob->components());
   std::vector<Key> keys;
   for (const auto& [text, value] : key_object.items()) {
-    const auto f = frame_number(text);
+    const auto f = key_frame(text);
     if (!f) throw bad(fmt::format("key \"{}\" is not a frame number", text));
     Key key{*f, text, value, {}};
     if (numeric) {
@@ -139,8 +131,6 @@ nlohmann::json value_at(DD::Image::Op& op, const std::string& name, const nlohma
 }
 
 }  // namespace
-
-bool is_animated(const nlohmann::json& value) { return value.is_object() && value.contains("keys"); }
 
 nlohmann::json settings_at_frame(DD::Image::Op& op, nlohmann::json settings, double frame) {
   // Changed in place: a copy of a file's values recurses as deep as they nest, which a hostile file can

@@ -1,14 +1,13 @@
 /// \file animated_settings.h  Knob values given as keyframes in a settings file, evaluated at a frame.
 #pragma once
 
+#include <quorlen/keyframes.h>
+
 #include <nlohmann/json.hpp>
 
 #include "DDImage/Op.h"
 
 namespace quorlen::hosting {
-
-/// Whether a settings member is animated: an object holding "keys".
-bool is_animated(const nlohmann::json& value);
 
 /// `settings` (a settings object) with every animated member replaced by its value at `frame`, in the
 /// form a plain member takes. An animated member is
