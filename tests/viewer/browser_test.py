@@ -48,20 +48,42 @@ def start_browser(viewer, size="1440,860"):
         raise
 
 
+def write_rig(cls, rig, prefix):
+    """A rig file in a temporary folder of the test class's own (`cls.files`); returns its path."""
+    import tempfile
+    cls.files = tempfile.TemporaryDirectory(prefix=prefix)
+    path = os.path.join(cls.files.name, "rig.json")
+    with open(path, "w") as f:
+        json.dump(rig, f)
+    return path
+
+
+def open_page(cls, ready=None, size="1440,860"):
+    """A browser on `cls.viewer`'s page, once `ready` holds (by default: the knobs are drawn) and the
+    preview has loaded."""
+    cls.driver = start_browser(cls.viewer, size)
+    cls.driver.get(cls.viewer.url)
+    cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
+    cls.wait.until(ready or (lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]")))
+    cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+
+
+def close_page(cls):
+    cls.driver.quit()
+    cls.viewer.stop()
+    if hasattr(cls, "files"):
+        cls.files.cleanup()
+
+
 class Page(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.viewer = Viewer(output="out.png")
-        cls.driver = start_browser(cls.viewer)
-        cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
-        cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
-        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+        open_page(cls)
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.viewer.stop()
+        close_page(cls)
 
     def control(self, name):
         return self.driver.find_element(By.CSS_SELECTOR, f'[data-knob="{name}"]')
@@ -192,23 +214,13 @@ class RigPage(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        import tempfile
-        cls.files = tempfile.TemporaryDirectory(prefix="viewer-rig-page-")
-        path = os.path.join(cls.files.name, "rig.json")
-        with open(path, "w") as f:
-            json.dump(RIG, f)
+        path = write_rig(cls, RIG, "viewer-rig-page-")
         cls.viewer = Viewer("--settings", path, output="out.png")
-        cls.driver = start_browser(cls.viewer)
-        cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
-        cls.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
-        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+        open_page(cls, lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.viewer.stop()
-        cls.files.cleanup()
+        close_page(cls)
 
     def names(self):
         return self.driver.execute_script(
@@ -351,17 +363,11 @@ class ShotPage(unittest.TestCase):
             json.dump(KEYED, f)
         cls.viewer = Viewer("--settings", path, "--frames", "1001-1003", inputs=("--passes", pattern),
                             output="out.####.png")
-        cls.driver = start_browser(cls.viewer)
-        cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
-        cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
-        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+        open_page(cls)
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.viewer.stop()
-        cls.files.cleanup()
+        close_page(cls)
 
     def frame(self):
         return self.viewer.json("GET", "/api/frame")["frame"]
@@ -421,16 +427,11 @@ class NarrowPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.viewer = Viewer(output="out.png")
-        cls.driver = start_browser(cls.viewer, "600,900")
-        cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
-        cls.wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, "fieldset[data-knob]"))
-        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+        open_page(cls, size="600,900")
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.viewer.stop()
+        close_page(cls)
 
     def rect(self, element_id):
         return self.driver.execute_script(
@@ -496,23 +497,13 @@ class HistoryPage(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        import tempfile
-        cls.files = tempfile.TemporaryDirectory(prefix="viewer-history-")
-        path = os.path.join(cls.files.name, "rig.json")
-        with open(path, "w") as f:
-            json.dump(RIG, f)
+        path = write_rig(cls, RIG, "viewer-history-")
         cls.viewer = Viewer("--settings", path, output="out.png")
-        cls.driver = start_browser(cls.viewer)
-        cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
-        cls.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
-        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+        open_page(cls, lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 3)
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.viewer.stop()
-        cls.files.cleanup()
+        close_page(cls)
 
     def rig(self):
         return self.viewer.json("GET", "/api/rig")
@@ -619,23 +610,13 @@ class ShadowPage(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        import tempfile
-        cls.files = tempfile.TemporaryDirectory(prefix="viewer-shadow-page-")
-        path = os.path.join(cls.files.name, "rig.json")
-        with open(path, "w") as f:
-            json.dump(SHADOWED, f)
+        path = write_rig(cls, SHADOWED, "viewer-shadow-page-")
         cls.viewer = Viewer("--settings", path, output="out.png")
-        cls.driver = start_browser(cls.viewer)
-        cls.driver.get(cls.viewer.url)
-        cls.wait = WebDriverWait(cls.driver, 15, ignored_exceptions=[StaleElementReferenceException])
-        cls.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 2)
-        cls.wait.until(lambda d: d.execute_script(IMAGE_PIXELS, "preview"))
+        open_page(cls, lambda d: len(d.find_elements(By.CSS_SELECTOR, "li.light")) == 2)
 
     @classmethod
     def tearDownClass(cls):
-        cls.driver.quit()
-        cls.viewer.stop()
-        cls.files.cleanup()
+        close_page(cls)
 
     def key(self):
         return self.viewer.json("GET", "/api/rig")["lights"][0]
