@@ -50,14 +50,15 @@ void FrameCamera::require(std::string_view what) const {
 }
 
 std::unique_ptr<FrameCamera> frame_camera(const FrameSources& sources, const ImageGeometry& geometry) {
-  const auto& spec = sources.inputs[kPosition];
-  if (!spec) throw usage_error("no P input: the camera is found from P; give --P FILE[:LAYER] or --passes");
+  const auto& position_input = sources.inputs[kPosition];
+  if (!position_input)
+    throw usage_error("no P input: the camera is found from P; give --P FILE[:LAYER] or --passes");
   auto made = std::make_unique<FrameCamera>(geometry.data);
   FrameCamera& c = *made;
-  ImageFile file(spec->file);
-  const LayerInfo& layer = file.layer(spec->layer.value_or(""));
+  ImageFile file(position_input->file);
+  const LayerInfo& layer = file.layer(position_input->layer.value_or(""));
   const PartHeader header = file.part(layer.subimage);
-  LayerReader reader(std::move(file), spec->layer.value_or(""), sources.max_pixels);
+  LayerReader reader(std::move(file), position_input->layer.value_or(""), sources.max_pixels);
   reader.read_into(c.position);
   c.grid = geometry::Grid3{geometry.data.w(),
                            geometry.data.h(),

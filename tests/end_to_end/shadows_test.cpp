@@ -58,7 +58,7 @@ class Shadows : public ::testing::Test {
 
   std::vector<float> shadow_pass(const ReadImage& out) {
     std::vector<float> v(static_cast<std::size_t>(kW) * kH, 1.0f);
-    const int lit = out.spec.channelindex("lit.G"), plain = out.spec.channelindex("plain.G");
+    const int lit = out.channel("lit.G"), plain = out.channel("plain.G");
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; ++x) {
         const float p = out.at(x, y, plain);
@@ -151,7 +151,7 @@ TEST_F(Shadows, SpotConesLimitThePointLight) {
   const auto r = render(rig, "spot.exr");
   ASSERT_EQ(r.code, 0) << r.err;
   const ReadImage out = read_image(dir_ / "spot.exr");
-  const int s = out.spec.channelindex("spot.G"), o = out.spec.channelindex("open.G");
+  const int s = out.channel("spot.G"), o = out.channel("open.G");
   int inside = 0, outside = 0, between = 0;
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x) {
@@ -259,10 +259,10 @@ TEST_F(Shadows, HeaderMatricesAreUsedWhenTheyAgreeWithP) {
       to_ndc[a * 4 + b] = static_cast<float>(v);
     }
   const auto write_with = [&](const std::string& name, const float* ndc) {
-    OIIO::ImageSpec spec(kW, kH, 9, OIIO::TypeFloat);
-    spec.channelnames = {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"};
-    spec.attribute("worldToCamera", OIIO::TypeMatrix44, to_camera);
-    spec.attribute("worldToNDC", OIIO::TypeMatrix44, ndc);
+    OIIO::ImageSpec layout(kW, kH, 9, OIIO::TypeFloat);
+    layout.channelnames = {"R", "G", "B", "N.X", "N.Y", "N.Z", "P.X", "P.Y", "P.Z"};
+    layout.attribute("worldToCamera", OIIO::TypeMatrix44, to_camera);
+    layout.attribute("worldToNDC", OIIO::TypeMatrix44, ndc);
     std::vector<float> data(static_cast<std::size_t>(kW) * kH * 9);
     for (std::size_t i = 0; i < data.size() / 9; ++i)
       for (std::size_t c = 0; c < 3; ++c) {
@@ -271,7 +271,7 @@ TEST_F(Shadows, HeaderMatricesAreUsedWhenTheyAgreeWithP) {
         data[i * 9 + 6 + c] = scene_->position[i * 3 + c];
       }
     auto out = OIIO::ImageOutput::create(dir_ / name);
-    ASSERT_TRUE(out && out->open(dir_ / name, spec));
+    ASSERT_TRUE(out && out->open(dir_ / name, layout));
     ASSERT_TRUE(out->write_image(OIIO::TypeFloat, data.data()));
     out->close();
   };

@@ -187,6 +187,7 @@ struct ReadImage {
   OIIO::ImageSpec spec;
   std::vector<float> pixels;
 
+  int channel(const std::string& name) const { return spec.channelindex(name); }
   float at(int x, int y, int c) const {
     return pixels[static_cast<std::size_t>(((y - spec.y) * spec.width + (x - spec.x)) * spec.nchannels + c)];
   }

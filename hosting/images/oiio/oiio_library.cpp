@@ -24,8 +24,8 @@ std::string error_of(Object* object) {
 }
 
 // The library reports a file's camera as 4 x 4 float matrices.
-std::optional<std::array<double, 16>> matrix_attribute(const OIIO::ImageSpec& spec, const char* name) {
-  const OIIO::ParamValue* p = spec.find_attribute(name, OIIO::TypeMatrix44, false);
+std::optional<std::array<double, 16>> matrix_attribute(const OIIO::ImageSpec& image, const char* name) {
+  const OIIO::ParamValue* p = image.find_attribute(name, OIIO::TypeMatrix44, false);
   if (!p) return std::nullopt;
   std::array<double, 16> m{};
   const auto* v = static_cast<const float*>(p->data());
@@ -37,23 +37,23 @@ class OiioDecoder final : public ImageDecoder {
  public:
   explicit OiioDecoder(std::unique_ptr<OIIO::ImageInput> input) : input_(std::move(input)) {
     for (int s = 0; input_->seek_subimage(s, 0); ++s) {
-      const OIIO::ImageSpec& spec = input_->spec();
+      const OIIO::ImageSpec& header = input_->spec();
       PartHeader part;
-      part.name = spec.get_string_attribute("oiio:subimagename");
-      part.channels = spec.channelnames;
-      part.data = {spec.x, spec.y, spec.x + spec.width, spec.y + spec.height};
-      part.display = {spec.full_x, spec.full_y, spec.full_x + spec.full_width,
-                      spec.full_y + spec.full_height};
-      part.tile_width = spec.tile_width;
-      part.tile_height = spec.tile_width > 0 ? std::max(1, spec.tile_height) : 0;
-      part.deep = spec.deep;
-      part.depth = spec.depth;
-      part.colour_space = spec.get_string_attribute("oiio:ColorSpace");
+      part.name = header.get_string_attribute("oiio:subimagename");
+      part.channels = header.channelnames;
+      part.data = {header.x, header.y, header.x + header.width, header.y + header.height};
+      part.display = {header.full_x, header.full_y, header.full_x + header.full_width,
+                      header.full_y + header.full_height};
+      part.tile_width = header.tile_width;
+      part.tile_height = header.tile_width > 0 ? std::max(1, header.tile_height) : 0;
+      part.deep = header.deep;
+      part.depth = header.depth;
+      part.colour_space = header.get_string_attribute("oiio:ColorSpace");
       if (part.colour_space.empty())
-        if (const OIIO::ParamValue* named = spec.find_attribute("colorspace", OIIO::TypeString, false))
+        if (const OIIO::ParamValue* named = header.find_attribute("colorspace", OIIO::TypeString, false))
           part.colour_space = named->get_string();
-      part.world_to_camera = matrix_attribute(spec, "worldToCamera");
-      part.world_to_ndc = matrix_attribute(spec, "worldToNDC");
+      part.world_to_camera = matrix_attribute(header, "worldToCamera");
+      part.world_to_ndc = matrix_attribute(header, "worldToNDC");
       parts_.push_back(std::move(part));
     }
     input_->geterror();  // seeking past the last part leaves an error behind
