@@ -50,6 +50,7 @@ void RigSession::set_inputs(const ImageGeometry& geometry,
   for (int slot = 0; slot < kInputCount; ++slot)
     images_[static_cast<std::size_t>(slot)] = checked.input(slot);
   geometry_ = geometry;
+  camera_.reset();
 }
 
 void RigSession::set_mask(std::string_view name, std::shared_ptr<const ImageBuffer> image) {
@@ -86,10 +87,15 @@ std::shared_ptr<const ImageBuffer> RigSession::file_mask(std::string_view name, 
 void RigSession::clear_inputs() {
   images_ = {};
   masks_.clear();
+  camera_.reset();
+}
+
+FrameCamera& RigSession::camera() {
+  if (!camera_) camera_ = frame_camera_of(*images_[kPosition], geometry_);
+  return *camera_;
 }
 
 void RigSession::check_options() {
-  std::unique_ptr<FrameCamera> camera;
   for (const LightNode& n : nodes_) {
     if (!needs_frame_p(n.light)) continue;
     const std::string who = fmt::format("light \"{}\"", n.name);
@@ -97,8 +103,7 @@ void RigSession::check_options() {
       throw usage_error(spot_on_parallel(who));
     if (!images_[kPosition]) throw usage_error(who + ": shadows and spots need a P input");
     if (!n.light->shadow) continue;
-    if (!camera) camera = frame_camera_of(*images_[kPosition], geometry_);
-    camera->require(who + ": shadow");
+    camera().require(who + ": shadow");
   }
 }
 
@@ -111,12 +116,12 @@ RigSession::Result RigSession::render(int threads, const std::vector<std::string
   std::vector<std::shared_ptr<ImageBuffer>> layers;
   std::vector<std::string> names;
   // Shadows and spots need the whole of P, and shadows its camera: found once for every light.
-  std::unique_ptr<FrameCamera> camera;
+  FrameCamera* camera = nullptr;
   for (std::size_t i = 0; i < nodes_.size(); ++i)
     if (kept[i] && needs_frame_p(nodes_[i].light) && !camera) {
       if (!images_[kPosition])
         throw usage_error(fmt::format("light \"{}\": shadows and spots need a P input", nodes_[i].name));
-      camera = frame_camera_of(*images_[kPosition], geometry_);
+      camera = &this->camera();
     }
   const auto run = [&] {
     for (std::size_t i = 0; i < nodes_.size(); ++i) {

@@ -18,6 +18,8 @@
 
 namespace quorlen::hosting {
 
+struct FrameCamera;
+
 class RigSession {
  public:
   /// The rig's lights as nodes (a rig without lights is one light named ""), keyframed values evaluated at
@@ -73,6 +75,10 @@ class RigSession {
   ImageGeometry geometry_;
   std::array<std::shared_ptr<const DD::Image::ImageBuffer>, kInputCount> images_;
   std::map<std::string, std::shared_ptr<const DD::Image::ImageBuffer>> masks_;
+  // P's camera and depth fields, found on first need and kept until the inputs change: a knob change
+  // moves the lights, not what the camera saw.
+  std::unique_ptr<FrameCamera> camera_;
+  FrameCamera& camera();
 };
 
 }  // namespace quorlen::hosting
